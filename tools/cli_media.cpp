@@ -1,0 +1,60 @@
+// tamberlin-cli media: the rows of the window's media table, tab-separated,
+// one medium a line: identifier, volume, file system, size, parent disk,
+// sectors. Disk images given as arguments are listed after the removable
+// volumes, as the window lists images added to it.
+#include <QCoreApplication>
+#include <cstdio>
+
+#include "cli.h"
+#include "media_list.h"
+
+namespace tamberlin::cli {
+namespace {
+
+void Print_Row(const media::MyDataObject& r) {
+  const QString line = QStringList{r.nsStrDiskIdentifier, r.nsStrVolName, r.nsStrFileSystem,
+                                   r.nsStrSize, r.nsStrParentDisk, r.nsStrSectors}
+                           .join(QLatin1Char('\t'));
+  std::fputs(line.toUtf8().constData(), stdout);
+  std::fputc('\n', stdout);
+}
+
+}  // namespace
+
+int Media_Verb(const Args& args) {
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") {
+      std::fputs("usage: tamberlin-cli media [IMAGE...]\n"
+                 "Lists the mounted removable volumes (and the given disk images),\n"
+                 "tab-separated: identifier, volume, file system, size, parent disk, sectors.\n",
+                 stdout);
+      return 0;
+    }
+    if (!a.empty() && a[0] == '-') {
+      std::fprintf(stderr, "tamberlin-cli media: unknown option '%s'\n", a.c_str());
+      return 2;
+    }
+  }
+  media::ProcessRunner runner;
+  QString error;
+  const auto records = media::getVolumeToFSGetInfo(runner, &error);
+  for (const auto& r : records) Print_Row(r);
+  int status = 0;
+  if (!error.isEmpty()) {
+    std::fprintf(stderr, "tamberlin-cli media: %s\n", error.toUtf8().constData());
+    status = 1;
+  }
+  const auto probe = media::Blkid_Probe(runner);
+  for (const std::string& a : args) {
+    QString why;
+    if (const auto image = media::Image_Record(QString::fromStdString(a), probe, &why)) {
+      Print_Row(*image);
+    } else {
+      std::fprintf(stderr, "tamberlin-cli media: %s\n", why.toUtf8().constData());
+      status = 1;
+    }
+  }
+  return status;
+}
+
+}  // namespace tamberlin::cli
