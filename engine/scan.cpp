@@ -1,0 +1,354 @@
+#include "scan.h"
+
+#include <cctype>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <memory>
+
+#include "header_index.h"
+
+namespace tamberlin {
+namespace {
+
+constexpr std::uint8_t kBlank[kSectorSize] = {};
+
+bool Is_Blank(const std::uint8_t* sector) { return std::memcmp(sector, kBlank, kSectorSize) == 0; }
+
+// Decimal sector text as the range fields hold it: leading digits after
+// optional spaces and '+'; no digits gives 0; saturates.
+std::uint64_t Sector_Number(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  if (i < text.size() && text[i] == '+') ++i;
+  std::uint64_t v = 0;
+  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+    const auto d = static_cast<std::uint64_t>(text[i] - '0');
+    if (v > (std::numeric_limits<std::uint64_t>::max() - d) / 10) {
+      return std::numeric_limits<std::uint64_t>::max();
+    }
+    v = v * 10 + d;
+  }
+  return v;
+}
+
+void Call_Final_or_Stop_Screen(ScanJob& job) {
+  job.state->stop_screen_already_show.store(1);
+  job.host->Final_or_Stop_Screen();
+}
+
+// Set-up shared by both passes, up to and including the device open. Returns
+// the open source, or null after taking the open-failure path.
+std::unique_ptr<SectorSource> Begin_Pass(ScanJob& job, Pass pass) {
+  ScanState& st = *job.state;
+  ScanHost& host = *job.host;
+  if (pass == Pass::General) host.Clear_Found_Items(job.mode);
+  host.Set_Mode_Label(pass == Pass::General ? kGeneralModeLabel : kThoroughModeLabel);
+
+  const ScanSettings& s = job.settings;
+  const bool photo = job.mode == RecoveryMode::Photo;
+  const bool entire = photo ? s.entire_disk_rd : s.entire_disk_rd_Sig;
+  const bool ranged = photo ? s.sector_range_rd : s.sector_range_rd_Sig;
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;
+  if (entire && !ranged) {
+    end = Sector_Number(s.sectors_val);
+  } else if (!entire && ranged) {
+    start = Sector_Number(photo ? s.Start_slider_val : s.Start_slider_val_Sig);
+    end = Sector_Number(photo ? s.End_slider_val : s.End_slider_val_Sig);
+  }
+  // A reversed range is an empty one; it must not wrap into a huge total.
+  if (end < start) end = start;
+  st.start_sector.store(start);
+  st.end_sector.store(end);
+  st.total_sector.store(end - start);
+
+  host.Set_Progress_Range(static_cast<double>(end - start));
+  st.for_index.store(start);
+  host.Set_Sector_Label(Sector_Label_Text(start, start, end));
+
+  std::string why;
+  auto source = job.open_source(Device_Path(s.disk_identifier), &why);
+  if (!source) {
+    host.Stop_Progress_Timer();
+    host.Open_Failed(job.mode);
+    st.stop_now.store(0);
+    st.stop_screen_already_show.store(1);
+    host.Alert(kStorageReadError, why);
+    return nullptr;
+  }
+
+  host.Scan_Started(job.mode);
+  host.Set_Progress_Value(0.0);
+  host.Set_Help_Info(kStopHelp);
+  host.Set_Sector_Label(Sector_Label_Text(start, start, end));
+  return source;
+}
+
+// The end-of-pass alert: only the last read decides it.
+bool Finish_Pass(ScanJob& job, bool last_read_ok) {
+  if (!last_read_ok) {
+    job.host->Alert(kStorageReadError, "");
+    return false;
+  }
+  return true;
+}
+
+// Stop requested: clear the request, stop the progress timer.
+void Honour_Stop(ScanJob& job) {
+  job.state->stop_now.store(0);
+  job.host->Stop_Progress_Timer();
+}
+
+// The photo item being collected.
+struct PhotoItem {
+  bool open = false;
+  std::vector<std::uint8_t> data;
+  std::uint64_t size = 0;   // bytes counted, a multiple of 512
+  std::uint64_t limit = 0;
+  std::uint64_t first_sector = 0;
+  std::string name, uid;
+};
+
+void Record_Photo(ScanJob& job, PhotoItem& item) {
+  if (!item.data.empty()) {
+    const std::uint64_t sectors = item.data.size() / kSectorSize;
+    job.host->addImageWithData(std::move(item.data), item.name, item.uid, item.first_sector, sectors);
+  }
+  item.data = {};
+}
+
+// Adds one sector (the sector buffer, or zeros for a blank or unreadable one)
+// to the open item; closes the item when it reaches its limit. The sector
+// that reaches the limit is not kept.
+void Size_Step(ScanJob& job, PhotoItem& item, const std::uint8_t* sector) {
+  item.size += kSectorSize;
+  if (item.size < item.limit) {
+    item.data.insert(item.data.end(), sector, sector + kSectorSize);
+    return;
+  }
+  Record_Photo(job, item);
+  item.size = 0;
+  item.open = false;
+}
+
+}  // namespace
+
+std::string Sector_Label_Text(std::uint64_t for_index, std::uint64_t start, std::uint64_t end) {
+  const std::uint64_t total = end > start ? end - start : 0;
+  const std::uint64_t done = for_index > start ? for_index - start : 0;
+  std::uint64_t pct = 0;
+  if (total != 0) pct = (done / total) * 100 + (done % total) * 100 / total;
+  return "Sectors " + std::to_string(for_index) + " of " + std::to_string(end) +
+         "   ( Completed " + std::to_string(pct) + "% )";
+}
+
+std::optional<ProgressView> timerTickSetLabel(const ScanState& state) {
+  const std::uint64_t for_index = state.for_index.load(std::memory_order_relaxed);
+  const std::uint64_t start = state.start_sector.load(std::memory_order_relaxed);
+  const std::uint64_t end = state.end_sector.load(std::memory_order_relaxed);
+  if (for_index > end) return std::nullopt;
+  ProgressView v;
+  v.label = Sector_Label_Text(for_index, start, end);
+  v.value = static_cast<double>(for_index > start ? for_index - start : 0);
+  return v;
+}
+
+bool Photo_Recovey_Mode(ScanJob& job, Pass pass) {
+  ScanState& st = *job.state;
+  auto source = Begin_Pass(job, pass);
+  if (!source) return false;
+
+  const HeaderIndex index(pass == Pass::General ? job.general_records : job.thorough_records);
+  const std::uint64_t end = st.end_sector.load();
+  std::uint64_t for_index = st.start_sector.load();
+  bool last_read_ok = false;
+  PhotoItem item;
+  std::uint64_t items_in_pass = 0;
+  const bool thorough = pass == Pass::Thorough;
+
+  try {
+    while (for_index < end) {
+      if (index.empty()) {
+        last_read_ok = true;
+        break;
+      }
+      if (st.stop_now.load(std::memory_order_relaxed) == 1) {
+        Honour_Stop(job);
+        source.reset();
+        Record_Photo(job, item);
+        Call_Final_or_Stop_Screen(job);
+        return false;
+      }
+      const std::uint64_t sector_no = for_index;
+      const std::uint8_t* sector = source->Read_Sector(sector_no);
+      last_read_ok = sector != nullptr;
+      // An unreadable sector counts as blank; the next read takes the next sector.
+      if (sector == nullptr) sector = kBlank;
+      st.for_index.store(++for_index, std::memory_order_relaxed);
+
+      if (Is_Blank(sector)) {
+        if (item.open) Size_Step(job, item, sector);
+        continue;
+      }
+      const std::size_t hit = index.Find(sector);
+      if (hit != HeaderIndex::npos) {
+        const HeaderRecord& rec = index[hit];
+        if (item.open) Record_Photo(job, item);
+        item.open = true;
+        item.size = 0;
+        item.limit = rec.max_size;
+        item.first_sector = sector_no;
+        ++items_in_pass;
+        auto& counter = thorough ? st.THD_Image_number : st.GND_Image_number;
+        const std::uint64_t id_number = counter.fetch_add(1) + 1;
+        item.name = Generate_File_Name(items_in_pass, thorough ? "THD" : "GND", rec.type);
+        item.uid = Generate_File_UID_Num(id_number, thorough, rec.type);
+      }
+      if (item.open) Size_Step(job, item, sector);
+    }
+  } catch (const std::exception&) {
+    // Completion path below keeps what was found.
+  }
+  Record_Photo(job, item);
+  source.reset();
+  return Finish_Pass(job, last_read_ok);
+}
+
+namespace {
+
+struct Candidate {
+  std::string type;
+  std::string name;  // also the item's uid
+};
+
+}  // namespace
+
+bool Raw_File_Recovey_Mode(ScanJob& job, Pass pass) {
+  ScanState& st = *job.state;
+  auto source = Begin_Pass(job, pass);
+  if (!source) return false;
+
+  const HeaderIndex index(pass == Pass::General ? job.general_records : job.thorough_records);
+  const std::uint64_t end = st.end_sector.load();
+  std::uint64_t for_index = st.start_sector.load();
+  bool last_read_ok = false;
+  bool in_file = false;
+  std::uint64_t start_sector = 0;  // sector of the most recent header
+  std::uint64_t bytes = 0;         // counted since that header, its sector included
+  std::uint64_t candidates_opened = 0;
+  std::vector<Candidate> open;     // all share start_sector and bytes
+
+  auto close_all = [&](std::uint64_t end_sector) {
+    for (const auto& c : open) job.host->addImageWithData_2(c.name, c.name, start_sector, end_sector);
+    open.clear();
+  };
+
+  try {
+    while (for_index < end) {
+      if (index.empty()) {
+        last_read_ok = true;
+        break;
+      }
+      if (st.stop_now.load(std::memory_order_relaxed) == 1) {
+        Honour_Stop(job);
+        source.reset();
+        close_all(for_index);
+        Call_Final_or_Stop_Screen(job);
+        return false;
+      }
+      const std::uint64_t sector_no = for_index;
+      const std::uint8_t* sector = source->Read_Sector(sector_no);
+      last_read_ok = sector != nullptr;
+      if (sector == nullptr) sector = kBlank;
+      st.for_index.store(++for_index, std::memory_order_relaxed);
+
+      if (!Is_Blank(sector)) {
+        const std::size_t hit = index.Find(sector);
+        if (hit != HeaderIndex::npos) {
+          // A new header ends every open item just before its own sector.
+          if (in_file) close_all(sector_no);
+          if (open.empty()) bytes = 0;
+          bytes += kSectorSize;
+          start_sector = sector_no;
+          for (const std::uint32_t j : index.Family(hit)) {
+            const std::string& type = index[j].type;
+            ++candidates_opened;
+            open.push_back({type, Generate_File_Name(candidates_opened, type, type, job.mode, job.counts)});
+          }
+          in_file = true;
+        } else {
+          if (!in_file) continue;
+          bytes += kSectorSize;
+        }
+      } else {
+        if (!in_file) continue;
+        bytes += kSectorSize;
+      }
+      // Every candidate shares the byte counter, so they reach the limit together.
+      if (!open.empty() && bytes >= kRawItemLimit) close_all(for_index);
+      if (open.empty()) {
+        bytes = 0;
+        start_sector = 0;
+      }
+    }
+  } catch (const std::exception&) {
+    open.clear();  // an aborted pass records no half-made items
+    source.reset();
+    return Finish_Pass(job, last_read_ok);
+  }
+  close_all(for_index);
+  source.reset();
+  return Finish_Pass(job, last_read_ok);
+}
+
+void Photo_Rec_Thread(ScanJob& job) {
+  ScanState& st = *job.state;
+  st.stop_screen_already_show.store(0);
+  const bool ok = Photo_Recovey_Mode(job, Pass::General);
+  if (ok && job.settings.Thro_Mode_Chk && st.stop_screen_already_show.load() == 0) {
+    Photo_Recovey_Mode(job, Pass::Thorough);
+  }
+  if (st.stop_screen_already_show.load() == 0) Call_Final_or_Stop_Screen(job);
+}
+
+void Raw_File_Rec_Thread(ScanJob& job) {
+  ScanState& st = *job.state;
+  st.stop_screen_already_show.store(0);
+  if (!Raw_File_Recovey_Mode(job, Pass::General)) {
+    if (st.stop_screen_already_show.load() == 0) Call_Final_or_Stop_Screen(job);
+    return;
+  }
+  // In these modes the thorough pass also runs with the box off whenever the
+  // chosen types have thorough records.
+  if (st.stop_screen_already_show.load() == 0 &&
+      (job.settings.Thro_Mode_Chk_SIG || !job.thorough_records.empty())) {
+    Raw_File_Recovey_Mode(job, Pass::Thorough);
+  }
+  if (job.host->Preview_Session_Open()) {
+    // The preview shows the end-of-scan screen when it closes its session.
+    st.stop_now.store(1);
+    return;
+  }
+  if (st.stop_screen_already_show.load() == 0) Call_Final_or_Stop_Screen(job);
+}
+
+void ScanRunner::Start(ScanJob job) {
+  Join();
+  job_ = std::move(job);
+  running_.store(true);
+  thread_ = std::thread([this] {
+    if (job_.mode == RecoveryMode::Photo) {
+      Photo_Rec_Thread(job_);
+    } else {
+      Raw_File_Rec_Thread(job_);
+    }
+    running_.store(false);
+  });
+}
+
+void ScanRunner::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace tamberlin

@@ -1,0 +1,91 @@
+#include "sector_source.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace tamberlin {
+
+std::string Device_Path(const std::string& identifier) {
+  if (!identifier.empty() && identifier.front() == '/') return identifier;
+  return "/dev/" + identifier;
+}
+
+std::unique_ptr<FileSectorSource> FileSectorSource::Open(const std::string& path, std::string* why) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    if (why != nullptr) {
+      if (err == EACCES || err == EPERM) {
+        *why = "Permission denied opening " + path +
+               ". Reading a device needs administrator rights or membership of the "
+               "\"disk\" group: run Tamberlin with sudo, or add yourself to the disk group "
+               "and log in again.";
+      } else if (err == ENOENT || err == ENXIO || err == ENODEV) {
+        *why = path + " does not exist. The medium may have been removed: plug it in "
+               "again and refresh the list.";
+      } else {
+        *why = "Cannot open " + path + ": " + std::strerror(err) + ".";
+      }
+    }
+    return nullptr;
+  }
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return std::unique_ptr<FileSectorSource>(new FileSectorSource(fd));
+}
+
+FileSectorSource::FileSectorSource(int fd)
+    : fd_(fd), block_(kBlockSectors * kSectorSize), single_(kSectorSize) {}
+
+FileSectorSource::~FileSectorSource() { ::close(fd_); }
+
+void FileSectorSource::Fill_Block(std::uint64_t first) {
+  block_first_ = first;
+  block_loaded_ = true;
+  std::size_t got = 0;
+  const std::size_t want = block_.size();
+  while (got < want) {
+    const ssize_t n = ::pread(fd_, block_.data() + got, want - got,
+                              static_cast<off_t>(first * kSectorSize + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  block_valid_ = got / kSectorSize;
+  // Past a short block the device either ended or failed; those sectors are
+  // tried one by one so a single bad sector does not hide its neighbours.
+  retry_end_ = got < want ? first + kBlockSectors : 0;
+}
+
+const std::uint8_t* FileSectorSource::Read_Sector(std::uint64_t sector) {
+  const bool in_block = block_loaded_ && sector >= block_first_ && sector < block_first_ + kBlockSectors;
+  if (!in_block) Fill_Block(sector);
+  const std::uint64_t at = sector - block_first_;
+  if (at < block_valid_) return block_.data() + at * kSectorSize;
+  if (sector >= retry_end_) return nullptr;
+  ssize_t n;
+  do {
+    n = ::pread(fd_, single_.data(), kSectorSize, static_cast<off_t>(sector * kSectorSize));
+  } while (n < 0 && errno == EINTR);
+  return n == static_cast<ssize_t>(kSectorSize) ? single_.data() : nullptr;
+}
+
+MemorySectorSource::MemorySectorSource(std::vector<std::uint8_t> bytes, std::set<std::uint64_t> unreadable)
+    : bytes_(std::move(bytes)), unreadable_(std::move(unreadable)) {}
+
+const std::uint8_t* MemorySectorSource::Read_Sector(std::uint64_t sector) {
+  reads_.push_back(sector);
+  if (unreadable_.count(sector) != 0) return nullptr;
+  if (sector >= bytes_.size() / kSectorSize) return nullptr;
+  return bytes_.data() + sector * kSectorSize;
+}
+
+SourceOpener File_Opener() {
+  return [](const std::string& path, std::string* why) -> std::unique_ptr<SectorSource> {
+    return FileSectorSource::Open(path, why);
+  };
+}
+
+}  // namespace tamberlin

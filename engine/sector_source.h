@@ -1,0 +1,80 @@
+// Where the scans read sectors from: a device or disk image opened read-only
+// (FileSectorSource), or bytes in memory with chosen unreadable sectors for
+// tests (MemorySectorSource). One source belongs to one pass on one thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "header_index.h"
+
+namespace tamberlin {
+
+class SectorSource {
+ public:
+  virtual ~SectorSource() = default;
+  // The 512 bytes of sector `sector`, or null when that sector cannot be read
+  // whole (an I/O error, or past the end). The pointer stays valid until the
+  // next call. Reads are cheapest in ascending order.
+  virtual const std::uint8_t* Read_Sector(std::uint64_t sector) = 0;
+};
+
+// The path a medium is read from: "/dev/" + identifier (sdb1 -> /dev/sdb1);
+// an absolute path (a device node or a disk image) is used as it is.
+std::string Device_Path(const std::string& identifier);
+
+// Reads a block device or image file through large block reads, falling back
+// to single sectors around a failed block so one bad sector costs only itself.
+// Opened with O_RDONLY: nothing is ever written to the medium.
+class FileSectorSource final : public SectorSource {
+ public:
+  // Opens `path` read-only. On failure returns null and puts a sentence a
+  // user can act on in `*why` (e.g. that raw devices need the disk group).
+  static std::unique_ptr<FileSectorSource> Open(const std::string& path, std::string* why);
+  ~FileSectorSource() override;
+  FileSectorSource(const FileSectorSource&) = delete;
+  FileSectorSource& operator=(const FileSectorSource&) = delete;
+
+  const std::uint8_t* Read_Sector(std::uint64_t sector) override;
+
+  static constexpr std::size_t kBlockSectors = 2048;  // 1 MiB per read
+
+ private:
+  explicit FileSectorSource(int fd);
+  void Fill_Block(std::uint64_t first);
+
+  int fd_;
+  std::vector<std::uint8_t> block_;
+  std::uint64_t block_first_ = 0;
+  std::size_t block_valid_ = 0;     // whole sectors read at block_first_
+  bool block_loaded_ = false;
+  std::uint64_t retry_end_ = 0;     // sectors below this are read one by one
+  std::vector<std::uint8_t> single_;
+};
+
+// Sectors in memory; sectors listed in `unreadable` and sectors past the end
+// fail. Shares nothing, so tests may build one per pass.
+class MemorySectorSource final : public SectorSource {
+ public:
+  explicit MemorySectorSource(std::vector<std::uint8_t> bytes, std::set<std::uint64_t> unreadable = {});
+  const std::uint8_t* Read_Sector(std::uint64_t sector) override;
+  // Sectors asked for, in order (lets tests check what a pass read).
+  const std::vector<std::uint64_t>& Reads() const { return reads_; }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  std::set<std::uint64_t> unreadable_;
+  std::vector<std::uint64_t> reads_;
+};
+
+// How a pass opens its medium: path in, source out, or null with the reason.
+using SourceOpener =
+    std::function<std::unique_ptr<SectorSource>(const std::string& path, std::string* why)>;
+SourceOpener File_Opener();
+
+}  // namespace tamberlin
