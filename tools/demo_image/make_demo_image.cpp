@@ -161,7 +161,7 @@ QByteArray Make_Gif(int width, int height) {
   Put16(out, U32(height));
   out.append(static_cast<char>(0xF6));  // global table, 8-bit colour, 128 entries
   out.append('\0');                     // background index
-  out.append('\0');                     // pixel aspect
+  out.append('\0');                     // pixel ratio: unset
   for (int i = 0; i < 128; ++i) {
     const QColor c = QColor::fromHsv(i * 360 / 128, 200, 80 + (i % 4) * 55);
     out.append(static_cast<char>(c.red()));
