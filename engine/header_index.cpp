@@ -123,6 +123,10 @@ HeaderIndex::HeaderIndex(const StringList& records) {
       at_start_[static_cast<std::size_t>(h.first_byte)].push_back(static_cast<std::uint32_t>(r));
     } else if (h.offset > 0 && h.offset <= 506) {
       at_offset_.push_back(static_cast<std::uint32_t>(r));
+      const auto at = static_cast<std::size_t>(h.offset);
+      auto probe = std::find_if(probes_.begin(), probes_.end(), [&](const auto& p) { return p.offset == at; });
+      if (probe == probes_.end()) probe = probes_.insert(probes_.end(), OffsetProbe{at, {}});
+      probe->wanted[static_cast<std::size_t>(h.first_byte)] = true;
     }
   }
 
@@ -142,6 +146,17 @@ HeaderIndex::HeaderIndex(const StringList& records) {
 
 std::size_t HeaderIndex::Find(const std::uint8_t* sector) const {
   const auto& starts = at_start_[sector[0]];
+  if (starts.empty()) {
+    // Fast path for the common sector that no record can want.
+    bool maybe = false;
+    for (const auto& p : probes_) {
+      if (p.wanted[sector[p.offset]]) {
+        maybe = true;
+        break;
+      }
+    }
+    if (!maybe) return npos;
+  }
   auto s = starts.begin();
   auto o = at_offset_.begin();
   // Walk both candidate lists in record order; the first record that passes wins.

@@ -69,8 +69,15 @@ class HeaderIndex {
   std::vector<HeaderRecord> records_;
   // Records whose header starts at byte 0, by the value they want there.
   std::array<std::vector<std::uint32_t>, 256> at_start_;
-  // Records with a fixed offset past byte 0 (checked one by one).
+  // Records with a fixed offset past byte 0, in record order.
   std::vector<std::uint32_t> at_offset_;
+  // Per distinct offset of those records, the bytes any of them wants there:
+  // most sectors are ruled out by one lookup per offset.
+  struct OffsetProbe {
+    std::size_t offset;
+    std::array<bool, 256> wanted{};
+  };
+  std::vector<OffsetProbe> probes_;
   std::vector<std::vector<std::uint32_t>> family_;
 };
 

@@ -110,12 +110,14 @@ struct PhotoItem {
   std::string name, uid;
 };
 
+// Hands the item over; the buffer keeps its capacity for the next item, so
+// a pass does not allocate (and fault in) fresh memory for every photo.
 void Record_Photo(ScanJob& job, PhotoItem& item) {
   if (!item.data.empty()) {
     const std::uint64_t sectors = item.data.size() / kSectorSize;
-    job.host->addImageWithData(std::move(item.data), item.name, item.uid, item.first_sector, sectors);
+    job.host->addImageWithData(item.data, item.name, item.uid, item.first_sector, sectors);
   }
-  item.data = {};
+  item.data.clear();
 }
 
 // Adds one sector (the sector buffer, or zeros for a blank or unreadable one)

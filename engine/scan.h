@@ -74,8 +74,9 @@ class ScanHost {
   virtual void Stop_Progress_Timer() = 0;
   virtual void Alert(const std::string& message, const std::string& informative) = 0;
   virtual void Final_or_Stop_Screen() = 0;
-  // A photo item: its bytes (header sector first), name, id, and where it lies.
-  virtual void addImageWithData(std::vector<std::uint8_t> bytes, const std::string& name,
+  // A photo item: its bytes (header sector first), name, id, and where it
+  // lies. The bytes are only valid during the call: copy what you keep.
+  virtual void addImageWithData(const std::vector<std::uint8_t>& bytes, const std::string& name,
                                 const std::string& uid, std::uint64_t first_sector,
                                 std::uint64_t sector_count) = 0;
   // A video or raw item: sectors [start, end). The host counts it by name in

@@ -42,7 +42,7 @@ class FileSectorSource final : public SectorSource {
 
   const std::uint8_t* Read_Sector(std::uint64_t sector) override;
 
-  static constexpr std::size_t kBlockSectors = 2048;  // 1 MiB per read
+  static constexpr std::size_t kBlockSectors = 256;  // 128 KiB per read
 
  private:
   explicit FileSectorSource(int fd);

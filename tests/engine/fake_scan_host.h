@@ -46,10 +46,10 @@ class FakeScanHost : public ScanHost {
     }
     if (on_final) on_final();
   }
-  void addImageWithData(std::vector<std::uint8_t> bytes, const std::string& name, const std::string& uid,
+  void addImageWithData(const std::vector<std::uint8_t>& bytes, const std::string& name, const std::string& uid,
                         std::uint64_t first_sector, std::uint64_t sector_count) override {
     std::lock_guard l(mu);
-    items.push_back({name, uid, first_sector, first_sector + sector_count, bytes.size(), std::move(bytes)});
+    items.push_back({name, uid, first_sector, first_sector + sector_count, bytes.size(), bytes});
     if (on_item) on_item(items.size());
   }
   void addImageWithData_2(const std::string& name, const std::string& uid, std::uint64_t start,

@@ -1,0 +1,342 @@
+// tamberlin-cli scan: runs the same passes as the window over a device or a
+// disk image and prints what it finds as CSV.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "catalogue.h"
+#include "cli.h"
+#include "scan.h"
+#include "sector_range.h"
+#include "summary_records.h"
+#include "type_selection.h"
+
+namespace tamberlin::cli {
+namespace {
+
+constexpr const char* kScanUsage =
+    "usage: tamberlin-cli scan [--mode photo|video|raw] [--types T1,T2,...] [--no-thorough]\n"
+    "                          [--range START:END] [--resources DIR] [--quiet] SOURCE\n"
+    "SOURCE is a device identifier (sdb1 means /dev/sdb1) or the path of a device or disk image.\n";
+
+constexpr int kExitCompleted = 0;
+constexpr int kExitReadError = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitCannotOpen = 3;
+constexpr int kExitInterrupted = 130;
+
+std::atomic<int>* g_stop_flag = nullptr;
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "the interrupt handler needs lock-free atomics");
+
+extern "C" void On_Interrupt(int) {
+  g_interrupted.store(true);
+  if (g_stop_flag != nullptr) g_stop_flag->store(1);
+  ::signal(SIGINT, SIG_DFL);  // a second Ctrl-C ends the program at once
+}
+
+std::string Plain(std::string text) {
+  while (!text.empty() && text.front() == '\n') text.erase(text.begin());
+  return text;
+}
+
+std::string Extension_Of(const std::string& name) {
+  const auto dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+std::vector<std::string> Split(const std::string& s, char sep) {
+  std::vector<std::string> out;
+  std::stringstream in(s);
+  std::string part;
+  while (std::getline(in, part, sep)) {
+    if (!part.empty()) out.push_back(part);
+  }
+  return out;
+}
+
+// Prints items as they are found and remembers what the summary needs.
+class CliHost final : public ScanHost {
+ public:
+  explicit CliHost(RecoveryMode mode) : mode_(mode) {}
+
+  void Set_Mode_Label(const std::string& text) override { pass_ = text == kGeneralModeLabel ? "GEN" : "THD"; }
+  void Set_Sector_Label(const std::string&) override {}
+  void Set_Progress_Range(double) override {}
+  void Set_Progress_Value(double) override {}
+  void Set_Help_Info(const std::string&) override {}
+  void Clear_Found_Items(RecoveryMode) override {}
+  void Scan_Started(RecoveryMode) override {}
+  void Open_Failed(RecoveryMode) override { open_failed_ = true; }
+  void Stop_Progress_Timer() override {}
+  void Alert(const std::string& message, const std::string& informative) override {
+    std::lock_guard l(err_mu);
+    std::fprintf(stderr, "%s%s\n", progress_shown ? "\n" : "", Plain(message).c_str());
+    if (!informative.empty()) std::fprintf(stderr, "%s\n", informative.c_str());
+    progress_shown = false;
+    if (!open_failed_ && message == kStorageReadError) read_error_ = true;
+  }
+  void Final_or_Stop_Screen() override {}
+  void addImageWithData(const std::vector<std::uint8_t>& bytes, const std::string& name, const std::string& uid,
+                        std::uint64_t first_sector, std::uint64_t sector_count) override {
+    Row(name, uid, first_sector, first_sector + sector_count, bytes.size());
+    auto& t = photo_types_[Extension_Of(name)];
+    ++t.first;
+    t.second = name;
+  }
+  void addImageWithData_2(const std::string& name, const std::string& uid, std::uint64_t start,
+                          std::uint64_t end) override {
+    Row(name, uid, start, end, (end - start) * kSectorSize);
+    summary.Count_Item(name);
+  }
+  bool Preview_Session_Open() override { return false; }
+
+  void Print_Summary() {
+    std::lock_guard l(err_mu);
+    std::fprintf(stderr, "%stype\tcount\tlast name\n", progress_shown ? "\n" : "");
+    progress_shown = false;
+    if (mode_ == RecoveryMode::Photo) {
+      for (const auto& [type, t] : photo_types_) {
+        std::fprintf(stderr, "%s\t%llu\t%s\n", type.c_str(), static_cast<unsigned long long>(t.first), t.second.c_str());
+      }
+      return;
+    }
+    // Types with nothing found are left out: the full list can run to dozens.
+    for (const auto& r : summary.Snapshot()) {
+      if (r.NoOfFile == "0") continue;
+      std::fprintf(stderr, "%s\t%s\t%s\n", r.FileTypes.c_str(), r.NoOfFile.c_str(), r.FileName.c_str());
+    }
+  }
+
+  bool open_failed() const { return open_failed_; }
+  bool read_error() const { return read_error_; }
+
+  SignatureList summary;
+  std::mutex err_mu;          // stderr lines from the scan and the progress thread
+  bool progress_shown = false;
+
+ private:
+  void Row(const std::string& name, const std::string& uid, std::uint64_t start, std::uint64_t end,
+           std::uint64_t bytes) {
+    std::printf("%s,%s,%s,%s,%llu,%llu,%llu\n", pass_.c_str(), name.c_str(), uid.c_str(), Extension_Of(name).c_str(),
+                static_cast<unsigned long long>(start), static_cast<unsigned long long>(end),
+                static_cast<unsigned long long>(bytes));
+  }
+
+  RecoveryMode mode_;
+  std::string pass_ = "GEN";
+  bool open_failed_ = false;
+  bool read_error_ = false;
+  std::map<std::string, std::pair<std::uint64_t, std::string>> photo_types_;
+};
+
+struct Options {
+  RecoveryMode mode = RecoveryMode::Photo;
+  std::optional<std::string> types;
+  bool thorough = true;
+  std::optional<std::string> range;
+  std::filesystem::path resources = Default_Data_Dir();
+  bool quiet = false;
+  std::string source;
+};
+
+int Usage_Error(const std::string& what) {
+  std::fprintf(stderr, "tamberlin-cli scan: %s\n%s", what.c_str(), kScanUsage);
+  return kExitUsage;
+}
+
+}  // namespace
+
+int Scan_Verb(const Args& args) {
+  Options o;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](const char* what) -> std::optional<std::string> {
+      if (i + 1 >= args.size()) return std::nullopt;
+      (void)what;
+      return args[++i];
+    };
+    if (a == "--mode") {
+      const auto v = value("mode");
+      if (!v) return Usage_Error("--mode needs photo, video or raw");
+      if (*v == "photo") o.mode = RecoveryMode::Photo;
+      else if (*v == "video") o.mode = RecoveryMode::Video;
+      else if (*v == "raw") o.mode = RecoveryMode::RawFile;
+      else return Usage_Error("unknown mode '" + *v + "' (photo, video or raw)");
+    } else if (a == "--types") {
+      o.types = value("types");
+      if (!o.types) return Usage_Error("--types needs a comma-separated list such as JPG,PNG");
+    } else if (a == "--no-thorough") {
+      o.thorough = false;
+    } else if (a == "--range") {
+      o.range = value("range");
+      if (!o.range) return Usage_Error("--range needs START:END");
+    } else if (a == "--resources") {
+      const auto v = value("resources");
+      if (!v) return Usage_Error("--resources needs a folder");
+      o.resources = *v;
+    } else if (a == "--quiet") {
+      o.quiet = true;
+    } else if (a == "--help" || a == "-h") {
+      std::fputs(kScanUsage, stdout);
+      return kExitCompleted;
+    } else if (!a.empty() && a[0] == '-') {
+      return Usage_Error("unknown option '" + a + "'");
+    } else if (o.source.empty()) {
+      o.source = a;
+    } else {
+      return Usage_Error("give one SOURCE only");
+    }
+  }
+  if (o.source.empty()) return Usage_Error("no SOURCE given");
+  // A path (anything with a slash, or a file here that is no device name)
+  // is read as it is; a bare name is a device identifier under /dev.
+  {
+    std::error_code ec;
+    const bool is_path = o.source.find('/') != std::string::npos ||
+                         (!std::filesystem::exists("/dev/" + o.source, ec) && std::filesystem::exists(o.source, ec));
+    if (is_path) o.source = std::filesystem::absolute(o.source, ec).lexically_normal().string();
+  }
+
+  const Catalogue catalogue = Catalogue::Load(o.resources);
+  const StringList& general = catalogue.General(o.mode);
+  const StringList& thorough = catalogue.Thorough(o.mode);
+  if (general.empty() && thorough.empty()) {
+    return Usage_Error("no signatures for this mode in " + o.resources.string() +
+                       " (is --resources the folder holding the catalogue files?)");
+  }
+
+  // The type selection, applied as the file type screen applies it.
+  auto rows = Build_Extension_List(general, thorough);
+  if (o.types) {
+    std::set<std::string> wanted;
+    for (const auto& t : Split(*o.types, ',')) {
+      const auto it = std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r.Extension == t; });
+      if (it == rows.end()) {
+        std::string known;
+        for (const auto& r : rows) known += (known.empty() ? "" : ",") + r.Extension;
+        return Usage_Error("unknown type '" + t + "' for this mode (known: " + known + ")");
+      }
+      wanted.insert(t);
+    }
+    for (auto& r : rows) r.State = wanted.count(r.Extension) != 0;
+  }
+  if (!Check_For_One_Extension_Selection(rows)) return Usage_Error(Plain("\nPlease select atleast one extension type."));
+  const AppliedSelection applied = Apply_Selection(rows, general, thorough);
+
+  // The medium's size, for the entire-disk range and the range check.
+  const std::string path = Device_Path(o.source);
+  std::uint64_t sectors = 0;
+  {
+    std::string why;
+    if (!FileSectorSource::Open(path, &why)) {
+      std::fprintf(stderr, "%s\n%s\n", Plain(kStorageReadError).c_str(), why.c_str());
+      return kExitCannotOpen;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const off_t size = fd >= 0 ? ::lseek(fd, 0, SEEK_END) : -1;
+    if (fd >= 0) ::close(fd);
+    sectors = size > 0 ? static_cast<std::uint64_t>(size) / kSectorSize : 0;
+  }
+
+  ScanState state;
+  CliHost host(o.mode);
+  ScanJob job;
+  job.mode = o.mode;
+  job.state = &state;
+  job.host = &host;
+  job.counts = &host.summary;
+  job.settings.disk_identifier = o.source;
+  job.settings.sectors_val = std::to_string(sectors);
+  job.settings.Thro_Mode_Chk = job.settings.Thro_Mode_Chk_SIG = o.thorough;
+  if (o.range) {
+    const auto colon = o.range->find(':');
+    const std::string s = colon == std::string::npos ? *o.range : o.range->substr(0, colon);
+    const std::string e = colon == std::string::npos ? "" : o.range->substr(colon + 1);
+    if (const auto problem = Validate_Sector_Range(s, e, job.settings.sectors_val)) {
+      std::string what = "bad --range " + *o.range + ": " + Plain(problem->message);
+      if (!problem->informative.empty()) what += " (" + problem->informative + ")";
+      what += "; the medium has " + job.settings.sectors_val + " sectors, so 0 <= START < END <= " +
+              job.settings.sectors_val;
+      return Usage_Error(what);
+    }
+    job.settings.entire_disk_rd = job.settings.entire_disk_rd_Sig = false;
+    job.settings.sector_range_rd = job.settings.sector_range_rd_Sig = true;
+    job.settings.Start_slider_val = job.settings.Start_slider_val_Sig = s;
+    job.settings.End_slider_val = job.settings.End_slider_val_Sig = e;
+  }
+  if (o.mode == RecoveryMode::Photo) {
+    std::set<std::string> unchecked;
+    for (const auto& r : rows) {
+      if (!r.State) unchecked.insert(r.Extension);
+    }
+    job.general_records = Without_Types(general, unchecked);
+    job.thorough_records = Without_Types(thorough, unchecked);
+  } else {
+    job.general_records = applied.lists.CheckListHeader_Array;
+    job.thorough_records = applied.lists.CheckListHeader_Adv_Array;
+    for (const auto& t : applied.ticked_types) host.summary.createSignatureListTableRecord(t, 0, "", "", t);
+  }
+
+  std::printf("pass,name,uid,type,start_sector,end_sector,bytes\n");
+  g_stop_flag = &state.stop_now;
+  struct sigaction sa {};
+  sa.sa_handler = On_Interrupt;
+  ::sigaction(SIGINT, &sa, nullptr);
+
+  // Progress on a terminal every half second, from the shared counters.
+  std::mutex done_mu;
+  std::condition_variable done_cv;
+  bool done = false;
+  std::thread progress;
+  if (!o.quiet && ::isatty(STDERR_FILENO)) {
+    progress = std::thread([&] {
+      std::unique_lock l(done_mu);
+      while (!done_cv.wait_for(l, std::chrono::milliseconds(500), [&] { return done; })) {
+        if (const auto v = timerTickSetLabel(state)) {
+          std::lock_guard e(host.err_mu);
+          std::fprintf(stderr, "\r%s", v->label.c_str());
+          host.progress_shown = true;
+        }
+      }
+    });
+  }
+
+  if (o.mode == RecoveryMode::Photo) {
+    Photo_Rec_Thread(job);
+  } else {
+    Raw_File_Rec_Thread(job);
+  }
+  ::signal(SIGINT, SIG_DFL);
+  {
+    std::lock_guard l(done_mu);
+    done = true;
+  }
+  done_cv.notify_all();
+  if (progress.joinable()) progress.join();
+  g_stop_flag = nullptr;
+  std::fflush(stdout);
+
+  host.Print_Summary();
+  if (host.open_failed()) return kExitCannotOpen;
+  if (g_interrupted.load()) {
+    std::fputs("Stopped: the items above were found before the stop.\n", stderr);
+    return kExitInterrupted;
+  }
+  return host.read_error() ? kExitReadError : kExitCompleted;
+}
+
+}  // namespace tamberlin::cli
