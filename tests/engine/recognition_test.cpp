@@ -1,0 +1,474 @@
+// Recognition of real files: each case writes a file the way ordinary
+// software does (Qt's writers, the archivers and GStreamer when this machine
+// has them, or a container laid out by hand), takes its first 512 bytes as the
+// sector a scan would read, and checks that the shipped list names its type.
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageWriter>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextDocument>
+#include <QXmlStreamWriter>
+
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "catalogue.h"
+#include "header_index.h"
+
+namespace tamberlin {
+namespace {
+
+// QPdfWriter and QTextDocument need a QGuiApplication; it is made once for the
+// whole run (not at test discovery, which has no display).
+class GuiEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (QCoreApplication::instance() == nullptr) app_ = std::make_unique<QGuiApplication>(argc_, argv_);
+  }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  int argc_ = 1;
+  char name_[17] = "recognition_test";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QGuiApplication> app_;
+};
+
+[[maybe_unused]] ::testing::Environment* const kGuiEnvironment =
+    ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
+
+// The start of a made file, or why this machine cannot make it.
+struct Made {
+  QByteArray bytes;
+  QString skip;
+};
+
+Made Skip(const QString& why) { return {{}, why}; }
+
+// ---- Qt's own writers ------------------------------------------------------
+
+QImage Test_Picture() {
+  QImage img(64, 48, QImage::Format_RGB32);
+  for (int y = 0; y < img.height(); ++y) {
+    for (int x = 0; x < img.width(); ++x) img.setPixel(x, y, qRgb(x * 4, y * 5, (x + y) * 2));
+  }
+  return img;
+}
+
+Made Qt_Image(const char* format) {
+  if (!QImageWriter::supportedImageFormats().contains(format)) {
+    return Skip(QStringLiteral("Qt has no %1 writer here").arg(QString::fromLatin1(format)));
+  }
+  QByteArray out;
+  QBuffer buffer(&out);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, format);
+  if (!writer.write(Test_Picture())) return Skip("the image writer failed: " + writer.errorString());
+  return {out, {}};
+}
+
+Made Qt_Pdf() {
+  QByteArray out;
+  QBuffer buffer(&out);
+  buffer.open(QIODevice::WriteOnly);
+  {
+    QPdfWriter pdf(&buffer);
+    QPainter painter(&pdf);
+    painter.drawText(200, 200, QStringLiteral("Tamberlin"));
+  }
+  return {out, {}};
+}
+
+Made Qt_Html() {
+  QTextDocument doc;
+  doc.setHtml(QStringLiteral("<h1>Notes</h1><p>Found on the card</p>"));
+  return {doc.toHtml().toUtf8(), {}};
+}
+
+Made Qt_Xml() {
+  QByteArray out;
+  QXmlStreamWriter xml(&out);
+  xml.writeStartDocument();
+  xml.writeStartElement(QStringLiteral("notes"));
+  xml.writeTextElement(QStringLiteral("note"), QStringLiteral("Found on the card"));
+  xml.writeEndElement();
+  xml.writeEndDocument();
+  return {out, {}};
+}
+
+// ---- containers laid out by hand ------------------------------------------
+
+void Put16(QByteArray& b, quint32 v) {
+  b.append(static_cast<char>(v & 0xFF));
+  b.append(static_cast<char>((v >> 8) & 0xFF));
+}
+void Put32(QByteArray& b, quint32 v) {
+  Put16(b, v & 0xFFFF);
+  Put16(b, v >> 16);
+}
+
+quint32 Crc32(const QByteArray& data) {
+  quint32 crc = 0xFFFFFFFFu;
+  for (const char ch : data) {
+    crc ^= static_cast<quint8>(ch);
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+// A zip archive with stored (uncompressed) entries, in the given order.
+using Entries = std::vector<std::pair<QByteArray, QByteArray>>;
+Made Stored_Zip(const Entries& entries) {
+  QByteArray zip;
+  QByteArray directory;
+  for (const auto& [name, data] : entries) {
+    const auto offset = static_cast<quint32>(zip.size());
+    const quint32 crc = Crc32(data);
+    const auto size = static_cast<quint32>(data.size());
+    const auto name_size = static_cast<quint32>(name.size());
+    Put32(zip, 0x04034B50);
+    Put16(zip, 10);      // version needed
+    Put16(zip, 0);       // flags
+    Put16(zip, 0);       // stored
+    Put16(zip, 0);       // time
+    Put16(zip, 0x21);    // date 1980-01-01
+    Put32(zip, crc);
+    Put32(zip, size);
+    Put32(zip, size);
+    Put16(zip, name_size);
+    Put16(zip, 0);
+    zip.append(name);
+    zip.append(data);
+
+    Put32(directory, 0x02014B50);
+    Put16(directory, 20);
+    Put16(directory, 10);
+    Put16(directory, 0);
+    Put16(directory, 0);
+    Put16(directory, 0);
+    Put16(directory, 0x21);
+    Put32(directory, crc);
+    Put32(directory, size);
+    Put32(directory, size);
+    Put16(directory, name_size);
+    Put16(directory, 0);
+    Put16(directory, 0);
+    Put16(directory, 0);
+    Put16(directory, 0);
+    Put32(directory, 0);
+    Put32(directory, offset);
+    directory.append(name);
+  }
+  const auto directory_offset = static_cast<quint32>(zip.size());
+  zip.append(directory);
+  Put32(zip, 0x06054B50);
+  Put16(zip, 0);
+  Put16(zip, 0);
+  Put16(zip, static_cast<quint32>(entries.size()));
+  Put16(zip, static_cast<quint32>(entries.size()));
+  Put32(zip, static_cast<quint32>(directory.size()));
+  Put32(zip, directory_offset);
+  Put16(zip, 0);
+  return {zip, {}};
+}
+
+Made Docx() {
+  return Stored_Zip({
+      {"[Content_Types].xml",
+       R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+       R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
+       R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)"
+       R"(<Default Extension="xml" ContentType="application/xml"/>)"
+       R"(<Override PartName="/word/document.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/>)"
+       R"(</Types>)"},
+      {"_rels/.rels",
+       R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+       R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+       R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="word/document.xml"/>)"
+       R"(</Relationships>)"},
+      {"word/document.xml",
+       R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+       R"(<w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main">)"
+       R"(<w:body><w:p><w:r><w:t>Found on the card</w:t></w:r></w:p></w:body></w:document>)"},
+  });
+}
+
+Made Epub() {
+  return Stored_Zip({
+      {"mimetype", "application/epub+zip"},
+      {"META-INF/container.xml",
+       R"(<?xml version="1.0"?><container version="1.0" xmlns="urn:oasis:names:tc:opendocument:xmlns:container">)"
+       R"(<rootfiles><rootfile full-path="content.opf" media-type="application/oebps-package+xml"/></rootfiles></container>)"},
+  });
+}
+
+Made Odt() {
+  return Stored_Zip({
+      {"mimetype", "application/vnd.oasis.opendocument.text"},
+      {"content.xml", R"(<?xml version="1.0" encoding="UTF-8"?><office:document-content/>)"},
+  });
+}
+
+Made Jar() {
+  return Stored_Zip({
+      {"META-INF/", ""},
+      {"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nCreated-By: Tamberlin\r\n\r\n"},
+  });
+}
+
+Made Plain_Zip() { return Stored_Zip({{"notes.txt", "Found on the card\n"}}); }
+
+Made Wav() {
+  constexpr quint32 kRate = 8000;
+  QByteArray samples;
+  for (int i = 0; i < 4000; ++i) {
+    const double v = std::sin(2.0 * 3.14159265358979 * 440.0 * i / kRate) * 12000.0;
+    Put16(samples, static_cast<quint32>(static_cast<qint16>(v)) & 0xFFFF);
+  }
+  QByteArray wav("RIFF");
+  Put32(wav, static_cast<quint32>(36 + samples.size()));
+  wav.append("WAVEfmt ");
+  Put32(wav, 16);
+  Put16(wav, 1);  // PCM
+  Put16(wav, 1);  // mono
+  Put32(wav, kRate);
+  Put32(wav, kRate * 2);
+  Put16(wav, 2);
+  Put16(wav, 16);
+  wav.append("data");
+  Put32(wav, static_cast<quint32>(samples.size()));
+  wav.append(samples);
+  return {wav, {}};
+}
+
+// ---- files already on the machine -----------------------------------------
+
+Made Read_File(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return Skip("cannot read " + path);
+  return {f.read(static_cast<qint64>(kSectorSize)), {}};
+}
+
+Made This_Program() { return Read_File(QCoreApplication::applicationFilePath()); }
+
+Made DejaVu_Font() {
+  for (const char* p : {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", "/usr/share/fonts/TTF/DejaVuSans.ttf",
+                        "/usr/share/fonts/dejavu/DejaVuSans.ttf"}) {
+    if (QFile::exists(QString::fromLatin1(p))) return Read_File(QString::fromLatin1(p));
+  }
+  return Skip(QStringLiteral("no DejaVu Sans font installed"));
+}
+
+// ---- other programs ---------------------------------------------------------
+
+// Runs `program` in a fresh folder that holds input.txt and returns the start
+// of `result` (or of its standard output when `result_on_stdout`).
+Made Run_Tool(const QString& program, const QStringList& args, const QString& result,
+              bool result_on_stdout = false) {
+  const QString exe = QStandardPaths::findExecutable(program);
+  if (exe.isEmpty()) return Skip(program + " is not installed");
+  QTemporaryDir dir;
+  if (!dir.isValid()) return Skip(QStringLiteral("no temporary folder"));
+  {
+    QFile input(dir.filePath(QStringLiteral("input.txt")));
+    if (!input.open(QIODevice::WriteOnly)) return Skip(QStringLiteral("cannot write input.txt"));
+    for (int i = 0; i < 200; ++i) input.write("A line of text that was on the card before it was lost\n");
+  }
+  QProcess process;
+  process.setWorkingDirectory(dir.path());
+  process.setStandardOutputFile(result_on_stdout ? dir.filePath(result) : QProcess::nullDevice());
+  process.start(exe, args);
+  if (!process.waitForFinished(120000)) {
+    process.kill();
+    process.waitForFinished();
+    return Skip(program + " did not finish");
+  }
+  if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+    return Skip(program + " failed: " + QString::fromLocal8Bit(process.readAllStandardError()).trimmed());
+  }
+  Made made = Read_File(dir.filePath(result));
+  if (made.skip.isEmpty() && made.bytes.isEmpty()) return Skip(program + " wrote an empty file");
+  return made;
+}
+
+Made Stdout_Of(const char* program) {
+  return Run_Tool(QString::fromLatin1(program), {QStringLiteral("-c"), QStringLiteral("input.txt")},
+                  QStringLiteral("out"), true);
+}
+
+// A GStreamer pipeline whose last element's output goes to a file; missing
+// elements make gst-launch fail, which skips the case.
+Made Gst(const char* pipeline) {
+  QStringList args = QProcess::splitCommand(QString::fromLatin1(pipeline));
+  args.prepend(QStringLiteral("-q"));
+  args << QStringLiteral("!") << QStringLiteral("filesink") << QStringLiteral("location=out");
+  return Run_Tool(QStringLiteral("gst-launch-1.0"), args, QStringLiteral("out"));
+}
+
+#define VIDEO "videotestsrc num-buffers=10 ! video/x-raw,width=176,height=144,framerate=25/1 ! "
+#define STILL "videotestsrc num-buffers=1 ! video/x-raw,width=64,height=48 ! "
+#define AUDIO "audiotestsrc num-buffers=10 ! audioconvert ! "
+
+// The data folder: TAMBERLIN_DATA_DIR when set, otherwise share/tamberlin
+// beside the bin folder the test runs from (the build tree's layout).
+std::filesystem::path Data_Dir() {
+  if (const char* dir = std::getenv("TAMBERLIN_DATA_DIR"); dir != nullptr && *dir != '\0') return dir;
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return {};
+  auto dir = (exe.parent_path() / ".." / "share" / "tamberlin").lexically_normal();
+  return std::filesystem::is_directory(dir) ? dir : std::filesystem::path();
+}
+
+// ---- the table ---------------------------------------------------------------
+
+struct Case {
+  const char* name;
+  const char* catalogue;
+  const char* type;  // the type the scan must give the file
+  std::function<Made()> make;
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+bool Is_Photo_List(std::string_view catalogue) {
+  return catalogue == kPhotoCatalogue || catalogue == kPhotoThoroughCatalogue;
+}
+
+class Recognition : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Recognition, FirstSectorNamesTheType) {
+  const Case& c = GetParam();
+  const auto data_dir = Data_Dir();
+  ASSERT_FALSE(data_dir.empty()) << "no data folder found; set TAMBERLIN_DATA_DIR";
+  const StringList list = Load_Catalogue_File(data_dir / c.catalogue);
+  ASSERT_GT(Record_Count(list), 0u) << "no records in " << c.catalogue;
+
+  const Made made = c.make();
+  if (!made.skip.isEmpty()) GTEST_SKIP() << made.skip.toStdString();
+  ASSERT_FALSE(made.bytes.isEmpty());
+
+  std::array<std::uint8_t, kSectorSize> sector{};
+  std::memcpy(sector.data(), made.bytes.constData(),
+              std::min(sector.size(), static_cast<std::size_t>(made.bytes.size())));
+  const std::string start = made.bytes.left(32).toHex().toUpper().toStdString();
+
+  const HeaderIndex index(list);
+  const std::size_t found = index.Find(sector.data());
+  ASSERT_NE(found, HeaderIndex::npos) << c.type << " starting " << start << " matches nothing in "
+                                      << c.catalogue;
+  if (Is_Photo_List(c.catalogue)) {
+    // The photo scan names the item after the matching record alone.
+    EXPECT_EQ(index[found].type, c.type) << "file starting " << start << " matched "
+                                         << index[found].signature_text;
+  } else {
+    // The raw scan opens a candidate for every record of the match's family.
+    std::vector<std::string> opened;
+    for (auto m : index.Family(found)) opened.push_back(index[m].type);
+    EXPECT_NE(std::find(opened.begin(), opened.end(), c.type), opened.end())
+        << "file starting " << start << " matched " << index[found].type << " "
+        << index[found].signature_text << ", which does not open " << c.type;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, Recognition,
+    ::testing::Values(
+        // Pictures, general photo pass
+        Case{"QtJpeg", kPhotoCatalogue, "JPG", [] { return Qt_Image("jpeg"); }},
+        Case{"QtPng", kPhotoCatalogue, "PNG", [] { return Qt_Image("png"); }},
+        Case{"QtGif", kPhotoCatalogue, "GIF", [] { return Qt_Image("gif"); }},
+        Case{"QtBmp", kPhotoCatalogue, "BMP", [] { return Qt_Image("bmp"); }},
+        Case{"QtTiff", kPhotoCatalogue, "TIF", [] { return Qt_Image("tiff"); }},
+        Case{"QtWebp", kPhotoCatalogue, "WEBP", [] { return Qt_Image("webp"); }},
+        Case{"GstBmp", kPhotoCatalogue, "BMP", [] { return Gst(STILL "avenc_bmp"); }},
+        Case{"GstTiff", kPhotoCatalogue, "TIF", [] { return Gst(STILL "avenc_tiff"); }},
+        Case{"GstJpeg2000", kPhotoCatalogue, "JP2", [] { return Gst(STILL "avenc_jpeg2000"); }},
+        // Pictures, thorough photo pass
+        Case{"QtJpegThorough", kPhotoThoroughCatalogue, "JPG", [] { return Qt_Image("jpeg"); }},
+        Case{"QtIcon", kPhotoThoroughCatalogue, "ICO", [] { return Qt_Image("ico"); }},
+        Case{"GstPcx", kPhotoThoroughCatalogue, "PCX", [] { return Gst(STILL "avenc_pcx"); }},
+        // Documents
+        Case{"QtPdf", kRawCatalogue, "PDF", Qt_Pdf},
+        Case{"QtHtml", kRawCatalogue, "HTML", Qt_Html},
+        Case{"QtXml", kRawCatalogue, "XML", Qt_Xml},
+        Case{"Docx", kRawCatalogue, "DOCX", Docx},
+        Case{"Odt", kRawCatalogue, "ODT", Odt},
+        Case{"Epub", kRawCatalogue, "EPUB", Epub},
+        Case{"DocxThorough", kRawThoroughCatalogue, "DOCX", Docx},
+        Case{"Sqlite", kRawCatalogue, "SQLITE",
+             [] {
+               return Run_Tool(QStringLiteral("sqlite3"),
+                               {QStringLiteral("t.db"),
+                                QStringLiteral("CREATE TABLE t(x); INSERT INTO t VALUES('card');")},
+                               QStringLiteral("t.db"));
+             }},
+        // Archives
+        Case{"HandZip", kRawCatalogue, "ZIP", Plain_Zip},
+        Case{"Jar", kRawCatalogue, "JAR", Jar},
+        Case{"ZipTool", kRawCatalogue, "ZIP",
+             [] {
+               return Run_Tool(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("t.zip"),
+                                                       QStringLiteral("input.txt")},
+                               QStringLiteral("t.zip"));
+             }},
+        Case{"Tar", kRawCatalogue, "TAR",
+             [] {
+               return Run_Tool(QStringLiteral("tar"), {QStringLiteral("-cf"), QStringLiteral("t.tar"),
+                                                       QStringLiteral("input.txt")},
+                               QStringLiteral("t.tar"));
+             }},
+        Case{"Gzip", kRawCatalogue, "GZ", [] { return Stdout_Of("gzip"); }},
+        Case{"Bzip2", kRawCatalogue, "BZ2", [] { return Stdout_Of("bzip2"); }},
+        Case{"Xz", kRawCatalogue, "XZ", [] { return Stdout_Of("xz"); }},
+        // Audio
+        Case{"HandWav", kRawCatalogue, "WAV", Wav},
+        Case{"GstWav", kRawCatalogue, "WAV", [] { return Gst(AUDIO "wavenc"); }},
+        Case{"GstFlac", kRawCatalogue, "FLAC", [] { return Gst(AUDIO "flacenc"); }},
+        Case{"GstVorbis", kRawCatalogue, "OGG", [] { return Gst(AUDIO "vorbisenc ! oggmux"); }},
+        Case{"GstOpus", kRawCatalogue, "OPUS", [] { return Gst(AUDIO "audioresample ! opusenc ! oggmux"); }},
+        Case{"GstAiff", kRawCatalogue, "AIFF", [] { return Gst(AUDIO "avmux_aiff"); }},
+        Case{"GstAu", kRawCatalogue, "AU", [] { return Gst(AUDIO "avmux_au"); }},
+        Case{"GstMp3", kRawCatalogue, "MP3",
+             [] { return Gst(AUDIO "lamemp3enc ! taginject tags=title=Tamberlin ! id3v2mux"); }},
+        Case{"GstM4a", kRawCatalogue, "M4A", [] { return Gst(AUDIO "avenc_aac ! avmux_ipod"); }},
+        Case{"GstWma", kRawCatalogue, "WMA", [] { return Gst(AUDIO "avenc_wmav2 ! avmux_asf"); }},
+        // Programs and fonts
+        Case{"ThisProgram", kRawCatalogue, "ELF", This_Program},
+        Case{"DejaVuFont", kRawCatalogue, "TTF", DejaVu_Font},
+        // Video
+        Case{"GstWebm", kVideoCatalogue, "WEBM", [] { return Gst(VIDEO "vp8enc ! webmmux"); }},
+        Case{"GstMatroska", kVideoCatalogue, "MKV", [] { return Gst(VIDEO "jpegenc ! matroskamux"); }},
+        Case{"GstAvi", kVideoCatalogue, "AVI", [] { return Gst(VIDEO "jpegenc ! avimux"); }},
+        Case{"GstQuickTime", kVideoCatalogue, "MOV", [] { return Gst(VIDEO "jpegenc ! qtmux"); }},
+        Case{"GstMp4", kVideoCatalogue, "MP4", [] { return Gst(VIDEO "avenc_mpeg4 ! mp4mux"); }},
+        Case{"Gst3gp", kVideoCatalogue, "3GP", [] { return Gst(VIDEO "avenc_h263 ! 3gppmux"); }},
+        Case{"GstFlv", kVideoCatalogue, "FLV", [] { return Gst(VIDEO "avenc_flv ! flvmux"); }},
+        Case{"GstWmv", kVideoCatalogue, "WMV", [] { return Gst(VIDEO "avenc_wmv2 ! avmux_asf"); }},
+        Case{"GstRealMedia", kVideoCatalogue, "RM", [] { return Gst(AUDIO "avenc_ac3 ! avmux_rm"); }},
+        Case{"GstOggTheora", kVideoCatalogue, "OGV", [] { return Gst(VIDEO "theoraenc ! oggmux"); }},
+        Case{"GstY4m", kVideoCatalogue, "Y4M", [] { return Gst(VIDEO "y4menc"); }},
+        Case{"Gst3g2Thorough", kVideoThoroughCatalogue, "3G2", [] { return Gst(VIDEO "avenc_h263 ! avmux_3g2"); }}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+}  // namespace tamberlin
