@@ -1,0 +1,172 @@
+// The main window and the one object that owns the program's state: the
+// catalogue, the media list, the choices made on the screens, the found
+// items and the progress of the current scan.
+//
+// The widgets come from MyTableController.ui (ui->_next_btn, ...). The
+// implementation is split by concern:
+//   controller_startup.cpp     construction, start-up, mode radios, connections
+//   controller_media.cpp       media list, disk images
+//   controller_screens.cpp     which screen is shown, Next and Back
+//   controller_range.cpp       scan range widgets
+//   controller_filetypes.cpp   file type list
+//   controller_exit_help.cpp   exit, help, folder chooser
+#pragma once
+
+#include <QByteArray>
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "catalogue.h"
+#include "drive_table_model.h"
+#include "file_type_model.h"
+#include "folder_chooser.h"
+#include "media_list.h"
+#include "notices.h"
+#include "summary_records.h"
+
+class QListView;
+class QTimer;
+
+namespace Ui {
+class MyTableController;
+}
+
+namespace tamberlin::ui {
+
+// What the window works with; tests replace the parts that touch the
+// machine. Empty members get the real thing.
+struct ControllerSetup {
+  QString data_dir;     // catalogue, NoPreview.png, Help.pdf (default Data_Dir())
+  QString preview_dir;  // preview files "dprv.<ext>" (default Preview_Dir())
+  std::shared_ptr<media::CommandRunner> runner;  // lsblk and blkid
+  std::shared_ptr<FolderChooser> chooser;        // folder and image dialogs
+  std::function<void()> quit;                    // ends the program
+};
+
+class MyTableController : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit MyTableController(ControllerSetup setup = {}, QWidget* parent = nullptr);
+  ~MyTableController() override;
+
+  const QString& Data_Folder() const { return data_dir_; }
+  const QString& Preview_Folder() const { return preview_dir_; }
+
+  // ---- recovery mode (0 photo, 1 video, 2 raw file) ----
+  void Photo_Mode_Radio();
+  void Video_Mode_Radio();
+  void RawFile_Mode_Radio();
+  void Thro_Mode_Chk_SIG_Btn();
+
+  // ---- media list ----
+  void Reload_Drive_list_Function();
+  void rebresh_drives() { Reload_Drive_list_Function(); }
+  // Lets the user pick an image file and adds it.
+  void Add_Image_Pressed();
+  // Adds a disk-image file as a row that stays across refreshes. A path that
+  // is no usable image is reported to the user and not added (false).
+  bool Add_Image(const QString& path);
+  const std::vector<media::MyDataObject>& nsMutaryOfDataObject() const {
+    return drive_model_.Records();
+  }
+  const QStringList& Image_Paths() const { return image_paths_; }
+  // The record of the selected row of the drive table, or null.
+  const media::MyDataObject* Selected_Medium() const;
+
+  // ---- screens ----
+  void Next_btn();
+  void Back_btn();
+  void show_hide_1_screen(bool hide);
+  void show_hide_2_screen(bool hide);
+  void show_hide_3_screen_Photo(bool hide);
+  void show_hide_3_screen_RawFile(bool hide);
+  void show_hide_4_screen_RawFile(bool hide);
+
+  // ---- exit, help, destination folder ----
+  void Exit_App();
+  void Exit_Btn() { Exit_App(); }
+  void Help_btn();
+  void Browse_Path();
+  void Browse_Path_Sig();
+  // The chooser's answer: a folder fills both path fields, nothing leaves them.
+  void openPanelDidEnd(const std::optional<QString>& folder);
+  // Deletes the current preview file and every "dprv" entry of the preview folder.
+  void Remove_Preview_Files();
+
+  // ---- lists ----
+  Catalogue catalogue;  // Ext_Array, Adv_Ext_Array, Video_Array, ...
+  StringList MultiHeader_Array;
+  StringList CheckListHeader_Array;
+  StringList CheckListHeader_Adv_Array;
+  StringList REC_PROC_Array;
+  std::vector<ExtensionListRecord>& nsCheckedListDataObject() { return file_type_model_.Records(); }
+  SignatureList nsSIGFileInfoDataObject;
+
+  // ---- scan state ----
+  std::atomic<int> Recovery_MODE{0};
+  int screen_counter = 0;
+  std::atomic<int> stop_now{0};
+  std::atomic<int> stop_screen_already_show{0};
+  std::atomic<std::uint64_t> start_sector{0};
+  std::atomic<std::uint64_t> end_sector{0};
+  std::atomic<std::uint64_t> total_sector{0};
+  std::atomic<std::uint64_t> for_index{0};
+  std::atomic<std::uint64_t> GND_Image_number{0};
+  std::atomic<std::uint64_t> THD_Image_number{0};
+  std::atomic<std::uint64_t> Image_Count{0};
+  QTimer* mSetLabelTimer = nullptr;     // progress timer while a scan runs
+  std::atomic<bool> session{false};     // a preview extraction holds its sheet
+  std::uint32_t Prev_Index = 0x7FFFFFFF;  // item last previewed; 0x7FFFFFFF none
+  QString Preview_File;                 // path of the current preview file
+  QString noprevfile;
+  QByteArray Null_Image_Data;           // NoPreview.png, placeholder thumbnail
+  QString Parent_Disk_Size;
+  QString Parent_Media_Name;
+  double imageBrowser_zoom = 0.55;      // 0 smallest .. 1 largest
+  double imageBrowser_2_zoom = 0.05;
+
+  // ---- windows ----
+  QWidget* controlPanel = this;  // hosts the sheets
+  Browse_Info* BrowseInfo_Window = nullptr;
+  SaveFile_Info* SaveFile_Info_Window = nullptr;
+  SaveFile_Info_For_RAW* SaveFile_Info_For_RAW_Window = nullptr;
+  ClearPreview_Modeless* ClearPreview_Window = nullptr;
+  LoadDrive_Modeless* LoadDisk_Window = nullptr;
+  Help_Support* HelpWindow = nullptr;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void awakeFromNib();
+  void Connect_Actions();
+  void Setup_Browser(QListView* browser, double zoom);
+  void Setup_File_Type_Table();
+  void Set_Captions(bool sig);
+  // Fills the range screen of one set from a medium (Next on the media screen).
+  void Fill_Range_Screen(bool sig, const media::MyDataObject& medium);
+  // Resets the range group of one set to 0 .. `sectors`.
+  void Reset_Range_Group(bool sig, const QString& sectors);
+  void Set_Mode(int mode);
+
+  std::unique_ptr<Ui::MyTableController> ui;
+  QString data_dir_;
+  QString preview_dir_;
+  std::shared_ptr<media::CommandRunner> runner_;
+  std::shared_ptr<FolderChooser> chooser_;
+  std::function<void()> quit_;
+  media::DriveTableModel drive_model_;
+  FileTypeTableModel file_type_model_;
+  QStringList image_paths_;
+};
+
+// Zoom 0..1 as an icon size for a browser.
+int Browser_Icon_Size(double zoom);
+
+}  // namespace tamberlin::ui

@@ -1,0 +1,118 @@
+// Which screen is shown and what Next and Back do. Each show_hide_* function
+// decides the visibility of one screen's widgets; the media screen's Next and
+// the range screen's Back are complete, the later screens are driven by the
+// scan work.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+
+#include "MyTableController.h"
+#include "help_texts.h"
+#include "ui_MyTableController.h"
+
+namespace tamberlin::ui {
+
+void MyTableController::show_hide_1_screen(bool hide) { ui->_screen_media->setHidden(hide); }
+
+void MyTableController::show_hide_2_screen(bool hide) {
+  const bool sig = Recovery_MODE != 0;
+  QWidget* set = sig ? ui->_range_set_Sig : ui->_range_set_Photo;
+  QRadioButton* entire = sig ? ui->_entire_disk_rd_Sig : ui->_entire_disk_rd;
+  QRadioButton* range = sig ? ui->_sector_range_rd_Sig : ui->_sector_range_rd;
+  QWidget* disk_info = sig ? ui->_disk_info_group_Sig : ui->_disk_info_group;
+  QWidget* range_group = sig ? ui->_range_group_Sig : ui->_range_group;
+  if (entire->isChecked() && !range->isChecked()) {
+    disk_info->setHidden(hide);
+    if (!hide) range_group->hide();
+  }
+  if (!entire->isChecked() && range->isChecked()) {
+    range_group->setHidden(hide);
+    if (!hide) disk_info->hide();
+  }
+  set->setHidden(hide);
+  if (!hide) (sig ? ui->_range_set_Photo : ui->_range_set_Sig)->hide();
+  ui->_screen_range->setHidden(hide);
+}
+
+void MyTableController::show_hide_3_screen_Photo(bool hide) {
+  ui->_screen_photo_results->setHidden(hide);
+  ui->_progress_strip->setHidden(hide);
+  ui->_next_btn->setEnabled(hide);
+  ui->_back_btn->setEnabled(hide);
+}
+
+void MyTableController::show_hide_3_screen_RawFile(bool hide) {
+  ui->_screen_filetypes->setHidden(hide);
+}
+
+void MyTableController::show_hide_4_screen_RawFile(bool hide) {
+  ui->_screen_raw_results->setHidden(hide);
+  ui->_progress_strip->setHidden(hide);
+  ui->_next_btn->setEnabled(hide);
+  ui->_back_btn->setEnabled(hide);
+  ui->mMovieView->setHidden(hide || Recovery_MODE != 1);
+  ui->_QuickLook_View->setHidden(hide || Recovery_MODE == 1);
+  if (hide) ui->_QuickLook_View->clear();
+}
+
+void MyTableController::Fill_Range_Screen(bool sig, const media::MyDataObject& medium) {
+  const QString s = sig ? QStringLiteral("_Sig") : QString();
+  auto field = [&](const char* name) { return findChild<QLabel*>(QLatin1String(name) + s); };
+  (sig ? ui->_path_Sig : ui->_path)->clear();
+  (sig ? ui->_entire_disk_rd_Sig : ui->_entire_disk_rd)->setChecked(true);
+  (sig ? ui->_sector_range_rd_Sig : ui->_sector_range_rd)->setChecked(false);
+  ui->_disk_identifier->setText(medium.nsStrDiskIdentifier);
+  field("_disk_val")->setText(medium.nsStrDiskIdentifier);
+  ui->_sectors_val->setText(medium.nsStrSectors);
+  field("_vol_name_val")->setText(medium.nsStrVolName);
+  field("_file_system_val")->setText(medium.nsStrFileSystem);
+  field("_size_val")->setText(medium.nsStrSize);
+  field("_start_sector_entire_val")->setText(QStringLiteral("0"));
+  field("_end_sector_entire_val")->setText(medium.nsStrSectors);
+  Reset_Range_Group(sig, medium.nsStrSectors);
+  if (!sig) ui->_Thro_Mode_Chk->setChecked(true);
+  ui->_Search_Type->setText(QString::fromUtf8(kSearchTypeTexts[Recovery_MODE]));
+  ui->_Search_Type->show();
+}
+
+void MyTableController::Next_btn() {
+  if (screen_counter != 0) return;  // the later screens belong to the scan flow
+  const media::MyDataObject* medium = Selected_Medium();
+  if (!medium) {
+    Show_Alert(this, QString::fromUtf8(kNoMediumSelected));
+    ui->idTableView->setFocus();
+    return;
+  }
+  const media::MyDataObject chosen = *medium;
+  screen_counter = 1;
+  ui->_help_info->setText(QString::fromUtf8(kEntireDiskHelp));
+  Fill_Range_Screen(Recovery_MODE != 0, chosen);
+  ui->_back_btn->setEnabled(true);
+  show_hide_1_screen(true);
+  show_hide_2_screen(false);
+}
+
+void MyTableController::Back_btn() {
+  if (screen_counter != 1) return;  // the later screens belong to the scan flow
+  screen_counter = 0;
+  ui->_Search_Type->hide();
+  ui->_help_info->setText(QString::fromUtf8(kMediaHelp));
+  const QString none = QStringLiteral("<None>");
+  ui->_sectors_val->setText(none);
+  ui->_disk_identifier->setText(none);
+  for (const QString& s : {QString(), QStringLiteral("_Sig")}) {
+    for (const char* name : {"_disk_val", "_vol_name_val", "_file_system_val", "_size_val",
+                             "_start_sector_entire_val", "_end_sector_entire_val"}) {
+      findChild<QLabel*>(QLatin1String(name) + s)->setText(none);
+    }
+  }
+  ui->_back_btn->setEnabled(false);
+  show_hide_1_screen(false);
+  show_hide_2_screen(true);  // still sees the old mode, so hides the right set
+  Set_Mode(0);
+  Reload_Drive_list_Function();
+  ui->idTableView->setFocus();
+}
+
+}  // namespace tamberlin::ui

@@ -1,0 +1,27 @@
+// The file dialogs the window opens, behind an interface tests replace.
+#pragma once
+
+#include <QString>
+#include <optional>
+
+class QWidget;
+
+namespace tamberlin::ui {
+
+class FolderChooser {
+ public:
+  virtual ~FolderChooser() = default;
+  // One existing folder, or nothing when the user cancelled.
+  virtual std::optional<QString> Choose_Folder(QWidget* parent) = 0;
+  // One disk-image file, or nothing when the user cancelled.
+  virtual std::optional<QString> Choose_Image(QWidget* parent) = 0;
+};
+
+// Qt's own (non-native) file dialogs, window-modal on the main window.
+class DialogFolderChooser final : public FolderChooser {
+ public:
+  std::optional<QString> Choose_Folder(QWidget* parent) override;
+  std::optional<QString> Choose_Image(QWidget* parent) override;
+};
+
+}  // namespace tamberlin::ui
