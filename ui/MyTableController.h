@@ -10,6 +10,7 @@
 //   controller_range.cpp       scan range widgets
 //   controller_filetypes.cpp   file type list
 //   controller_exit_help.cpp   exit, help, folder chooser
+//   controller_results.cpp     found items, browsers, summary table
 #pragma once
 
 #include <QByteArray>
@@ -25,6 +26,7 @@
 #include "drive_table_model.h"
 #include "file_type_model.h"
 #include "folder_chooser.h"
+#include "found_items.h"
 #include "media_list.h"
 #include "notices.h"
 #include "summary_records.h"
@@ -99,6 +101,23 @@ class MyTableController : public QMainWindow {
   // Deletes the current preview file and every "dprv" entry of the preview folder.
   void Remove_Preview_Files();
 
+  // ---- found items, browsers, summary table (controller_results.cpp) ----
+  // The add operations and Clear_Found_Items may be called from the scan
+  // thread: the list and the summary change under their locks at once, the
+  // browsers catch up on the UI thread; the caller never waits for the UI.
+  // A photo item: its bytes (thumbnailed off the caller's thread), name, id,
+  // and where it lies on the medium.
+  void addImageWithData(const QByteArray& bytes, const QString& name, const QString& uid,
+                        quint64 first_sector, quint64 sector_count);
+  // A video or raw item, sectors [start_sector, end_sector); counted in
+  // nsSIGFileInfoDataObject by its trimmed name.
+  void addImageWithData_2(const QString& name, const QString& uid, quint64 start_sector,
+                          quint64 end_sector);
+  // Empties `images` and resets the browsers as a general pass does.
+  void Clear_Found_Items();
+  int Found_Item_Count() const;
+  results::FoundItemList images;  // in the order of finding
+
   // ---- lists ----
   Catalogue catalogue;  // Ext_Array, Adv_Ext_Array, Video_Array, ...
   StringList MultiHeader_Array;
@@ -156,6 +175,12 @@ class MyTableController : public QMainWindow {
   void Set_Mode(int mode);
 
   std::unique_ptr<Ui::MyTableController> ui;
+  // Browser and summary models, thumbnail worker, movie player; set up by
+  // Setup_Results (controller_results.cpp). Declared after `ui` so it goes
+  // before the widgets do.
+  struct Results_Parts;
+  std::shared_ptr<Results_Parts> results_;
+  void Setup_Results();
   QString data_dir_;
   QString preview_dir_;
   std::shared_ptr<media::CommandRunner> runner_;

@@ -37,6 +37,7 @@ MyTableController::MyTableController(ControllerSetup setup, QWidget* parent)
   ClearPreview_Window = new ClearPreview_Modeless(this);
   LoadDisk_Window = new LoadDrive_Modeless(this);
   HelpWindow = new Help_Support(this, data_dir_);
+  Setup_Results();
   Connect_Actions();
   awakeFromNib();
 }
