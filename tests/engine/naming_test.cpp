@@ -24,7 +24,8 @@ INSTANTIATE_TEST_SUITE_P(Table, FileNameTable,
                                            NameCase{1000, "GND01000.JPG"},
                                            NameCase{99999, "GND99999.JPG"},
                                            NameCase{100000, "GND100000.JPG"},
-                                           NameCase{18446744073709551615ull, "GND18446744073709551615.JPG"}));
+                                           NameCase{18446744073709551615ull, "GND18446744073709551615.JPG"}),
+                         [](const auto& p) { return "N" + std::to_string(p.param.number); });
 
 TEST(FileUidTest, ThoroughAndGeneralPrefixes) {
   EXPECT_EQ(Generate_File_UID_Num(12, true, "PNG"), "THD00012.PNG");
