@@ -156,42 +156,64 @@ std::optional<ProgressView> timerTickSetLabel(const ScanState& state) {
   return v;
 }
 
+namespace {
+
+enum class LoopEnd { Completed, Stopped };
+
+// The sector loop both passes share: one sector after another over the
+// range, the stop flag tested before each read, an unreadable sector handed
+// on as blank (the next read still takes the next sector), `for_index`
+// published for the progress display. `on_sector(sector_no, bytes)` does the
+// pass's own work. After a stop the request is cleared and the timer stopped.
+template <class OnSector>
+LoopEnd Sector_Loop(ScanJob& job, const HeaderIndex& index, SectorSource& source, bool& last_read_ok,
+                    OnSector&& on_sector) {
+  ScanState& st = *job.state;
+  const std::uint64_t end = st.end_sector.load();
+  std::uint64_t for_index = st.start_sector.load();
+  while (for_index < end) {
+    if (index.empty()) {
+      last_read_ok = true;  // nothing to search for is no read error
+      break;
+    }
+    if (st.stop_now.load(std::memory_order_relaxed) == 1) {
+      Honour_Stop(job);
+      return LoopEnd::Stopped;
+    }
+    const std::uint64_t sector_no = for_index;
+    const std::uint8_t* sector = source.Read_Sector(sector_no);
+    last_read_ok = sector != nullptr;
+    if (sector == nullptr) sector = kBlank;
+    st.for_index.store(++for_index, std::memory_order_relaxed);
+    on_sector(sector_no, sector);
+  }
+  return LoopEnd::Completed;
+}
+
+struct Candidate {
+  std::string type;
+  std::string name;  // also the item's uid
+};
+
+}  // namespace
+
 bool Photo_Recovey_Mode(ScanJob& job, Pass pass) {
   ScanState& st = *job.state;
   auto source = Begin_Pass(job, pass);
   if (!source) return false;
 
   const HeaderIndex index(pass == Pass::General ? job.general_records : job.thorough_records);
-  const std::uint64_t end = st.end_sector.load();
-  std::uint64_t for_index = st.start_sector.load();
+  const bool thorough = pass == Pass::Thorough;
   bool last_read_ok = false;
   PhotoItem item;
   std::uint64_t items_in_pass = 0;
-  const bool thorough = pass == Pass::Thorough;
 
   try {
-    while (for_index < end) {
-      if (index.empty()) {
-        last_read_ok = true;
-        break;
-      }
-      if (st.stop_now.load(std::memory_order_relaxed) == 1) {
-        Honour_Stop(job);
-        source.reset();
-        Record_Photo(job, item);
-        Call_Final_or_Stop_Screen(job);
-        return false;
-      }
-      const std::uint64_t sector_no = for_index;
-      const std::uint8_t* sector = source->Read_Sector(sector_no);
-      last_read_ok = sector != nullptr;
-      // An unreadable sector counts as blank; the next read takes the next sector.
-      if (sector == nullptr) sector = kBlank;
-      st.for_index.store(++for_index, std::memory_order_relaxed);
-
+    const LoopEnd how = Sector_Loop(job, index, *source, last_read_ok, [&](std::uint64_t sector_no,
+                                                                           const std::uint8_t* sector) {
       if (Is_Blank(sector)) {
         if (item.open) Size_Step(job, item, sector);
-        continue;
+        return;
       }
       const std::size_t hit = index.Find(sector);
       if (hit != HeaderIndex::npos) {
@@ -208,6 +230,12 @@ bool Photo_Recovey_Mode(ScanJob& job, Pass pass) {
         item.uid = Generate_File_UID_Num(id_number, thorough, rec.type);
       }
       if (item.open) Size_Step(job, item, sector);
+    });
+    if (how == LoopEnd::Stopped) {
+      source.reset();
+      Record_Photo(job, item);  // the partly collected item is kept
+      Call_Final_or_Stop_Screen(job);
+      return false;
     }
   } catch (const std::exception&) {
     // Completion path below keeps what was found.
@@ -217,23 +245,12 @@ bool Photo_Recovey_Mode(ScanJob& job, Pass pass) {
   return Finish_Pass(job, last_read_ok);
 }
 
-namespace {
-
-struct Candidate {
-  std::string type;
-  std::string name;  // also the item's uid
-};
-
-}  // namespace
-
 bool Raw_File_Recovey_Mode(ScanJob& job, Pass pass) {
   ScanState& st = *job.state;
   auto source = Begin_Pass(job, pass);
   if (!source) return false;
 
   const HeaderIndex index(pass == Pass::General ? job.general_records : job.thorough_records);
-  const std::uint64_t end = st.end_sector.load();
-  std::uint64_t for_index = st.start_sector.load();
   bool last_read_ok = false;
   bool in_file = false;
   std::uint64_t start_sector = 0;  // sector of the most recent header
@@ -247,59 +264,43 @@ bool Raw_File_Recovey_Mode(ScanJob& job, Pass pass) {
   };
 
   try {
-    while (for_index < end) {
-      if (index.empty()) {
-        last_read_ok = true;
-        break;
-      }
-      if (st.stop_now.load(std::memory_order_relaxed) == 1) {
-        Honour_Stop(job);
-        source.reset();
-        close_all(for_index);
-        Call_Final_or_Stop_Screen(job);
-        return false;
-      }
-      const std::uint64_t sector_no = for_index;
-      const std::uint8_t* sector = source->Read_Sector(sector_no);
-      last_read_ok = sector != nullptr;
-      if (sector == nullptr) sector = kBlank;
-      st.for_index.store(++for_index, std::memory_order_relaxed);
-
-      if (!Is_Blank(sector)) {
-        const std::size_t hit = index.Find(sector);
-        if (hit != HeaderIndex::npos) {
-          // A new header ends every open item just before its own sector.
-          if (in_file) close_all(sector_no);
-          if (open.empty()) bytes = 0;
-          bytes += kSectorSize;
-          start_sector = sector_no;
-          for (const std::uint32_t j : index.Family(hit)) {
-            const std::string& type = index[j].type;
-            ++candidates_opened;
-            open.push_back({type, Generate_File_Name(candidates_opened, type, type, job.mode, job.counts)});
-          }
-          in_file = true;
-        } else {
-          if (!in_file) continue;
-          bytes += kSectorSize;
+    const LoopEnd how = Sector_Loop(job, index, *source, last_read_ok, [&](std::uint64_t sector_no,
+                                                                           const std::uint8_t* sector) {
+      const std::size_t hit = Is_Blank(sector) ? HeaderIndex::npos : index.Find(sector);
+      if (hit != HeaderIndex::npos) {
+        // A new header ends every open item just before its own sector.
+        if (in_file) close_all(sector_no);
+        if (open.empty()) bytes = 0;
+        start_sector = sector_no;
+        for (const std::uint32_t j : index.Family(hit)) {
+          const std::string& type = index[j].type;
+          ++candidates_opened;
+          open.push_back({type, Generate_File_Name(candidates_opened, type, type, job.mode, job.counts)});
         }
-      } else {
-        if (!in_file) continue;
-        bytes += kSectorSize;
+        in_file = true;
+      } else if (!in_file) {
+        return;  // nothing found yet in this pass
       }
+      bytes += kSectorSize;
       // Every candidate shares the byte counter, so they reach the limit together.
-      if (!open.empty() && bytes >= kRawItemLimit) close_all(for_index);
+      if (!open.empty() && bytes >= kRawItemLimit) close_all(sector_no + 1);
       if (open.empty()) {
         bytes = 0;
         start_sector = 0;
       }
+    });
+    if (how == LoopEnd::Stopped) {
+      source.reset();
+      close_all(st.for_index.load());  // open items end at the next sector to be read
+      Call_Final_or_Stop_Screen(job);
+      return false;
     }
   } catch (const std::exception&) {
     open.clear();  // an aborted pass records no half-made items
     source.reset();
     return Finish_Pass(job, last_read_ok);
   }
-  close_all(for_index);
+  close_all(st.for_index.load());
   source.reset();
   return Finish_Pass(job, last_read_ok);
 }
