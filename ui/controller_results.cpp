@@ -49,10 +49,10 @@ void MyTableController::addImageWithData(const QByteArray& bytes, const QString&
 }
 
 void MyTableController::addImageWithData_2(const QString& name, const QString& uid,
-                                           quint64 start_sector, quint64 end_sector) {
+                                           quint64 File_Start_Sec, quint64 File_End_Sec) {
   const QString trimmed = name.trimmed();
   if (trimmed.isEmpty()) return;
-  auto item = results::MyImageObject::initWithImage({}, trimmed, uid, start_sector, end_sector);
+  auto item = results::MyImageObject::initWithImage({}, trimmed, uid, File_Start_Sec, File_End_Sec);
   item.setPath(trimmed);
   images.Append(std::move(item));
   nsSIGFileInfoDataObject.Count_Item(trimmed.toStdString());
