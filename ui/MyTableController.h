@@ -10,6 +10,7 @@
 //   controller_range.cpp       scan range widgets
 //   controller_filetypes.cpp   file type list
 //   controller_exit_help.cpp   exit, help, folder chooser
+//   controller_scan.cpp        scan launch, progress, stop, end of scan
 //   controller_results.cpp     found items, browsers, summary table
 #pragma once
 
@@ -29,9 +30,12 @@
 #include "found_items.h"
 #include "media_list.h"
 #include "notices.h"
+#include "scan.h"
 #include "summary_records.h"
 
+class QLineEdit;
 class QListView;
+class QModelIndex;
 class QTimer;
 
 namespace Ui {
@@ -90,6 +94,49 @@ class MyTableController : public QMainWindow {
   void show_hide_3_screen_RawFile(bool hide);
   void show_hide_4_screen_RawFile(bool hide);
 
+  // ---- scan range, both sets (controller_range.cpp) ----
+  void Entire_Disk_Radio();
+  void Entire_Disk_Radio_Sig();
+  void Sector_Range_Radio();
+  void Sector_Range_Radio_Sig();
+  void DO_Start_slider();
+  void DO_Start_slider_Sig();
+  void DO_End_slider();
+  void DO_End_slider_Sig();
+  // The user edited a text field; only the four range fields are handled.
+  void controlTextDidChange(QObject* field);
+  static bool Check_For_Valid_Sec(const QString& text);
+  // Next on the range screen with Sector Range chosen: checks the typed range
+  // of the current set; on the first problem tells the user, focuses the
+  // field and returns false.
+  bool Check_Range_Fields();
+
+  // ---- file type list (controller_filetypes.cpp) ----
+  // Rebuilds the list from the mode's catalogue, every row checked.
+  void Build_File_Type_List();
+  void Select_Unselect_Check_btn();
+  // A click in a table; keeps the select-all box in step with the rows.
+  void clickTable(QObject* sender, const QModelIndex& index);
+  // Stores a cell value by column identifier; a row outside the list is
+  // reported and nothing is stored.
+  bool setObjectValue(const QVariant& value, const QString& column, int row);
+  // Filters the working header lists and rebuilds the summary records from
+  // the rows; true when at least one type is ticked.
+  bool Apply_File_Type_Selection();
+
+  // ---- scan (controller_scan.cpp) ----
+  // Stop button: asks the running pass to stop.
+  void stop_usb_disk();
+  // The end-of-scan screen; UI thread. The scan reaches it through its host.
+  void Final_or_Stop_Screen();
+  // Progress label and bar from the scan state.
+  void timerTickSetLabel();
+  // A scan thread runs; Next and Back wait until it has ended.
+  bool Scan_In_Progress() const;
+  // Waits (processing the window's events) until the scan thread has ended;
+  // false when it was still running after `timeout_ms`.
+  bool Wait_For_Scan_End(int timeout_ms);
+
   // ---- exit, help, destination folder ----
   void Exit_App();
   void Exit_Btn() { Exit_App(); }
@@ -130,14 +177,11 @@ class MyTableController : public QMainWindow {
   // ---- scan state ----
   std::atomic<int> Recovery_MODE{0};
   int screen_counter = 0;
-  std::atomic<int> stop_now{0};
-  std::atomic<int> stop_screen_already_show{0};
-  std::atomic<std::uint64_t> start_sector{0};
-  std::atomic<std::uint64_t> end_sector{0};
-  std::atomic<std::uint64_t> total_sector{0};
-  std::atomic<std::uint64_t> for_index{0};
-  std::atomic<std::uint64_t> GND_Image_number{0};
-  std::atomic<std::uint64_t> THD_Image_number{0};
+  // stop_now, stop_screen_already_show, the sector range and for_index,
+  // shared with the scan thread.
+  tamberlin::ScanState scan_state;
+  std::atomic<int>& stop_now = scan_state.stop_now;
+  std::atomic<int>& stop_screen_already_show = scan_state.stop_screen_already_show;
   std::atomic<std::uint64_t> Image_Count{0};
   QTimer* mSetLabelTimer = nullptr;     // progress timer while a scan runs
   std::atomic<bool> session{false};     // a preview extraction holds its sheet
@@ -174,6 +218,26 @@ class MyTableController : public QMainWindow {
   void Reset_Range_Group(bool sig, const QString& sectors);
   void Set_Mode(int mode);
 
+  // Back from a results screen: found items cleared, browsers at first zoom.
+  void Reset_Results_View();
+  // Scan range helpers (controller_range.cpp).
+  void Choose_Entire_Disk(bool sig);
+  void Choose_Sector_Range(bool sig);
+  void Slider_Moved(bool sig, bool end);
+
+  // Scan launch and hand-off (controller_scan.cpp).
+  class Window_Scan_Host;
+  friend class Window_Scan_Host;
+  void Setup_Scan();
+  void Launch_Scan();
+  tamberlin::ScanSettings Read_Scan_Settings() const;
+  void Scan_Open_Failed(tamberlin::RecoveryMode mode);
+  void Stop_Progress_Timer();
+  void Show_Progress_Value(double value);
+  void Shut_Down_Scan();
+  // Runs the window calls the scan thread has handed over.
+  Q_INVOKABLE void Run_Scan_Calls();
+
   std::unique_ptr<Ui::MyTableController> ui;
   // Browser and summary models, thumbnail worker, movie player; set up by
   // Setup_Results (controller_results.cpp). Declared after `ui` so it goes
@@ -189,6 +253,12 @@ class MyTableController : public QMainWindow {
   media::DriveTableModel drive_model_;
   FileTypeTableModel file_type_model_;
   QStringList image_paths_;
+  // Sector counts the range sliders of each set (0 photo, 1 _Sig) stand for.
+  std::uint64_t slider_sectors_[2] = {0, 0};
+  double progress_maximum_ = 0;     // sectors the progress bar stands for
+  bool end_notice_running_ = false;
+  std::shared_ptr<Window_Scan_Host> scan_host_;
+  tamberlin::ScanRunner scan_runner_;
 };
 
 // Zoom 0..1 as an icon size for a browser.

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QListView>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -38,11 +39,14 @@ MyTableController::MyTableController(ControllerSetup setup, QWidget* parent)
   LoadDisk_Window = new LoadDrive_Modeless(this);
   HelpWindow = new Help_Support(this, data_dir_);
   Setup_Results();
+  Setup_Scan();
   Connect_Actions();
   awakeFromNib();
 }
 
-MyTableController::~MyTableController() = default;
+// A scan still running is stopped and its thread ended before anything it
+// uses goes away.
+MyTableController::~MyTableController() { Shut_Down_Scan(); }
 
 void MyTableController::Connect_Actions() {
   connect(ui->_rec_mode_Photo, &QRadioButton::clicked, this, &MyTableController::Photo_Mode_Radio);
@@ -60,6 +64,27 @@ void MyTableController::Connect_Actions() {
   connect(ui->_help_btn, &QPushButton::clicked, this, &MyTableController::Help_btn);
   connect(ui->_browse_path, &QPushButton::clicked, this, &MyTableController::Browse_Path);
   connect(ui->_browse_path_Sig, &QPushButton::clicked, this, &MyTableController::Browse_Path_Sig);
+  // Scan range, both sets.
+  connect(ui->_entire_disk_rd, &QRadioButton::clicked, this, &MyTableController::Entire_Disk_Radio);
+  connect(ui->_entire_disk_rd_Sig, &QRadioButton::clicked, this,
+          &MyTableController::Entire_Disk_Radio_Sig);
+  connect(ui->_sector_range_rd, &QRadioButton::clicked, this, &MyTableController::Sector_Range_Radio);
+  connect(ui->_sector_range_rd_Sig, &QRadioButton::clicked, this,
+          &MyTableController::Sector_Range_Radio_Sig);
+  connect(ui->_Start_Slider, &QSlider::valueChanged, this, &MyTableController::DO_Start_slider);
+  connect(ui->_Start_Slider_Sig, &QSlider::valueChanged, this,
+          &MyTableController::DO_Start_slider_Sig);
+  connect(ui->_End_Slider, &QSlider::valueChanged, this, &MyTableController::DO_End_slider);
+  connect(ui->_End_Slider_Sig, &QSlider::valueChanged, this, &MyTableController::DO_End_slider_Sig);
+  for (QLineEdit* field : {ui->_Start_slider_val, ui->_End_slider_val, ui->_Start_slider_val_Sig,
+                           ui->_End_slider_val_Sig}) {
+    connect(field, &QLineEdit::textEdited, this, [this, field] { controlTextDidChange(field); });
+  }
+  // File type list.
+  connect(ui->_select_unselect_Chk, &QCheckBox::clicked, this,
+          &MyTableController::Select_Unselect_Check_btn);
+  connect(ui->idCheckTableView, &QAbstractItemView::clicked, this,
+          [this](const QModelIndex& index) { clickTable(ui->idCheckTableView, index); });
   connect(ui->_zoom_slider, &QSlider::valueChanged, this, [this](int value) {
     imageBrowser_zoom = value / 100.0;
     const int side = Browser_Icon_Size(imageBrowser_zoom);

@@ -10,6 +10,12 @@ void FileTypeTableModel::Set_Records(std::vector<ExtensionListRecord> records) {
   endResetModel();
 }
 
+void FileTypeTableModel::Set_All_States(bool state) {
+  if (records_.empty()) return;
+  for (ExtensionListRecord& r : records_) r.State = state;
+  emit dataChanged(index(0, kState), index(rowCount() - 1, kState), {Qt::CheckStateRole});
+}
+
 int FileTypeTableModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(records_.size());
 }
@@ -24,8 +30,8 @@ QVariant FileTypeTableModel::data(const QModelIndex& index, int role) const {
   if (index.column() == kState && role == Qt::CheckStateRole)
     return r.State ? Qt::Checked : Qt::Unchecked;
   if (role != Qt::DisplayRole) return {};
-  if (index.column() == kExtension) return r.Extension;
-  if (index.column() == kDescription) return r.Description;
+  if (index.column() == kExtension) return QString::fromStdString(r.Extension);
+  if (index.column() == kDescription) return QString::fromStdString(r.Description);
   return {};
 }
 
@@ -60,7 +66,8 @@ void FileTypeTableModel::sort(int /*column*/, Qt::SortOrder order) {
   emit layoutAboutToBeChanged();
   std::stable_sort(records_.begin(), records_.end(),
                    [order](const ExtensionListRecord& a, const ExtensionListRecord& b) {
-                     const int c = a.Extension.compare(b.Extension, Qt::CaseInsensitive);
+                     const int c = QString::fromStdString(a.Extension)
+                                       .compare(QString::fromStdString(b.Extension), Qt::CaseInsensitive);
                      return order == Qt::AscendingOrder ? c < 0 : c > 0;
                    });
   emit layoutChanged();

@@ -6,14 +6,9 @@
 #include <QString>
 #include <vector>
 
-namespace tamberlin::ui {
+#include "type_selection.h"
 
-struct ExtensionListRecord {
-  QString Extension;
-  QString Description;
-  QString Thoro;  // "" general type, "YES" only in the thorough catalogue
-  bool State = true;
-};
+namespace tamberlin::ui {
 
 class FileTypeTableModel final : public QAbstractTableModel {
   Q_OBJECT
@@ -29,6 +24,8 @@ class FileTypeTableModel final : public QAbstractTableModel {
   std::vector<ExtensionListRecord>& Records() { return records_; }
   const std::vector<ExtensionListRecord>& Records() const { return records_; }
   void Set_Records(std::vector<ExtensionListRecord> records);
+  // Every row's State at once (select all / none); the order stays.
+  void Set_All_States(bool state);
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;

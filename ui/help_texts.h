@@ -38,5 +38,6 @@ inline constexpr const char* kEndSectorCaption = "End Sector\t\t:";
 inline constexpr const char* kExitQuestion = "\nDo you really want to exit from 'Tamberlin'?";
 inline constexpr const char* kHelpMissing = "\nHelp file does not exist!";
 inline constexpr const char* kNoMediumSelected = "\nPlease select a storage media from list.";
+inline constexpr const char* kNoTypeSelected = "\nPlease select atleast one extension type.";
 
 }  // namespace tamberlin::ui
