@@ -7,6 +7,7 @@
 
 #include "cli.h"
 #include "media_list.h"
+#include "raw_access.h"
 
 namespace tamberlin::cli {
 namespace {
@@ -43,6 +44,10 @@ int Media_Verb(const Args& args) {
   if (!error.isEmpty()) {
     std::fprintf(stderr, "tamberlin-cli media: %s\n", error.toUtf8().constData());
     status = 1;
+  }
+  // Listed or not, a stick cannot be scanned without the rights to read it.
+  if (const std::string note = media::Raw_Device_Rights_Note(); !note.empty()) {
+    std::fprintf(stderr, "tamberlin-cli media: %s\n", note.c_str());
   }
   const auto probe = media::Blkid_Probe(runner);
   for (const std::string& a : args) {

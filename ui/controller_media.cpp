@@ -7,6 +7,7 @@
 #include <QItemSelectionModel>
 
 #include "MyTableController.h"
+#include "raw_access.h"
 #include "ui_MyTableController.h"
 
 namespace tamberlin::ui {
@@ -38,6 +39,11 @@ void MyTableController::Reload_Drive_list_Function() {
           ? QStringLiteral("No removable media found. Plug in a USB stick or memory card and "
                            "press Refresh, or add a disk image.")
           : QStringLiteral("Plugged in a stick or card after start-up? Press Refresh to list it."));
+  // Without the rights to read devices a scan of a stick would fail on its
+  // first read; say so beside the list, in plain words.
+  const QString rights = QString::fromStdString(media::Raw_Device_Rights_Note());
+  ui->_rights_Label->setText(rights);
+  ui->_rights_Label->setVisible(!rights.isEmpty());
 
   if (sheet) {
     End_Sheet(LoadDisk_Window);
