@@ -1,0 +1,205 @@
+// What the window tests of the set-up screens and the scans share: a window
+// with a fake lsblk and folder chooser, a data folder with a small
+// catalogue, disk images written sector by sector, and a watcher that
+// answers every modal box and notice while recording what it saw.
+#pragma once
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+#include "MyTableController.h"
+
+namespace tamberlin::ui::testing {
+
+// lsblk output with one USB stick partition of `bytes` bytes, "sdb1".
+inline QByteArray One_Stick(quint64 bytes) {
+  return QStringLiteral(
+             R"({"blockdevices":[{"name":"sdb","path":"/dev/sdb","size":%1,"tran":"usb","type":"disk",)"
+             R"("rm":true,"hotplug":true,"mountpoints":[null],"children":[{"name":"sdb1","path":"/dev/sdb1",)"
+             R"("label":"STICK","fstype":"vfat","size":%2,"type":"part","rm":true,"hotplug":true,)"
+             R"("mountpoints":["/media/STICK"]}]}]})")
+      .arg(bytes + 1048576)
+      .arg(bytes)
+      .toUtf8();
+}
+
+class FakeRunner final : public media::CommandRunner {
+ public:
+  std::optional<QByteArray> lsblk;
+  int lsblk_calls = 0;
+  std::optional<QByteArray> Run(const QString& program, const QStringList&) override {
+    if (program != QLatin1String("lsblk")) return std::nullopt;
+    ++lsblk_calls;
+    return lsblk;
+  }
+};
+
+class FakeChooser final : public FolderChooser {
+ public:
+  std::optional<QString> Choose_Folder(QWidget*) override { return std::nullopt; }
+  std::optional<QString> Choose_Image(QWidget*) override { return std::nullopt; }
+};
+
+// One catalogue record as the catalogue files write it.
+inline QByteArray Catalogue_Group(const char* ext, const char* header, const char* description,
+                                  const char* max_size = "10000000") {
+  return QByteArray("Extension : ") + ext + "\nMax size : " + max_size + "\nHeader : " + header +
+         "\nPosition : 1\nFooter : -\nDescription : " + description + "\n\n";
+}
+
+inline void Write_File(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+  QCOMPARE(f.write(bytes), bytes.size());
+}
+
+// The catalogue the scan tests use: photo JPEG (general) and PNG (thorough);
+// raw DOC and PDF (general), DOC and ZIP (thorough); video AVI and MOV.
+inline void Write_Test_Catalogue(const QString& dir) {
+  Write_File(dir + "/USBExt2.dll", Catalogue_Group(".jpg", "FFD8FFE0", "JPEG image", "65536"));
+  Write_File(dir + "/USBExt2Adv.dll", Catalogue_Group(".png", "89504E470D0A1A0A", "PNG image", "65536"));
+  Write_File(dir + "/USBRaw.dll", Catalogue_Group(".doc", "D0CF11E0A1B11AE1", "Word document") +
+                                      Catalogue_Group(".pdf", "255044462D", "PDF document"));
+  Write_File(dir + "/USBRawAdv.dll", Catalogue_Group(".doc", "D0CF11E0A1B11AE1", "Word document") +
+                                         Catalogue_Group(".zip", "504B0304", "ZIP archive"));
+  Write_File(dir + "/USBVideo.dll", Catalogue_Group(".avi", "52494646", "AVI video"));
+  Write_File(dir + "/USBVideoAdv.dll", Catalogue_Group(".mov", "0000001466747970", "QuickTime movie"));
+}
+
+// A disk image of `sectors` sectors, all zero except the given headers, each
+// written at the start of its sector. Large images stay sparse.
+inline void Write_Image(const QString& path, quint64 sectors,
+                        const std::vector<std::pair<quint64, QByteArray>>& headers) {
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  QVERIFY(f.resize(static_cast<qint64>(sectors * 512)));
+  for (const auto& [sector, bytes] : headers) {
+    QVERIFY(f.seek(static_cast<qint64>(sector * 512)));
+    QCOMPARE(f.write(bytes), bytes.size());
+  }
+}
+
+inline QByteArray Jpeg_Header() { return QByteArray::fromHex("FFD8FFE000104A464946000101"); }
+inline QByteArray Doc_Header() { return QByteArray::fromHex("D0CF11E0A1B11AE1000000000000"); }
+
+// Answers every modal window that comes up: message boxes with their first
+// button, notices with their button. Records what it saw, in order.
+class Modal_Watcher {
+ public:
+  struct Seen {
+    QString kind;  // "box" or the notice's objectName
+    QString text;
+    QString informative;
+  };
+
+  Modal_Watcher() {
+    timer_.setInterval(5);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Poll(); });
+    timer_.start();
+  }
+
+  std::vector<Seen> seen;
+  // Runs while a notice is up, before it is answered.
+  std::function<void(QWidget*)> on_notice;
+
+  int Count(const QString& kind) const {
+    return static_cast<int>(std::count_if(seen.begin(), seen.end(), [&](const Seen& s) { return s.kind == kind; }));
+  }
+  QStringList Box_Texts() const {
+    QStringList out;
+    for (const Seen& s : seen)
+      if (s.kind == QLatin1String("box")) out << s.text;
+    return out;
+  }
+
+ private:
+  // A box or notice closes as soon as its button is clicked, so each shows
+  // up here once.
+  void Poll() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      seen.push_back({QStringLiteral("box"), box->text(), box->informativeText()});
+      box->buttons().front()->click();
+    } else if (auto* notice = qobject_cast<NoticeWindow*>(modal)) {
+      seen.push_back({notice->objectName(), notice->Message()->text(), {}});
+      if (on_notice) on_notice(notice);
+      if (notice->Button()) notice->Button()->click();
+    }
+  }
+
+  QTimer timer_;
+};
+
+struct Window_Fixture {
+  QTemporaryDir data;
+  QTemporaryDir previews;
+  QTemporaryDir media;  // disk images
+  std::shared_ptr<FakeRunner> runner = std::make_shared<FakeRunner>();
+  std::unique_ptr<MyTableController> window;
+
+  // A window over one 4 GB stick, with the test catalogue.
+  explicit Window_Fixture(quint64 stick_bytes = 4009754624ull) {
+    Write_Test_Catalogue(data.path());
+    runner->lsblk = One_Stick(stick_bytes);
+    ControllerSetup setup;
+    setup.data_dir = data.path();
+    setup.preview_dir = previews.path();
+    setup.runner = runner;
+    setup.chooser = std::make_shared<FakeChooser>();
+    setup.quit = [] {};
+    window = std::make_unique<MyTableController>(setup);
+  }
+
+  template <typename T>
+  T* Find(const QString& name) {
+    T* w = window->findChild<T*>(name);
+    if (!w) qWarning("no widget %s", qPrintable(name));
+    return w;
+  }
+  bool Shown(const QString& name) { return Find<QWidget>(name)->isVisibleTo(window.get()); }
+  QString Text(const QString& name) {
+    if (auto* edit = window->findChild<QLineEdit*>(name)) return edit->text();
+    return Find<QLabel>(name)->text();
+  }
+
+  void Choose_Mode(int mode) {
+    const char* radios[] = {"_rec_mode_Photo", "_rec_mode_Video", "_rec_mode_RawFile"};
+    Find<QRadioButton>(QLatin1String(radios[mode]))->click();
+  }
+  // Selects the media row of `identifier` (the stick "sdb1" or an image path).
+  bool Select(const QString& identifier) {
+    const auto& rows = window->nsMutaryOfDataObject();
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      if (rows[r].nsStrDiskIdentifier == identifier) {
+        Find<QTableView>("idTableView")->selectRow(static_cast<int>(r));
+        return true;
+      }
+    }
+    return false;
+  }
+  // Media screen to range screen in `mode` over `identifier`.
+  void To_Range_Screen(int mode, const QString& identifier = QStringLiteral("sdb1")) {
+    Choose_Mode(mode);
+    QVERIFY(Select(identifier));
+    window->Next_btn();
+    QCOMPARE(window->screen_counter, 1);
+  }
+  QString Image(const QString& name) const { return media.filePath(name); }
+};
+
+}  // namespace tamberlin::ui::testing
