@@ -12,6 +12,7 @@
 //   controller_exit_help.cpp   exit, help, folder chooser
 //   controller_scan.cpp        scan launch, progress, stop, end of scan
 //   controller_results.cpp     found items, browsers, summary table
+//   controller_preview.cpp     extraction and preview of a found item
 #pragma once
 
 #include <QByteArray>
@@ -28,6 +29,7 @@
 #include "file_type_model.h"
 #include "folder_chooser.h"
 #include "found_items.h"
+#include "sector_source.h"
 #include "media_list.h"
 #include "notices.h"
 #include "scan.h"
@@ -35,6 +37,7 @@
 
 class QLineEdit;
 class QListView;
+class QMediaPlayer;
 class QModelIndex;
 class QTimer;
 
@@ -164,6 +167,34 @@ class MyTableController : public QMainWindow {
   void Clear_Found_Items();
   int Found_Item_Count() const;
   results::FoundItemList images;  // in the order of finding
+  // UI thread from here on.
+  // _zoom_slider moved (0..100): the photo browser's zoom follows.
+  void zoomSliderDidChange(int value);
+  // Image_Scroller hit (a QAbstractSlider::SliderAction): pages move a fifth
+  // of the range, lines a twentieth.
+  void scrollerAction(int action);
+  // A browser's selection changed; only the file browser starts a preview.
+  void imageBrowserSelectionDidChange(QListView* browser);
+  // Brings both browsers and the summary table in step with the lists now.
+  void Reload_Results();
+  // Returns once every queued thumbnail is made and shown.
+  void Wait_For_Thumbnails();
+
+  // ---- preview of a found item (controller_preview.cpp), UI thread ----
+  // Copies sectors [File_Start_Sec, File_End_Sec) of the selected medium into
+  // the preview file and shows it, with the ClearPreview_Window sheet up and
+  // `session` set meanwhile.
+  void CreateFile_QuickLook_View(const QString& path, quint64 File_Start_Sec,
+                                 quint64 File_End_Sec);
+  void QuickLook_Preview_Thread(const QString& path);
+  void setQuickLook_View(const QString& file, const QString& file_Name);
+  void Image_Preview(const QString& file, const QString& file_Name);
+  void closemovie_Win();
+  void stopPlayingMovie(QMediaPlayer* movie);
+  static bool isPlaying(const QMediaPlayer* movie);
+  QMediaPlayer* Movie() const;  // the player behind mMovieView
+  // How the preview opens the medium (read-only); tests read from memory.
+  tamberlin::SourceOpener preview_source_opener = tamberlin::File_Opener();
 
   // ---- lists ----
   Catalogue catalogue;  // Ext_Array, Adv_Ext_Array, Video_Array, ...
@@ -245,6 +276,11 @@ class MyTableController : public QMainWindow {
   struct Results_Parts;
   std::shared_ptr<Results_Parts> results_;
   void Setup_Results();
+  void Setup_Preview();
+  void Queue_Results_Reload();
+  void Queue_Scroll_To_End(bool photo);
+  // The item's type icon in the preview area, for a preview that could not be made.
+  void Show_Type_Icon(const QString& file_Name);
   QString data_dir_;
   QString preview_dir_;
   std::shared_ptr<media::CommandRunner> runner_;

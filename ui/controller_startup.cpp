@@ -85,11 +85,7 @@ void MyTableController::Connect_Actions() {
           &MyTableController::Select_Unselect_Check_btn);
   connect(ui->idCheckTableView, &QAbstractItemView::clicked, this,
           [this](const QModelIndex& index) { clickTable(ui->idCheckTableView, index); });
-  connect(ui->_zoom_slider, &QSlider::valueChanged, this, [this](int value) {
-    imageBrowser_zoom = value / 100.0;
-    const int side = Browser_Icon_Size(imageBrowser_zoom);
-    ui->imageBrowser->setIconSize(QSize(side, side));
-  });
+  connect(ui->_zoom_slider, &QSlider::valueChanged, this, &MyTableController::zoomSliderDidChange);
 }
 
 void MyTableController::Set_Captions(bool sig) {

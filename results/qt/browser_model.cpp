@@ -1,0 +1,158 @@
+#include "browser_model.h"
+
+#include <QAbstractItemView>
+#include <QAbstractSlider>
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPixmap>
+#include <QPixmapCache>
+
+namespace tamberlin::results {
+
+std::optional<double> Scroller_Step(int action) {
+  switch (action) {
+    case QAbstractSlider::SliderPageStepSub: return -0.2;
+    case QAbstractSlider::SliderPageStepAdd: return 0.2;
+    case QAbstractSlider::SliderSingleStepSub: return -0.05;
+    case QAbstractSlider::SliderSingleStepAdd: return 0.05;
+    default: return std::nullopt;
+  }
+}
+
+FoundItemModel::FoundItemModel(const FoundItemList& items, std::function<int()> mode,
+                               QObject* parent)
+    : QAbstractListModel(parent), items_(items), mode_(std::move(mode)) {
+  generation_ = items_.Generation();
+}
+
+int FoundItemModel::Reload() {
+  const std::uint64_t generation = items_.Generation();
+  const int size = static_cast<int>(items_.size());
+  if (generation != generation_ || size < rows_) {
+    beginResetModel();
+    generation_ = generation;
+    rows_ = static_cast<int>(items_.size());
+    endResetModel();
+  } else if (size > rows_) {
+    beginInsertRows({}, rows_, size - 1);
+    rows_ = size;
+    endInsertRows();
+  }
+  return rows_;
+}
+
+void FoundItemModel::Pictures_Changed() {
+  if (rows_ > 0) emit dataChanged(index(0), index(rows_ - 1), {Qt::DecorationRole});
+}
+
+std::optional<MyImageObject> FoundItemModel::itemAtIndex(int index) const {
+  if (index < 0 || index >= rows_) return std::nullopt;
+  return items_.At(static_cast<std::size_t>(index));
+}
+
+int FoundItemModel::writeItemsAtIndexes(const QModelIndexList&, QMimeData*) const { return 0; }
+
+int FoundItemModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : rows_;
+}
+
+QVariant FoundItemModel::data(const QModelIndex& index, int role) const {
+  const auto item = itemAtIndex(index.row());
+  if (!index.isValid() || !item) return {};
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+      return item->imageTitle();
+    case Qt::DecorationRole: {
+      const int mode = mode_();
+      if (MyImageObject::imageRepresentationType(mode) == RepresentationType::Image)
+        return item->imageRepresentation(mode);
+      const QByteArray bytes = item->imageRepresentation(mode).toByteArray();
+      if (bytes.isEmpty()) return {};
+      // Thumbnails are small JPEGs; keep the decoded ones while they fit.
+      const QString key = QStringLiteral("tamberlin-thumb-%1-%2")
+                              .arg(qHash(bytes))
+                              .arg(bytes.size());
+      QPixmap pixmap;
+      if (!QPixmapCache::find(key, &pixmap)) {
+        pixmap = QPixmap::fromImage(QImage::fromData(bytes));
+        if (!pixmap.isNull()) QPixmapCache::insert(key, pixmap);
+      }
+      if (pixmap.isNull()) return {};
+      return pixmap;
+    }
+    case kItemRole:
+      return QVariant::fromValue(*item);
+    default:
+      return {};
+  }
+}
+
+Qt::ItemFlags FoundItemModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+QMimeData* FoundItemModel::mimeData(const QModelIndexList&) const { return nullptr; }
+
+namespace {
+constexpr int kPadding = 4;
+}
+
+QSize FoundItemDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
+  QSize icon = option.decorationSize;
+  if (const auto* view = qobject_cast<const QAbstractItemView*>(option.widget))
+    icon = view->iconSize();
+  const int text = option.fontMetrics.height() * 2;
+  return {icon.width() + 2 * kPadding, icon.height() + text + 3 * kPadding};
+}
+
+void FoundItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const {
+  QStyleOptionViewItem opt = option;
+  initStyleOption(&opt, index);
+  QSize icon_size = opt.decorationSize;
+  if (const auto* view = qobject_cast<const QAbstractItemView*>(opt.widget))
+    icon_size = view->iconSize();
+
+  painter->save();
+  if (opt.state & QStyle::State_Selected)
+    painter->fillRect(opt.rect, opt.palette.highlight());
+
+  const QRect icon_rect(opt.rect.left() + (opt.rect.width() - icon_size.width()) / 2,
+                        opt.rect.top() + kPadding, icon_size.width(), icon_size.height());
+  const QVariant decoration = index.data(Qt::DecorationRole);
+  QPixmap picture;
+  const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+  if (decoration.canConvert<QIcon>() && decoration.userType() == QMetaType::QIcon) {
+    picture = qvariant_cast<QIcon>(decoration).pixmap(icon_size, dpr);
+  } else if (decoration.userType() == QMetaType::QPixmap) {
+    picture = qvariant_cast<QPixmap>(decoration);
+  }
+  if (!picture.isNull()) {
+    // Scale up as well as down so the picture follows the zoom.
+    const QSize fitted = picture.size().scaled(icon_rect.size(), Qt::KeepAspectRatio);
+    const QRect target(icon_rect.left() + (icon_rect.width() - fitted.width()) / 2,
+                       icon_rect.top() + (icon_rect.height() - fitted.height()) / 2,
+                       fitted.width(), fitted.height());
+    painter->setRenderHint(QPainter::SmoothPixmapTransform);
+    painter->drawPixmap(target, picture);
+  } else {
+    painter->setPen(opt.palette.color(QPalette::Mid));
+    painter->drawRect(icon_rect.adjusted(0, 0, -1, -1));
+  }
+
+  const QRect text_rect(opt.rect.left() + kPadding, icon_rect.bottom() + kPadding,
+                        opt.rect.width() - 2 * kPadding,
+                        opt.rect.bottom() - icon_rect.bottom() - kPadding);
+  painter->setPen(opt.palette.color((opt.state & QStyle::State_Selected) ? QPalette::HighlightedText
+                                                                         : QPalette::Text));
+  const QString title =
+      opt.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle,
+                                 text_rect.width());
+  painter->drawText(text_rect, Qt::AlignHCenter | Qt::AlignTop, title);
+  painter->restore();
+}
+
+}  // namespace tamberlin::results

@@ -1,0 +1,191 @@
+// Extraction and preview of a found item: its sectors are copied from the
+// medium (opened read-only) into the preview file, which the preview area then
+// shows as a movie, a thumbnail or the file-type icon. Everything here runs on
+// the UI thread; the scan thread only looks at `session`.
+#include <QAudioOutput>
+#include <QCoreApplication>
+#include <QDir>
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMediaPlayer>
+#include <QPixmap>
+#include <QUrl>
+#include <QVideoWidget>
+#include <cmath>
+
+#include "MyTableController.h"
+#include "file_type_icons.h"
+#include "preview_extract.h"
+#include "preview_media.h"
+#include "results_parts.h"
+#include "ui_MyTableController.h"
+
+namespace tamberlin::ui {
+
+namespace {
+
+// A click on the movie plays or pauses it: the video view has no controls.
+class Click_To_Play final : public QObject {
+ public:
+  Click_To_Play(QMediaPlayer* player, QObject* parent) : QObject(parent), player_(player) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::MouseButtonRelease && !player_->source().isEmpty()) {
+      if (player_->playbackState() == QMediaPlayer::PlayingState)
+        player_->pause();
+      else
+        player_->play();
+      return true;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  QMediaPlayer* player_;
+};
+
+constexpr const char* kNoMediumMessage = "\nNo medium is selected to read the file from.";
+constexpr const char* kReadMessage = "\nThe selected file could not be read from the medium.";
+constexpr const char* kWriteMessage = "\nThe preview file could not be written.";
+
+}  // namespace
+
+void MyTableController::Setup_Preview() {
+  Results_Parts& r = *results_;
+  r.player = std::make_unique<QMediaPlayer>();
+  r.player->setAudioOutput(new QAudioOutput(r.player.get()));
+  r.player->setVideoOutput(ui->mMovieView);
+  r.movie_clicks = std::make_unique<Click_To_Play>(r.player.get(), nullptr);
+  ui->mMovieView->installEventFilter(r.movie_clicks.get());
+  ui->mMovieView->setToolTip(tr("Click to play or pause"));
+  ui->mMovieView->hide();
+}
+
+QMediaPlayer* MyTableController::Movie() const { return results_->player.get(); }
+
+void MyTableController::CreateFile_QuickLook_View(const QString& path, quint64 File_Start_Sec,
+                                                  quint64 File_End_Sec) {
+  // The sheet stays up, and `session` tells the scan thread, until the end.
+  session = true;
+  Begin_Sheet(ClearPreview_Window);
+
+  QString failure;
+  QString reason;
+  results::ExtractResult copied;
+  const QString identifier = ui->_disk_identifier->text().trimmed();
+  std::unique_ptr<SectorSource> medium;
+  bool medium_opened = false;
+  if (identifier.isEmpty()) {
+    failure = QString::fromUtf8(kNoMediumMessage);
+  } else {
+    std::string why;
+    medium = preview_source_opener(Device_Path(identifier.toStdString()), &why);
+    if (!medium) {
+      failure = QString::fromUtf8(kReadMessage);
+      reason = QString::fromStdString(why);
+    }
+  }
+  if (medium) {
+    medium_opened = true;
+    // At most one preview file at a time.
+    if (!Preview_File.isEmpty() && QFileInfo(Preview_File).isFile()) QFile::remove(Preview_File);
+    QDir().mkpath(preview_dir_);
+    Preview_File = results::Preview_File_Name(preview_dir_, path);
+    copied = results::Extract_Sectors(
+        *medium, File_Start_Sec, File_End_Sec, Preview_File,
+        [this] { return stop_now.load() == 1; },
+        // Long copies keep the window drawn and the browsers filling; the
+        // sheet keeps the user's input away.
+        [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    medium.reset();
+    if (!copied.file_opened || copied.write_failed) {
+      failure = QString::fromUtf8(kWriteMessage);
+      reason = QDir::toNativeSeparators(Preview_File) + QStringLiteral(": ") + copied.file_error;
+    }
+  }
+
+  if (!medium_opened) {
+    // Nothing of this item was copied: show its type, never the last preview.
+    Show_Type_Icon(QFileInfo(path).fileName());
+  } else {
+    QuickLook_Preview_Thread(path);
+  }
+  ui->_QuickLook_View_Box->setToolTip(
+      copied.unreadable_sectors == 0
+          ? QString()
+          : tr("%n sector(s) of this file could not be read and are shown as zeros.", nullptr,
+               static_cast<int>(std::min<std::uint64_t>(copied.unreadable_sectors, INT32_MAX))));
+
+  End_Sheet(ClearPreview_Window);
+  session = false;
+  if (!failure.isEmpty()) Show_Alert(this, failure, reason);
+  // The scan ended while the copy ran and left its end-of-scan screen to us.
+  if (stop_now.load() == 1) Final_or_Stop_Screen();
+}
+
+void MyTableController::QuickLook_Preview_Thread(const QString& path) {
+  setQuickLook_View(Preview_File, QFileInfo(path).fileName());
+}
+
+void MyTableController::setQuickLook_View(const QString& file, const QString& file_Name) {
+  if (file_Name.isNull()) return;
+  if (Recovery_MODE.load() == 1) {
+    ui->_QuickLook_View_Box->setTitle(file_Name);
+    if (!file.isEmpty() && results::Load_Movie(*results_->player, file)) {
+      ui->_QuickLook_View->hide();
+      ui->mMovieView->show();
+      return;
+    }
+  }
+  Image_Preview(file, file_Name);
+}
+
+void MyTableController::Image_Preview(const QString& file, const QString& file_Name) {
+  if (file.isEmpty()) return;
+  ui->mMovieView->hide();
+  ui->_QuickLook_View->show();
+  const QImage thumbnail = results::Preview_Thumbnail(file, results::kPreviewSide);
+  if (!thumbnail.isNull()) {
+    ui->_QuickLook_View_Box->setTitle(file_Name);
+    ui->_QuickLook_View->setPixmap(QPixmap::fromImage(thumbnail));
+    return;
+  }
+  Show_Type_Icon(file_Name.isEmpty() ? QFileInfo(file).fileName() : file_Name);
+}
+
+void MyTableController::Show_Type_Icon(const QString& file_Name) {
+  ui->mMovieView->hide();
+  ui->_QuickLook_View->show();
+  ui->_QuickLook_View_Box->setTitle(file_Name);
+  const QIcon icon = results::File_Type_Icon(file_Name);
+  const QPixmap pixmap =
+      icon.isNull() ? QPixmap() : icon.pixmap(QSize(results::kPreviewSide, results::kPreviewSide));
+  if (pixmap.isNull())
+    ui->_QuickLook_View->clear();
+  else
+    ui->_QuickLook_View->setPixmap(pixmap);
+}
+
+void MyTableController::closemovie_Win() {
+  QMediaPlayer* movie = results_->player.get();
+  stopPlayingMovie(movie);
+  movie->setSource(QUrl());
+}
+
+void MyTableController::stopPlayingMovie(QMediaPlayer* movie) {
+  if (isPlaying(movie)) movie->stop();
+}
+
+bool MyTableController::isPlaying(const QMediaPlayer* movie) {
+  if (!movie) return false;
+  const double rate =
+      movie->playbackState() == QMediaPlayer::PlayingState ? movie->playbackRate() : 0.0;
+  return !(rate == 0.0);  // a rate that is not a number counts as playing
+}
+
+}  // namespace tamberlin::ui

@@ -1,0 +1,48 @@
+// What the window keeps for its results and preview: the browser and summary
+// models, the thumbnail worker and the movie player. Private to
+// controller_results.cpp and controller_preview.cpp.
+#pragma once
+
+#include <QAbstractItemView>
+#include <QMediaPlayer>
+#include <QPointer>
+#include <QTimer>
+#include <atomic>
+#include <memory>
+
+#include "MyTableController.h"
+#include "browser_model.h"
+#include "summary_model.h"
+#include "thumbnails.h"
+
+namespace tamberlin::ui {
+
+struct MyTableController::Results_Parts {
+  QPointer<QAbstractItemView> photo_view, file_view, summary_view;
+  std::unique_ptr<results::FoundItemModel> model;
+  std::unique_ptr<results::FoundItemDelegate> delegate;
+  std::unique_ptr<results::SummaryTableModel> summary;
+  std::unique_ptr<QTimer> summary_timer;
+  std::unique_ptr<QMediaPlayer> player;
+  std::unique_ptr<QObject> movie_clicks;
+  // Set while a reload (or a picture update) is queued for the UI thread.
+  std::atomic<bool> reload_queued{false};
+  std::atomic<bool> pictures_queued{false};
+  // Icons are set on the UI thread (icon themes are not thread-safe) for the
+  // rows below icon_rows of list generation icon_generation.
+  std::size_t icon_rows = 0;
+  std::uint64_t icon_generation = 0;
+  // Last, so its threads are joined before anything they report to goes.
+  std::unique_ptr<results::ThumbnailWorker> thumbnails =
+      std::make_unique<results::ThumbnailWorker>();
+
+  ~Results_Parts() {
+    thumbnails.reset();
+    // The views outlive these models; leave them with none.
+    for (QAbstractItemView* view : {photo_view.data(), file_view.data(), summary_view.data()}) {
+      if (view) view->setModel(nullptr);
+    }
+  }
+};
+
+}  // namespace tamberlin::ui
