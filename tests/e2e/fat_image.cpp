@@ -1,0 +1,534 @@
+#include "fat_image.h"
+
+#include <QBuffer>
+#include <QColor>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <numbers>
+
+namespace tamberlin::e2e {
+namespace {
+
+void Put16(QByteArray& out, std::uint32_t v) {
+  out.append(static_cast<char>(v & 0xFF));
+  out.append(static_cast<char>((v >> 8) & 0xFF));
+}
+void Put32(QByteArray& out, std::uint32_t v) {
+  Put16(out, v & 0xFFFF);
+  Put16(out, v >> 16);
+}
+void Put16_Be(QByteArray& out, std::uint32_t v) {
+  out.append(static_cast<char>((v >> 8) & 0xFF));
+  out.append(static_cast<char>(v & 0xFF));
+}
+void Put32_Be(QByteArray& out, std::uint32_t v) {
+  Put16_Be(out, v >> 16);
+  Put16_Be(out, v & 0xFFFF);
+}
+std::uint32_t Get16(const QByteArray& b, qsizetype at) {
+  return static_cast<std::uint8_t>(b[at]) | static_cast<std::uint32_t>(static_cast<std::uint8_t>(b[at + 1])) << 8;
+}
+std::uint32_t Get32(const QByteArray& b, qsizetype at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
+
+// A picture with enough detail that its JPEG spans many sectors.
+QImage Test_Picture(int width, int height, int seed) {
+  QImage img(width, height, QImage::Format_RGB32);
+  for (int y = 0; y < height; ++y) {
+    auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
+    for (int x = 0; x < width; ++x) {
+      const int r = (x * 255 / width + seed * 40) & 0xFF;
+      const int g = (y * 255 / height) & 0xFF;
+      const int b = ((x ^ y) * 7 + seed * 13) & 0xFF;
+      line[x] = qRgb(r, g, b);
+    }
+  }
+  QPainter p(&img);
+  p.setPen(QPen(Qt::white, 3));
+  p.drawEllipse(width / 4, height / 4, width / 2, height / 2);
+  return img;
+}
+
+struct RunResult {
+  bool ok = false;
+  QString output;
+};
+
+RunResult Run(const QString& program, const QStringList& args, int timeout_ms = 60000) {
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("MTOOLS_SKIP_CHECK"), QStringLiteral("1"));  // images have no disk geometry
+  p.setProcessEnvironment(env);
+  p.setProcessChannelMode(QProcess::MergedChannels);
+  p.start(program, args);
+  if (!p.waitForStarted(10000)) return {false, program + QStringLiteral(" could not be started")};
+  if (!p.waitForFinished(timeout_ms)) {
+    p.kill();
+    p.waitForFinished(2000);
+    return {false, program + QStringLiteral(" did not finish in time")};
+  }
+  const QString out = QString::fromLocal8Bit(p.readAll());
+  const bool ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+  return {ok, ok ? out : program + QLatin1Char(' ') + args.join(QLatin1Char(' ')) + QStringLiteral(": ") + out};
+}
+
+QString Tool(const char* name) {
+  // mkfs.vfat lives in /usr/sbin, which a plain user's PATH may lack.
+  QString found = QStandardPaths::findExecutable(QString::fromLatin1(name));
+  if (found.isEmpty())
+    found = QStandardPaths::findExecutable(QString::fromLatin1(name), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+  return found;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ file contents
+
+QByteArray Make_Jpeg_With_Exif(int width, int height, int orientation) {
+  QByteArray jpeg;
+  QBuffer buf(&jpeg);
+  buf.open(QIODevice::WriteOnly);
+  Test_Picture(width, height, 1).save(&buf, "JPG", 90);
+
+  // APP1 "Exif": a big-endian TIFF header and IFD0 with one entry,
+  // Orientation (0x0112, SHORT), as cameras write it.
+  QByteArray tiff("MM", 2);
+  Put16_Be(tiff, 42);
+  Put32_Be(tiff, 8);    // IFD0 right after the header
+  Put16_Be(tiff, 1);    // one entry
+  Put16_Be(tiff, 0x0112);
+  Put16_Be(tiff, 3);    // SHORT
+  Put32_Be(tiff, 1);    // one value
+  Put16_Be(tiff, static_cast<std::uint32_t>(orientation));
+  Put16_Be(tiff, 0);    // value padding
+  Put32_Be(tiff, 0);    // no next IFD
+  QByteArray app1("\xFF\xE1", 2);
+  const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
+  Put16_Be(app1, static_cast<std::uint32_t>(payload.size() + 2));
+  app1 += payload;
+  return jpeg.left(2) + app1 + jpeg.mid(2);  // right after SOI
+}
+
+QByteArray Make_Png(int width, int height) {
+  QByteArray png;
+  QBuffer buf(&png);
+  buf.open(QIODevice::WriteOnly);
+  Test_Picture(width, height, 2).save(&buf, "PNG");
+  return png;
+}
+
+QByteArray Make_Gif(int width, int height) {
+  // 128-colour global palette, so the LZW code size starts at 8 bits. A
+  // clear code before every 126 pixels keeps the code table from growing
+  // past 8 bits, so every code is one byte: no bit packing needed.
+  constexpr int kMinCodeSize = 7;
+  constexpr std::uint8_t kClear = 1 << kMinCodeSize;
+  constexpr std::uint8_t kEnd = kClear + 1;
+  QByteArray gif("GIF89a", 6);
+  Put16(gif, static_cast<std::uint32_t>(width));
+  Put16(gif, static_cast<std::uint32_t>(height));
+  gif.append(static_cast<char>(0x80 | 0x70 | (kMinCodeSize - 1)));  // global table, 8-bit colour, 2^7 entries
+  gif.append('\0');  // background colour
+  gif.append('\0');  // aspect ratio
+  for (int i = 0; i < 128; ++i) {
+    const QColor c = QColor::fromHsv(i * 360 / 128, 200, 230);
+    gif.append(static_cast<char>(c.red()));
+    gif.append(static_cast<char>(c.green()));
+    gif.append(static_cast<char>(c.blue()));
+  }
+  gif.append(',');
+  Put16(gif, 0);
+  Put16(gif, 0);
+  Put16(gif, static_cast<std::uint32_t>(width));
+  Put16(gif, static_cast<std::uint32_t>(height));
+  gif.append('\0');  // no local table, not interlaced
+  gif.append(static_cast<char>(kMinCodeSize));
+
+  QByteArray codes;
+  int run = 0;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      if (run == 0) codes.append(static_cast<char>(kClear));
+      codes.append(static_cast<char>(((x / 4) + (y / 4) * 3) % 128));
+      run = (run + 1) % 126;
+    }
+  }
+  codes.append(static_cast<char>(kEnd));
+  for (qsizetype at = 0; at < codes.size(); at += 255) {
+    const QByteArray block = codes.mid(at, 255);
+    gif.append(static_cast<char>(block.size()));
+    gif += block;
+  }
+  gif.append('\0');  // end of image data
+  gif.append(';');   // trailer
+  return gif;
+}
+
+QByteArray Make_Pdf() {
+  QByteArray pdf;
+  QBuffer buf(&pdf);
+  buf.open(QIODevice::WriteOnly);
+  {
+    QPdfWriter writer(&buf);
+    writer.setPageSize(QPageSize(QPageSize::A5));
+    writer.setTitle(QStringLiteral("Holiday notes"));
+    QPainter p(&writer);
+    QFont f = p.font();
+    f.setPointSize(14);
+    p.setFont(f);
+    for (int i = 0; i < 12; ++i)
+      p.drawText(200, 400 + i * 300, QStringLiteral("Line %1 of the holiday notes that were deleted.").arg(i + 1));
+  }
+  return pdf;
+}
+
+std::uint32_t Crc32(const QByteArray& data) {
+  static const auto table = [] {
+    std::array<std::uint32_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[i] = c;
+    }
+    return t;
+  }();
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (const char ch : data) crc = table[(crc ^ static_cast<std::uint8_t>(ch)) & 0xFF] ^ (crc >> 8);
+  return crc ^ 0xFFFFFFFFu;
+}
+
+QByteArray Make_Stored_Zip(const std::vector<ZipEntry>& entries) {
+  constexpr std::uint32_t kDosTime = (12u << 11) | (30u << 5);         // 12:30:00
+  constexpr std::uint32_t kDosDate = ((2024u - 1980u) << 9) | (5u << 5) | 17u;  // 2024-05-17
+  QByteArray out;
+  QByteArray central;
+  for (const ZipEntry& e : entries) {
+    const auto offset = static_cast<std::uint32_t>(out.size());
+    const std::uint32_t crc = Crc32(e.data);
+    const auto size = static_cast<std::uint32_t>(e.data.size());
+    const auto name_len = static_cast<std::uint32_t>(e.name.size());
+    out += QByteArray("PK\x03\x04", 4);
+    Put16(out, 20);  // version needed
+    Put16(out, 0);   // flags
+    Put16(out, 0);   // stored
+    Put16(out, kDosTime);
+    Put16(out, kDosDate);
+    Put32(out, crc);
+    Put32(out, size);
+    Put32(out, size);
+    Put16(out, name_len);
+    Put16(out, 0);  // extra
+    out += e.name;
+    out += e.data;
+
+    central += QByteArray("PK\x01\x02", 4);
+    Put16(central, 20);  // made by
+    Put16(central, 20);  // needed
+    Put16(central, 0);
+    Put16(central, 0);
+    Put16(central, kDosTime);
+    Put16(central, kDosDate);
+    Put32(central, crc);
+    Put32(central, size);
+    Put32(central, size);
+    Put16(central, name_len);
+    Put16(central, 0);  // extra
+    Put16(central, 0);  // comment
+    Put16(central, 0);  // disk
+    Put16(central, 0);  // internal attributes
+    Put32(central, 0);  // external attributes
+    Put32(central, offset);
+    central += e.name;
+  }
+  const auto central_at = static_cast<std::uint32_t>(out.size());
+  out += central;
+  out += QByteArray("PK\x05\x06", 4);
+  Put16(out, 0);
+  Put16(out, 0);
+  Put16(out, static_cast<std::uint32_t>(entries.size()));
+  Put16(out, static_cast<std::uint32_t>(entries.size()));
+  Put32(out, static_cast<std::uint32_t>(central.size()));
+  Put32(out, central_at);
+  Put16(out, 0);  // comment length
+  return out;
+}
+
+QByteArray Make_Docx() {
+  QByteArray text;
+  for (int i = 0; i < 40; ++i)
+    text += "<w:p><w:r><w:t>Paragraph " + QByteArray::number(i + 1) + " of the minutes.</w:t></w:r></w:p>";
+  return Make_Stored_Zip({
+      {"[Content_Types].xml",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+       "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+       "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+       "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+       "<Override PartName=\"/word/document.xml\" "
+       "ContentType=\"application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/>"
+       "</Types>"},
+      {"_rels/.rels",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+       "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+       "<Relationship Id=\"rId1\" "
+       "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" "
+       "Target=\"word/document.xml\"/></Relationships>"},
+      {"word/document.xml",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+       "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"><w:body>" +
+           text + "</w:body></w:document>"},
+  });
+}
+
+QByteArray Make_Zip() {
+  QByteArray list;
+  for (int i = 0; i < 200; ++i) list += "Item " + QByteArray::number(i) + ": camera battery, charger, cable\n";
+  return Make_Stored_Zip({{"readme.txt", "Packing lists for the trip.\n"}, {"packing.txt", list}});
+}
+
+QByteArray Make_Wav(int milliseconds) {
+  constexpr std::uint32_t kRate = 8000;
+  const auto samples = static_cast<std::uint32_t>(kRate * static_cast<std::uint32_t>(milliseconds) / 1000);
+  QByteArray pcm;
+  for (std::uint32_t i = 0; i < samples; ++i) {
+    const double v = std::sin(2.0 * std::numbers::pi * 440.0 * i / kRate) * 12000.0;
+    Put16(pcm, static_cast<std::uint32_t>(static_cast<std::int16_t>(std::lround(v))) & 0xFFFF);
+  }
+  QByteArray wav("RIFF", 4);
+  Put32(wav, static_cast<std::uint32_t>(36 + pcm.size()));
+  wav += QByteArray("WAVEfmt ", 8);
+  Put32(wav, 16);
+  Put16(wav, 1);  // PCM
+  Put16(wav, 1);  // mono
+  Put32(wav, kRate);
+  Put32(wav, kRate * 2);
+  Put16(wav, 2);
+  Put16(wav, 16);
+  wav += QByteArray("data", 4);
+  Put32(wav, static_cast<std::uint32_t>(pcm.size()));
+  return wav + pcm;
+}
+
+QByteArray Make_Text() {
+  QByteArray text;
+  for (int i = 0; i < 30; ++i) text += "Shopping list, week " + QByteArray::number(i + 1) + ": bread, milk, apples.\n";
+  return text;
+}
+
+std::optional<QByteArray> Make_Webm(QString* why) {
+  const QString gst = QStandardPaths::findExecutable(QStringLiteral("gst-launch-1.0"));
+  if (gst.isEmpty()) {
+    if (why) *why = QStringLiteral("gst-launch-1.0 is not installed (gstreamer1.0-tools)");
+    return std::nullopt;
+  }
+  QTemporaryDir dir;
+  const QString out = dir.filePath(QStringLiteral("clip.webm"));
+  const RunResult r = Run(gst, {QStringLiteral("-q"), QStringLiteral("videotestsrc"), QStringLiteral("num-buffers=30"),
+                                QStringLiteral("!"), QStringLiteral("video/x-raw,width=160,height=120"),
+                                QStringLiteral("!"), QStringLiteral("vp8enc"), QStringLiteral("!"),
+                                QStringLiteral("webmmux"), QStringLiteral("!"), QStringLiteral("filesink"),
+                                QStringLiteral("location=") + out});
+  QFile f(out);
+  if (!r.ok || !f.open(QIODevice::ReadOnly) || f.size() < 512) {
+    if (why) *why = QStringLiteral("GStreamer could not make a WebM (vp8enc and webmmux are in gstreamer1.0-plugins-good): ") + r.output;
+    return std::nullopt;
+  }
+  return f.readAll();
+}
+
+// ------------------------------------------------------------ reading FAT32
+
+std::optional<FatLayout> Read_Fat_Layout(const QByteArray& image, QString* why) {
+  auto fail = [why](const QString& reason) -> std::optional<FatLayout> {
+    if (why) *why = reason;
+    return std::nullopt;
+  };
+  if (image.size() < 512) return fail(QStringLiteral("the image is shorter than one sector"));
+  if (static_cast<std::uint8_t>(image[510]) != 0x55 || static_cast<std::uint8_t>(image[511]) != 0xAA)
+    return fail(QStringLiteral("no boot sector signature 55 AA"));
+  FatLayout l;
+  l.bytes_per_sector = Get16(image, 11);
+  l.sectors_per_cluster = static_cast<std::uint8_t>(image[13]);
+  l.reserved_sectors = Get16(image, 14);
+  l.fat_count = static_cast<std::uint8_t>(image[16]);
+  const std::uint32_t fat16_size = Get16(image, 22);
+  l.fat_sectors = Get32(image, 36);
+  l.root_cluster = Get32(image, 44);
+  const std::uint32_t small_total = Get16(image, 19);
+  l.total_sectors = small_total != 0 ? small_total : Get32(image, 32);
+  if (l.bytes_per_sector != kSectorBytes) return fail(QStringLiteral("sectors are not 512 bytes"));
+  if (fat16_size != 0 || l.fat_sectors == 0 || image.mid(82, 5) != "FAT32")
+    return fail(QStringLiteral("not a FAT32 file system"));
+  if (l.sectors_per_cluster == 0 || l.fat_count == 0 || l.root_cluster < 2)
+    return fail(QStringLiteral("a broken FAT32 boot sector"));
+  return l;
+}
+
+std::vector<std::uint32_t> Cluster_Chain(const QByteArray& image, const FatLayout& layout, std::uint32_t first) {
+  std::vector<std::uint32_t> chain;
+  const qsizetype fat_at = static_cast<qsizetype>(layout.reserved_sectors) * kSectorBytes;
+  const std::uint64_t entries = static_cast<std::uint64_t>(layout.fat_sectors) * kSectorBytes / 4;
+  std::uint32_t c = first;
+  while (c >= 2 && c < 0x0FFFFFF8u) {
+    if (c >= entries || chain.size() > entries) return {};  // out of the FAT, or a loop
+    chain.push_back(c);
+    c = Get32(image, fat_at + static_cast<qsizetype>(c) * 4) & 0x0FFFFFFFu;
+  }
+  return chain;
+}
+
+std::vector<DirEntry> Read_Root_Folder(const QByteArray& image, const FatLayout& layout) {
+  std::vector<DirEntry> out;
+  const qsizetype cluster_bytes = static_cast<qsizetype>(layout.sectors_per_cluster) * kSectorBytes;
+  QString long_name;  // long-name pieces come last piece first, before the short entry
+  for (const std::uint32_t cluster : Cluster_Chain(image, layout, layout.root_cluster)) {
+    const qsizetype at = static_cast<qsizetype>(layout.Cluster_Sector(cluster) * kSectorBytes);
+    if (at + cluster_bytes > image.size()) break;
+    for (qsizetype e = at; e < at + cluster_bytes; e += 32) {
+      const auto first = static_cast<std::uint8_t>(image[e]);
+      if (first == 0x00) return out;  // no entries after this one
+      const auto attr = static_cast<std::uint8_t>(image[e + 11]);
+      if (attr == 0x0F) {
+        QString piece;
+        for (const auto& [from, count] : {std::pair{1, 5}, std::pair{14, 6}, std::pair{28, 2}}) {
+          for (int k = 0; k < count; ++k) {
+            const auto ch = static_cast<char16_t>(Get16(image, e + from + 2 * k));
+            if (ch == 0x0000 || ch == 0xFFFF) break;
+            piece += QChar(ch);
+          }
+        }
+        long_name.prepend(piece);
+        continue;
+      }
+      if ((attr & 0x08) != 0) {  // volume label
+        long_name.clear();
+        continue;
+      }
+      DirEntry d;
+      d.deleted = first == 0xE5;
+      QString base = QString::fromLatin1(image.mid(e, 8)).trimmed();
+      const QString ext = QString::fromLatin1(image.mid(e + 8, 3)).trimmed();
+      if (d.deleted) base[0] = QLatin1Char('?');
+      d.name = !long_name.isEmpty() && !d.deleted ? long_name : ext.isEmpty() ? base : base + QLatin1Char('.') + ext;
+      long_name.clear();
+      d.start_cluster = Get16(image, e + 20) << 16 | Get16(image, e + 26);
+      d.size = Get32(image, e + 28);
+      out.push_back(d);
+    }
+  }
+  return out;
+}
+
+QByteArray FatImage::Read_All() const {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// ------------------------------------------------------------ building
+
+std::optional<QString> Missing_Fat_Tools() {
+  QStringList missing;
+  if (Tool("mkfs.vfat").isEmpty()) missing << QStringLiteral("mkfs.vfat (package dosfstools)");
+  if (Tool("mcopy").isEmpty()) missing << QStringLiteral("mcopy (package mtools)");
+  if (Tool("mdel").isEmpty()) missing << QStringLiteral("mdel (package mtools)");
+  if (missing.isEmpty()) return std::nullopt;
+  return QStringLiteral("cannot make a FAT32 stick image without ") + missing.join(QStringLiteral(", "));
+}
+
+std::optional<FatImage> Build_Fat_Image(const QString& path, std::uint32_t size_kib, std::vector<PlantedFile> files,
+                                        QString* error) {
+  auto fail = [error](const QString& reason) -> std::optional<FatImage> {
+    if (error) *error = reason;
+    return std::nullopt;
+  };
+  if (const auto missing = Missing_Fat_Tools()) return fail(*missing);
+  QFile::remove(path);
+  const QString image_arg = path;
+  if (const RunResult r = Run(Tool("mkfs.vfat"), {QStringLiteral("-C"), QStringLiteral("-F"), QStringLiteral("32"),
+                                                  QStringLiteral("-n"), QStringLiteral("HOLIDAY"), image_arg,
+                                                  QString::number(size_kib)});
+      !r.ok)
+    return fail(r.output);
+
+  QTemporaryDir staging;
+  if (!staging.isValid()) return fail(QStringLiteral("no temporary folder for the files to copy"));
+  for (const PlantedFile& f : files) {
+    const QString local = staging.filePath(f.name);
+    QFile out(local);
+    if (!out.open(QIODevice::WriteOnly) || out.write(f.bytes) != f.bytes.size())
+      return fail(QStringLiteral("cannot write ") + local);
+    out.close();
+    if (const RunResult r = Run(Tool("mcopy"), {QStringLiteral("-i"), image_arg, local, QStringLiteral("::/") + f.name});
+        !r.ok)
+      return fail(r.output);
+  }
+
+  FatImage result;
+  result.path = path;
+  QByteArray image = result.Read_All();
+  QString why;
+  const auto layout = Read_Fat_Layout(image, &why);
+  if (!layout) return fail(path + QStringLiteral(": ") + why);
+  result.layout = *layout;
+  const std::vector<DirEntry> folder = Read_Root_Folder(image, *layout);
+  for (PlantedFile& f : files) {
+    const auto entry = std::find_if(folder.begin(), folder.end(),
+                                    [&](const DirEntry& d) { return !d.deleted && d.name == f.name; });
+    if (entry == folder.end()) return fail(f.name + QStringLiteral(" is not in the root folder after mcopy"));
+    if (entry->size != static_cast<std::uint32_t>(f.bytes.size()))
+      return fail(f.name + QStringLiteral(" has the wrong size in its folder entry"));
+    f.start_cluster = entry->start_cluster;
+    f.first_sector = layout->Cluster_Sector(entry->start_cluster);
+    const std::vector<std::uint32_t> chain = Cluster_Chain(image, *layout, entry->start_cluster);
+    f.contiguous = !chain.empty();
+    for (std::size_t i = 1; i < chain.size(); ++i) f.contiguous = f.contiguous && chain[i] == chain[i - 1] + 1;
+    // The first cluster holds the file's first bytes, wherever the rest went.
+    const qsizetype check = f.contiguous ? f.bytes.size()
+                                         : std::min<qsizetype>(f.bytes.size(), layout->sectors_per_cluster * kSectorBytes);
+    if (image.mid(static_cast<qsizetype>(f.first_sector * kSectorBytes), check) != f.bytes.left(check))
+      return fail(f.name + QStringLiteral(" does not start where its folder entry says"));
+  }
+
+  for (const PlantedFile& f : files) {
+    if (const RunResult r = Run(Tool("mdel"), {QStringLiteral("-i"), image_arg, QStringLiteral("::/") + f.name}); !r.ok)
+      return fail(r.output);
+  }
+  // Deleted, yet still there: the entries are marked, the data untouched.
+  image = result.Read_All();
+  for (const DirEntry& d : Read_Root_Folder(image, *layout)) {
+    if (!d.deleted) return fail(d.name + QStringLiteral(" is still listed after mdel"));
+  }
+  for (const PlantedFile& f : files) {
+    if (f.contiguous && image.mid(static_cast<qsizetype>(f.first_sector * kSectorBytes), f.bytes.size()) != f.bytes)
+      return fail(f.name + QStringLiteral("'s data changed when it was deleted"));
+  }
+  result.files = std::move(files);
+  return result;
+}
+
+std::vector<PlantedFile> Standard_Files(QString* webm_why) {
+  std::vector<PlantedFile> files = {
+      {QStringLiteral("BEACH.JPG"), QStringLiteral("JPG"), Make_Jpeg_With_Exif(640, 480, 6)},
+      {QStringLiteral("MAP.PNG"), QStringLiteral("PNG"), Make_Png(320, 240)},
+      {QStringLiteral("WAVE.GIF"), QStringLiteral("GIF"), Make_Gif(96, 64)},
+      {QStringLiteral("NOTES.PDF"), QStringLiteral("PDF"), Make_Pdf()},
+      {QStringLiteral("MINUTES.DOCX"), QStringLiteral("DOCX"), Make_Docx()},
+      {QStringLiteral("LISTS.ZIP"), QStringLiteral("ZIP"), Make_Zip()},
+      {QStringLiteral("BIRDS.WAV"), QStringLiteral("WAV"), Make_Wav(1500)},
+      {QStringLiteral("SHOPPING.TXT"), QString(), Make_Text()},
+  };
+  if (auto webm = Make_Webm(webm_why)) files.push_back({QStringLiteral("CLIP.WEBM"), QStringLiteral("WEBM"), *webm});
+  return files;
+}
+
+}  // namespace tamberlin::e2e

@@ -1,0 +1,109 @@
+// A FAT32 stick image made at test time, holding real files that are then
+// deleted, as on a card whose owner erased the pictures by mistake.
+//
+// The image is made with mkfs.vfat -C, the files are copied in with mcopy
+// and deleted with mdel (mtools works on the image file; nothing is
+// mounted). Before the files are deleted, the boot sector and the root
+// directory are read here to learn where each file's first sector lies.
+// Deleting on FAT only marks the directory entries and frees the clusters,
+// so the files' bytes stay where they were.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace tamberlin::e2e {
+
+inline constexpr std::uint64_t kSectorBytes = 512;
+
+// File contents, drawn or computed here; the same bytes on every run.
+QByteArray Make_Jpeg_With_Exif(int width, int height, int orientation);  // APP1 Exif with Orientation
+QByteArray Make_Png(int width, int height);
+QByteArray Make_Gif(int width, int height);  // GIF89a, 128 colours, LZW written by hand
+QByteArray Make_Pdf();                       // QPdfWriter, one page of text
+QByteArray Make_Docx();                      // stored zip, first entry [Content_Types].xml
+QByteArray Make_Zip();                       // stored zip of two text files
+QByteArray Make_Wav(int milliseconds);       // RIFF/WAVE, 16-bit mono PCM, 8 kHz
+QByteArray Make_Text();                      // plain text no catalogue knows
+// A short WebM from GStreamer (videotestsrc, vp8enc, webmmux), or nothing
+// when gst-launch-1.0 or the plugins are missing; `why` then says which.
+std::optional<QByteArray> Make_Webm(QString* why = nullptr);
+
+// A stored (uncompressed) zip archive; entries in the order given.
+struct ZipEntry {
+  QByteArray name;
+  QByteArray data;
+};
+QByteArray Make_Stored_Zip(const std::vector<ZipEntry>& entries);
+std::uint32_t Crc32(const QByteArray& data);
+
+// One file planted on the stick.
+struct PlantedFile {
+  QString name;     // upper case, as written to the root folder ("MINUTES.DOCX")
+  QString type;     // the catalogue key a scan should report (JPG, PDF, ...)
+  QByteArray bytes;
+  std::uint64_t first_sector = 0;  // where the file's data starts in the image
+  std::uint32_t start_cluster = 0;
+  bool contiguous = false;  // its clusters follow one another
+};
+
+// The geometry mkfs.vfat chose, from the boot sector.
+struct FatLayout {
+  std::uint32_t bytes_per_sector = 0;
+  std::uint32_t sectors_per_cluster = 0;
+  std::uint32_t reserved_sectors = 0;
+  std::uint32_t fat_count = 0;
+  std::uint32_t fat_sectors = 0;  // per FAT
+  std::uint32_t root_cluster = 0;
+  std::uint64_t total_sectors = 0;
+
+  std::uint64_t First_Data_Sector() const {
+    return reserved_sectors + static_cast<std::uint64_t>(fat_count) * fat_sectors;
+  }
+  std::uint64_t Cluster_Sector(std::uint32_t cluster) const {
+    return First_Data_Sector() + static_cast<std::uint64_t>(cluster - 2) * sectors_per_cluster;
+  }
+};
+
+// Reads a FAT32 boot sector; nothing (and a reason) when it is not one.
+std::optional<FatLayout> Read_Fat_Layout(const QByteArray& image, QString* why = nullptr);
+
+// A root-folder entry of a FAT32 image, deleted ones included.
+struct DirEntry {
+  QString name;  // long name when there is one; a deleted entry's short name, first character '?'
+  bool deleted = false;
+  std::uint32_t start_cluster = 0;
+  std::uint32_t size = 0;
+};
+std::vector<DirEntry> Read_Root_Folder(const QByteArray& image, const FatLayout& layout);
+
+// The cluster chain of a file from the first FAT (empty on a broken chain).
+std::vector<std::uint32_t> Cluster_Chain(const QByteArray& image, const FatLayout& layout,
+                                         std::uint32_t first);
+
+struct FatImage {
+  QString path;
+  FatLayout layout;
+  std::vector<PlantedFile> files;  // in the order they were copied
+  QByteArray Read_All() const;
+};
+
+// mkfs.vfat, mcopy and mdel, or a sentence naming what is missing.
+std::optional<QString> Missing_Fat_Tools();
+
+// Makes a FAT32 image of size_kib KiB (at least 33 MiB for FAT32) at `path`,
+// copies `files` into its root folder in order, records where each starts,
+// then deletes them all. Nothing, with the reason in `error`, on any failure.
+std::optional<FatImage> Build_Fat_Image(const QString& path, std::uint32_t size_kib,
+                                        std::vector<PlantedFile> files, QString* error);
+
+// The usual set of planted files: a JPEG with Exif, a PNG, a GIF, a PDF, a
+// DOCX, a ZIP, a WAV, a text file no catalogue knows, and a WebM when
+// GStreamer can make one (`webm_why` says why not).
+std::vector<PlantedFile> Standard_Files(QString* webm_why = nullptr);
+
+}  // namespace tamberlin::e2e
