@@ -221,6 +221,8 @@ struct ScanCase {
   const char* to_file = nullptr;    // ... up to, not including, this one's
 };
 
+void PrintTo(const ScanCase& c, std::ostream* os) { *os << c.name; }
+
 class ScanTableTest : public StickImageTest, public ::testing::WithParamInterface<ScanCase> {};
 
 TEST_P(ScanTableTest, GeneralPassFindsExactlyThePlantedFiles) {

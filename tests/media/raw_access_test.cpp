@@ -18,6 +18,8 @@ struct AccessCase {
   bool can_read;
 };
 
+void PrintTo(const AccessCase& c, std::ostream* os) { *os << c.name; }
+
 class RawAccessTest : public ::testing::TestWithParam<AccessCase> {};
 
 TEST_P(RawAccessTest, Decision) {
