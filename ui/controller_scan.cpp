@@ -89,21 +89,9 @@ class MyTableController::Window_Scan_Host final : public ScanHost {
   void Set_Help_Info(const std::string& text) override {
     Post([w = w_, text] { w->ui->_help_info->setText(QString::fromStdString(text)); });
   }
-  void Clear_Found_Items(RecoveryMode mode) override {
-    // The list changes at once, so no item of this pass can land before it.
-    w_->Clear_Found_Items();
-    if (mode == RecoveryMode::Photo) {
-      Post([w = w_] {
-        const QSignalBlocker quiet(w->ui->_zoom_slider);
-        w->ui->_zoom_slider->setValue(50);
-        w->imageBrowser_zoom = 0.55;
-        const int side = Browser_Icon_Size(w->imageBrowser_zoom);
-        w->ui->imageBrowser->setIconSize(QSize(side, side));
-      });
-    } else {
-      Post([w = w_] { w->Prev_Index = 0x7FFFFFFF; });
-    }
-  }
+  // The list was emptied on the UI thread when the scan was launched, just
+  // before this general pass began, so nothing is left to clear here.
+  void Clear_Found_Items(RecoveryMode) override {}
   void Scan_Started(RecoveryMode mode) override {
     Post([w = w_, mode] {
       if (mode == RecoveryMode::Photo) {
@@ -247,6 +235,10 @@ void MyTableController::Launch_Scan() {
   job.state = &scan_state;
   job.host = scan_host_.get();
   job.counts = &nsSIGFileInfoDataObject;
+  // What the general pass starts with: no found items, browsers at their
+  // first zoom. Done here, before the thread exists, so no item of the new
+  // scan can be added before it.
+  Clear_Found_Items();
   scan_runner_.Join();  // the earlier scan's thread has ended (Next waits for that)
   scan_state.stop_now.store(0);
   scan_state.stop_screen_already_show.store(0);
