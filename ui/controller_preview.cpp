@@ -55,18 +55,22 @@ constexpr const char* kWriteMessage = "\nThe preview file could not be written."
 
 }  // namespace
 
-void MyTableController::Setup_Preview() {
-  Results_Parts& r = *results_;
-  r.player = std::make_unique<QMediaPlayer>();
-  r.player->setAudioOutput(new QAudioOutput(r.player.get()));
-  r.player->setVideoOutput(ui->mMovieView);
-  r.movie_clicks = std::make_unique<Click_To_Play>(r.player.get(), nullptr);
-  ui->mMovieView->installEventFilter(r.movie_clicks.get());
-  ui->mMovieView->setToolTip(tr("Click to play or pause"));
-  ui->mMovieView->hide();
-}
+void MyTableController::Setup_Preview() { ui->mMovieView->hide(); }
 
-QMediaPlayer* MyTableController::Movie() const { return results_->player.get(); }
+QMediaPlayer* MyTableController::Movie() const {
+  // Made on first use: the player brings up the sound system and GStreamer,
+  // which a photo search never needs.
+  Results_Parts& r = *results_;
+  if (!r.player) {
+    r.player = std::make_unique<QMediaPlayer>();
+    r.player->setAudioOutput(new QAudioOutput(r.player.get()));
+    r.player->setVideoOutput(ui->mMovieView);
+    r.movie_clicks = std::make_unique<Click_To_Play>(r.player.get(), nullptr);
+    ui->mMovieView->installEventFilter(r.movie_clicks.get());
+    ui->mMovieView->setToolTip(tr("Click to play or pause"));
+  }
+  return r.player.get();
+}
 
 void MyTableController::CreateFile_QuickLook_View(const QString& path, quint64 File_Start_Sec,
                                                   quint64 File_End_Sec) {
@@ -136,7 +140,7 @@ void MyTableController::setQuickLook_View(const QString& file, const QString& fi
   if (file_Name.isNull()) return;
   if (Recovery_MODE.load() == 1) {
     ui->_QuickLook_View_Box->setTitle(file_Name);
-    if (!file.isEmpty() && results::Load_Movie(*results_->player, file)) {
+    if (!file.isEmpty() && results::Load_Movie(*Movie(), file)) {
       ui->_QuickLook_View->hide();
       ui->mMovieView->show();
       return;
@@ -173,6 +177,7 @@ void MyTableController::Show_Type_Icon(const QString& file_Name) {
 
 void MyTableController::closemovie_Win() {
   QMediaPlayer* movie = results_->player.get();
+  if (!movie) return;  // no movie was ever shown
   stopPlayingMovie(movie);
   movie->setSource(QUrl());
 }

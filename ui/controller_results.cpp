@@ -128,7 +128,9 @@ void MyTableController::addImageWithData(const QByteArray& bytes, const QString&
   // holds its place in the list.
   const QByteArray placeholder = Null_Image_Data;
   Results_Parts* parts = results_.get();
-  parts->thumbnails->Submit(bytes, [this, parts, slot, placeholder](const QByteArray& thumbnail) {
+  // The worker gets bytes of its own, shared with no other thread.
+  QByteArray own(bytes.constData(), bytes.size());
+  parts->thumbnails->Submit(std::move(own), [this, parts, slot, placeholder](const QByteArray& thumbnail) {
     if (!images.Set_Image_Data(slot, thumbnail.isEmpty() ? placeholder : thumbnail)) return;
     if (parts->pictures_queued.exchange(true)) return;
     QMetaObject::invokeMethod(

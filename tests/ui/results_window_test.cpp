@@ -5,6 +5,7 @@
 #include <QScrollBar>
 #include <QTableView>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "../results/test_images.h"
@@ -211,6 +212,8 @@ class ResultsWindowTest : public QObject {
           f.window->addImageWithData(i % 20 ? jpeg : QByteArray("bad"), "P" + name, "P" + name, i, 1);
         else
           f.window->addImageWithData_2(name, name, i, i + 1);
+        // Sector reads between finds: the window gets turns while items come.
+        if (i % 8 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
       }
       done = true;
     });
