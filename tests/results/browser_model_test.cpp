@@ -40,18 +40,6 @@ class BrowserModelTest : public QObject {
     QVERIFY(qvariant_cast<QIcon>(model.data(model.index(0), Qt::DecorationRole)).isNull());
   }
 
-  void Values_By_Key() {
-    auto item = MyImageObject::initWithImage(QIcon(), "MOV00001.MOV", "u", 7, 4294967302ull);
-    item.setPath("MOV00001.MOV");
-    QCOMPARE(item.valueForKey("path").toString(), QString("MOV00001.MOV"));
-    QCOMPARE(item.valueForKey("File_Start_Sector").toULongLong(), 7ull);
-    QCOMPARE(item.valueForKey("File_End_Sector").toULongLong(), 4294967302ull);
-    QVERIFY(!item.valueForKey("imageData").isValid());
-    const auto photo = MyImageObject::initWithImage_data({}, "GND1.JPG", "g");
-    QCOMPARE(photo.File_Start_Sector, 0ull);
-    QCOMPARE(photo.File_End_Sector, 0ull);
-  }
-
   // Rows appear only when the model reloads, and an emptied list (even one
   // refilled since) resets the model rather than reusing stale rows.
   void Reload_Follows_The_List() {

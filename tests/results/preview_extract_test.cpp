@@ -87,26 +87,6 @@ class PreviewExtractTest : public QObject {
     QCOMPARE(result.unreadable_sectors, zeros);
   }
 
-  // The same through the read-only file reader over a disk image.
-  void Disk_Image_Byte_Exact() {
-    QTemporaryDir dir;
-    const auto bytes = Numbered_Sectors();
-    const QString image = dir.filePath("stick.img");
-    {
-      QFile f(image);
-      QVERIFY(f.open(QIODevice::WriteOnly));
-      f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-    }
-    for (const auto& [start, end] : {std::pair<quint64, quint64>{0, 3}, {21, 58}, {30, 30}}) {
-      std::string why;
-      auto source = FileSectorSource::Open(image.toStdString(), &why);
-      QVERIFY2(source, why.c_str());
-      const QString out = dir.filePath("dprv.bin");
-      Extract_Sectors(*source, start, end, out);
-      QCOMPARE(Read_All(out), Slice(bytes, start, end));
-    }
-  }
-
   // The stop flag ends the copy at the next sector; what was copied stays.
   void Stop_Ends_The_Copy() {
     MemorySectorSource source(Numbered_Sectors());
