@@ -71,7 +71,10 @@ void MyTableController::show_hide_4_screen_RawFile(bool hide) {
   ui->_back_btn->setEnabled(hide);
   ui->mMovieView->setHidden(hide || Recovery_MODE != 1);
   ui->_QuickLook_View->setHidden(hide || Recovery_MODE == 1);
-  if (hide) ui->_QuickLook_View->clear();
+  if (hide) {
+    ui->_QuickLook_View->clear();
+    closemovie_Win();  // a movie must not play on out of sight
+  }
 }
 
 void MyTableController::Fill_Range_Screen(bool sig, const media::MyDataObject& medium) {
