@@ -1,5 +1,7 @@
 #include "browser_model.h"
 
+#include <algorithm>
+
 #include <QAbstractItemView>
 #include <QAbstractSlider>
 #include <QApplication>
@@ -105,7 +107,11 @@ QSize FoundItemDelegate::sizeHint(const QStyleOptionViewItem& option, const QMod
   if (const auto* view = qobject_cast<const QAbstractItemView*>(option.widget))
     icon = view->iconSize();
   const int text = option.fontMetrics.height() * 2;
-  return {icon.width() + 2 * kPadding, icon.height() + text + 3 * kPadding};
+  // Wide enough for a whole item name even at the smallest zoom, where the
+  // icon alone would cut "PDF00001.PDF" down to "P…F".
+  const int name = option.fontMetrics.horizontalAdvance(QStringLiteral("DOCX00000.DOCX")) +
+                   2 * option.fontMetrics.averageCharWidth();
+  return {std::max(icon.width(), name) + 2 * kPadding, icon.height() + text + 3 * kPadding};
 }
 
 void FoundItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
