@@ -277,8 +277,15 @@ class MyTableController : public QMainWindow {
   std::shared_ptr<Results_Parts> results_;
   void Setup_Results();
   void Setup_Preview();
+  // Other threads (the scan, the thumbnail worker) ask for these UI-thread
+  // updates through flags and a call by name, so nothing they allocate
+  // crosses over with the request.
   void Queue_Results_Reload();
   void Queue_Scroll_To_End(bool photo);
+  Q_INVOKABLE void Run_Results_Reload();
+  Q_INVOKABLE void Run_Scroll_To_End();
+  Q_INVOKABLE void Run_Pictures_Changed();
+  Q_INVOKABLE void Run_Reset_Views();
   // The item's type icon in the preview area, for a preview that could not be made.
   void Show_Type_Icon(const QString& file_Name);
   QString data_dir_;

@@ -76,24 +76,31 @@ void MyTableController::Setup_Results() {
 
 void MyTableController::Queue_Results_Reload() {
   if (results_->reload_queued.exchange(true)) return;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        results_->reload_queued = false;
-        Reload_Results();
-      },
-      Qt::QueuedConnection);
+  QMetaObject::invokeMethod(this, "Run_Results_Reload", Qt::QueuedConnection);
+}
+
+void MyTableController::Run_Results_Reload() {
+  results_->reload_queued = false;
+  Reload_Results();
 }
 
 void MyTableController::Queue_Scroll_To_End(bool photo) {
-  QMetaObject::invokeMethod(
-      this,
-      [this, photo] {
-        Reload_Results();
-        QListView* browser = photo ? ui->imageBrowser : ui->imageBrowser_2;
-        browser->scrollToBottom();
-      },
-      Qt::QueuedConnection);
+  (photo ? results_->scroll_photo : results_->scroll_file) = true;
+  QMetaObject::invokeMethod(this, "Run_Scroll_To_End", Qt::QueuedConnection);
+}
+
+void MyTableController::Run_Scroll_To_End() {
+  const bool photo = results_->scroll_photo.exchange(false);
+  const bool file = results_->scroll_file.exchange(false);
+  if (!photo && !file) return;
+  Reload_Results();
+  if (photo) ui->imageBrowser->scrollToBottom();
+  if (file) ui->imageBrowser_2->scrollToBottom();
+}
+
+void MyTableController::Run_Pictures_Changed() {
+  results_->pictures_queued = false;
+  results_->model->Pictures_Changed();
 }
 
 void MyTableController::Reload_Results() {
@@ -133,13 +140,7 @@ void MyTableController::addImageWithData(const QByteArray& bytes, const QString&
   parts->thumbnails->Submit(std::move(own), [this, parts, slot, placeholder](const QByteArray& thumbnail) {
     if (!images.Set_Image_Data(slot, thumbnail.isEmpty() ? placeholder : thumbnail)) return;
     if (parts->pictures_queued.exchange(true)) return;
-    QMetaObject::invokeMethod(
-        this,
-        [parts] {
-          parts->pictures_queued = false;
-          parts->model->Pictures_Changed();
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, "Run_Pictures_Changed", Qt::QueuedConnection);
   });
   Queue_Results_Reload();
   if (++Image_Count % kPhotoScrollEvery == 0) Queue_Scroll_To_End(true);
@@ -158,26 +159,31 @@ void MyTableController::addImageWithData_2(const QString& name, const QString& u
 }
 
 void MyTableController::Clear_Found_Items() {
-  const int mode = Recovery_MODE.load();
   images.Clear();
   results_->thumbnails->Drop_Pending();
-  auto reset_views = [this, mode] {
-    if (mode == 0) {
-      ui->_zoom_slider->blockSignals(true);
-      ui->_zoom_slider->setValue(50);
-      ui->_zoom_slider->blockSignals(false);
-      imageBrowser_zoom = 0.55;
-      const int side = Browser_Icon_Size(imageBrowser_zoom);
-      ui->imageBrowser->setIconSize(QSize(side, side));
-    } else {
-      Prev_Index = 0x7FFFFFFF;
-    }
-    Reload_Results();
-  };
+  results_->reset_mode = Recovery_MODE.load();
   if (QThread::currentThread() == thread())
-    reset_views();
+    Run_Reset_Views();
   else
-    QMetaObject::invokeMethod(this, reset_views, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, "Run_Reset_Views", Qt::QueuedConnection);
+}
+
+// A general pass starts: the photo browser back to its first zoom, or no
+// file item previewed.
+void MyTableController::Run_Reset_Views() {
+  const int mode = results_->reset_mode.exchange(-1);
+  if (mode < 0) return;
+  if (mode == 0) {
+    ui->_zoom_slider->blockSignals(true);
+    ui->_zoom_slider->setValue(50);
+    ui->_zoom_slider->blockSignals(false);
+    imageBrowser_zoom = 0.55;
+    const int side = Browser_Icon_Size(imageBrowser_zoom);
+    ui->imageBrowser->setIconSize(QSize(side, side));
+  } else {
+    Prev_Index = 0x7FFFFFFF;
+  }
+  Reload_Results();
 }
 
 int MyTableController::Found_Item_Count() const { return static_cast<int>(images.size()); }

@@ -28,6 +28,8 @@ struct MyTableController::Results_Parts {
   // Set while a reload (or a picture update) is queued for the UI thread.
   std::atomic<bool> reload_queued{false};
   std::atomic<bool> pictures_queued{false};
+  std::atomic<bool> scroll_photo{false}, scroll_file{false};  // scroll asked for
+  std::atomic<int> reset_mode{-1};  // mode of a queued view reset, -1 none
   // Icons are set on the UI thread (icon themes are not thread-safe) for the
   // rows below icon_rows of list generation icon_generation.
   std::size_t icon_rows = 0;
