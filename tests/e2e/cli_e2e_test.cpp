@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "fat_image.h"
+#include "sample_files.h"
 
 namespace tamberlin::e2e {
 namespace {
@@ -199,7 +200,7 @@ TEST_F(StickImageTest, PlantedFilesAreWhatTheyClaimToBe) {
   EXPECT_EQ(gif.pixel(95, 63), QColor::fromHsv((23 + 45) * 360 / 128, 200, 230).rgb());
   EXPECT_TRUE(File(QStringLiteral("NOTES.PDF"))->bytes.startsWith("%PDF-"));
   EXPECT_TRUE(File(QStringLiteral("NOTES.PDF"))->bytes.trimmed().endsWith("%%EOF"));
-  EXPECT_EQ(Crc32("123456789"), 0xCBF43926u);  // the standard check value
+  EXPECT_EQ(samples::Crc32("123456789"), 0xCBF43926u);  // the standard check value
 
   const QString unzip = QStandardPaths::findExecutable(QStringLiteral("unzip"));
   if (unzip.isEmpty()) GTEST_SKIP() << "unzip is not installed: the archives were not tested";

@@ -1,64 +1,26 @@
 #include "fat_image.h"
 
-#include <QBuffer>
-#include <QColor>
+#include "sample_files.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QImage>
-#include <QPageSize>
-#include <QPainter>
-#include <QPdfWriter>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <array>
-#include <cmath>
-#include <numbers>
 
 namespace tamberlin::e2e {
 namespace {
 
-void Put16(QByteArray& out, std::uint32_t v) {
-  out.append(static_cast<char>(v & 0xFF));
-  out.append(static_cast<char>((v >> 8) & 0xFF));
-}
-void Put32(QByteArray& out, std::uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
-}
-void Put16_Be(QByteArray& out, std::uint32_t v) {
-  out.append(static_cast<char>((v >> 8) & 0xFF));
-  out.append(static_cast<char>(v & 0xFF));
-}
-void Put32_Be(QByteArray& out, std::uint32_t v) {
-  Put16_Be(out, v >> 16);
-  Put16_Be(out, v & 0xFFFF);
-}
+using samples::Put16_Be;
+using samples::Put32_Be;
+
 std::uint32_t Get16(const QByteArray& b, qsizetype at) {
   return static_cast<std::uint8_t>(b[at]) | static_cast<std::uint32_t>(static_cast<std::uint8_t>(b[at + 1])) << 8;
 }
 std::uint32_t Get32(const QByteArray& b, qsizetype at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
-
-// A picture with enough detail that its JPEG spans many sectors.
-QImage Test_Picture(int width, int height, int seed) {
-  QImage img(width, height, QImage::Format_RGB32);
-  for (int y = 0; y < height; ++y) {
-    auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
-    for (int x = 0; x < width; ++x) {
-      const int r = (x * 255 / width + seed * 40) & 0xFF;
-      const int g = (y * 255 / height) & 0xFF;
-      const int b = ((x ^ y) * 7 + seed * 13) & 0xFF;
-      line[x] = qRgb(r, g, b);
-    }
-  }
-  QPainter p(&img);
-  p.setPen(QPen(Qt::white, 3));
-  p.drawEllipse(width / 4, height / 4, width / 2, height / 2);
-  return img;
-}
 
 struct RunResult {
   bool ok = false;
@@ -91,16 +53,10 @@ QString Tool(const char* name) {
   return found;
 }
 
-}  // namespace
-
 // ------------------------------------------------------------ file contents
 
 QByteArray Make_Jpeg_With_Exif(int width, int height, int orientation) {
-  QByteArray jpeg;
-  QBuffer buf(&jpeg);
-  buf.open(QIODevice::WriteOnly);
-  Test_Picture(width, height, 1).save(&buf, "JPG", 90);
-
+  const QByteArray jpeg = samples::Encode(samples::Test_Picture(width, height, 1), "jpeg", 90);
   // APP1 "Exif": a big-endian TIFF header and IFD0 with one entry,
   // Orientation (0x0112, SHORT), as cameras write it.
   QByteArray tiff("MM", 2);
@@ -120,211 +76,27 @@ QByteArray Make_Jpeg_With_Exif(int width, int height, int orientation) {
   return jpeg.left(2) + app1 + jpeg.mid(2);  // right after SOI
 }
 
-QByteArray Make_Png(int width, int height) {
-  QByteArray png;
-  QBuffer buf(&png);
-  buf.open(QIODevice::WriteOnly);
-  Test_Picture(width, height, 2).save(&buf, "PNG");
-  return png;
-}
-
-QByteArray Make_Gif(int width, int height) {
-  // 128-colour global palette, so the LZW code size starts at 8 bits. A
-  // clear code before every 126 pixels keeps the code table from growing
-  // past 8 bits, so every code is one byte: no bit packing needed.
-  constexpr int kMinCodeSize = 7;
-  constexpr std::uint8_t kClear = 1 << kMinCodeSize;
-  constexpr std::uint8_t kEnd = kClear + 1;
-  QByteArray gif("GIF89a", 6);
-  Put16(gif, static_cast<std::uint32_t>(width));
-  Put16(gif, static_cast<std::uint32_t>(height));
-  gif.append(static_cast<char>(0x80 | 0x70 | (kMinCodeSize - 1)));  // global table, 8-bit colour, 2^7 entries
-  gif.append('\0');  // background colour
-  gif.append('\0');  // aspect ratio
-  for (int i = 0; i < 128; ++i) {
-    const QColor c = QColor::fromHsv(i * 360 / 128, 200, 230);
-    gif.append(static_cast<char>(c.red()));
-    gif.append(static_cast<char>(c.green()));
-    gif.append(static_cast<char>(c.blue()));
-  }
-  gif.append(',');
-  Put16(gif, 0);
-  Put16(gif, 0);
-  Put16(gif, static_cast<std::uint32_t>(width));
-  Put16(gif, static_cast<std::uint32_t>(height));
-  gif.append('\0');  // no local table, not interlaced
-  gif.append(static_cast<char>(kMinCodeSize));
-
-  QByteArray codes;
-  int run = 0;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      if (run == 0) codes.append(static_cast<char>(kClear));
-      codes.append(static_cast<char>(((x / 4) + (y / 4) * 3) % 128));
-      run = (run + 1) % 126;
-    }
-  }
-  codes.append(static_cast<char>(kEnd));
-  for (qsizetype at = 0; at < codes.size(); at += 255) {
-    const QByteArray block = codes.mid(at, 255);
-    gif.append(static_cast<char>(block.size()));
-    gif += block;
-  }
-  gif.append('\0');  // end of image data
-  gif.append(';');   // trailer
-  return gif;
-}
-
 QByteArray Make_Pdf() {
-  QByteArray pdf;
-  QBuffer buf(&pdf);
-  buf.open(QIODevice::WriteOnly);
-  {
-    QPdfWriter writer(&buf);
-    writer.setPageSize(QPageSize(QPageSize::A5));
-    writer.setTitle(QStringLiteral("Holiday notes"));
-    QPainter p(&writer);
-    QFont f = p.font();
-    f.setPointSize(14);
-    p.setFont(f);
-    for (int i = 0; i < 12; ++i)
-      p.drawText(200, 400 + i * 300, QStringLiteral("Line %1 of the holiday notes that were deleted.").arg(i + 1));
-  }
-  return pdf;
-}
-
-std::uint32_t Crc32(const QByteArray& data) {
-  static const auto table = [] {
-    std::array<std::uint32_t, 256> t{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-      std::uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (const char ch : data) crc = table[(crc ^ static_cast<std::uint8_t>(ch)) & 0xFF] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFu;
-}
-
-QByteArray Make_Stored_Zip(const std::vector<ZipEntry>& entries) {
-  constexpr std::uint32_t kDosTime = (12u << 11) | (30u << 5);         // 12:30:00
-  constexpr std::uint32_t kDosDate = ((2024u - 1980u) << 9) | (5u << 5) | 17u;  // 2024-05-17
-  QByteArray out;
-  QByteArray central;
-  for (const ZipEntry& e : entries) {
-    const auto offset = static_cast<std::uint32_t>(out.size());
-    const std::uint32_t crc = Crc32(e.data);
-    const auto size = static_cast<std::uint32_t>(e.data.size());
-    const auto name_len = static_cast<std::uint32_t>(e.name.size());
-    out += QByteArray("PK\x03\x04", 4);
-    Put16(out, 20);  // version needed
-    Put16(out, 0);   // flags
-    Put16(out, 0);   // stored
-    Put16(out, kDosTime);
-    Put16(out, kDosDate);
-    Put32(out, crc);
-    Put32(out, size);
-    Put32(out, size);
-    Put16(out, name_len);
-    Put16(out, 0);  // extra
-    out += e.name;
-    out += e.data;
-
-    central += QByteArray("PK\x01\x02", 4);
-    Put16(central, 20);  // made by
-    Put16(central, 20);  // needed
-    Put16(central, 0);
-    Put16(central, 0);
-    Put16(central, kDosTime);
-    Put16(central, kDosDate);
-    Put32(central, crc);
-    Put32(central, size);
-    Put32(central, size);
-    Put16(central, name_len);
-    Put16(central, 0);  // extra
-    Put16(central, 0);  // comment
-    Put16(central, 0);  // disk
-    Put16(central, 0);  // internal attributes
-    Put32(central, 0);  // external attributes
-    Put32(central, offset);
-    central += e.name;
-  }
-  const auto central_at = static_cast<std::uint32_t>(out.size());
-  out += central;
-  out += QByteArray("PK\x05\x06", 4);
-  Put16(out, 0);
-  Put16(out, 0);
-  Put16(out, static_cast<std::uint32_t>(entries.size()));
-  Put16(out, static_cast<std::uint32_t>(entries.size()));
-  Put32(out, static_cast<std::uint32_t>(central.size()));
-  Put32(out, central_at);
-  Put16(out, 0);  // comment length
-  return out;
-}
-
-QByteArray Make_Docx() {
-  QByteArray text;
-  for (int i = 0; i < 40; ++i)
-    text += "<w:p><w:r><w:t>Paragraph " + QByteArray::number(i + 1) + " of the minutes.</w:t></w:r></w:p>";
-  return Make_Stored_Zip({
-      {"[Content_Types].xml",
-       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-       "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-       "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
-       "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-       "<Override PartName=\"/word/document.xml\" "
-       "ContentType=\"application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/>"
-       "</Types>"},
-      {"_rels/.rels",
-       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-       "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-       "<Relationship Id=\"rId1\" "
-       "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" "
-       "Target=\"word/document.xml\"/></Relationships>"},
-      {"word/document.xml",
-       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-       "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"><w:body>" +
-           text + "</w:body></w:document>"},
-  });
+  QString body;
+  for (int i = 0; i < 12; ++i) body += QStringLiteral("Line %1 of the holiday notes that were deleted.\n").arg(i + 1);
+  return samples::Make_Pdf(QStringLiteral("Holiday notes"), body);
 }
 
 QByteArray Make_Zip() {
   QByteArray list;
   for (int i = 0; i < 200; ++i) list += "Item " + QByteArray::number(i) + ": camera battery, charger, cable\n";
-  return Make_Stored_Zip({{"readme.txt", "Packing lists for the trip.\n"}, {"packing.txt", list}});
+  return samples::Make_Stored_Zip({{"readme.txt", "Packing lists for the trip.\n"}, {"packing.txt", list}});
 }
 
-QByteArray Make_Wav(int milliseconds) {
-  constexpr std::uint32_t kRate = 8000;
-  const auto samples = static_cast<std::uint32_t>(kRate * static_cast<std::uint32_t>(milliseconds) / 1000);
-  QByteArray pcm;
-  for (std::uint32_t i = 0; i < samples; ++i) {
-    const double v = std::sin(2.0 * std::numbers::pi * 440.0 * i / kRate) * 12000.0;
-    Put16(pcm, static_cast<std::uint32_t>(static_cast<std::int16_t>(std::lround(v))) & 0xFFFF);
-  }
-  QByteArray wav("RIFF", 4);
-  Put32(wav, static_cast<std::uint32_t>(36 + pcm.size()));
-  wav += QByteArray("WAVEfmt ", 8);
-  Put32(wav, 16);
-  Put16(wav, 1);  // PCM
-  Put16(wav, 1);  // mono
-  Put32(wav, kRate);
-  Put32(wav, kRate * 2);
-  Put16(wav, 2);
-  Put16(wav, 16);
-  wav += QByteArray("data", 4);
-  Put32(wav, static_cast<std::uint32_t>(pcm.size()));
-  return wav + pcm;
-}
-
+// Plain text no catalogue knows.
 QByteArray Make_Text() {
   QByteArray text;
   for (int i = 0; i < 30; ++i) text += "Shopping list, week " + QByteArray::number(i + 1) + ": bread, milk, apples.\n";
   return text;
 }
 
+// A short WebM from GStreamer (videotestsrc, vp8enc, webmmux), or nothing
+// when gst-launch-1.0 or the plugins are missing; `why` then says which.
 std::optional<QByteArray> Make_Webm(QString* why) {
   const QString gst = QStandardPaths::findExecutable(QStringLiteral("gst-launch-1.0"));
   if (gst.isEmpty()) {
@@ -345,6 +117,8 @@ std::optional<QByteArray> Make_Webm(QString* why) {
   }
   return f.readAll();
 }
+
+}  // namespace
 
 // ------------------------------------------------------------ reading FAT32
 
@@ -519,12 +293,12 @@ std::optional<FatImage> Build_Fat_Image(const QString& path, std::uint32_t size_
 std::vector<PlantedFile> Standard_Files(QString* webm_why) {
   std::vector<PlantedFile> files = {
       {QStringLiteral("BEACH.JPG"), QStringLiteral("JPG"), Make_Jpeg_With_Exif(640, 480, 6)},
-      {QStringLiteral("MAP.PNG"), QStringLiteral("PNG"), Make_Png(320, 240)},
-      {QStringLiteral("WAVE.GIF"), QStringLiteral("GIF"), Make_Gif(96, 64)},
+      {QStringLiteral("MAP.PNG"), QStringLiteral("PNG"), samples::Encode(samples::Test_Picture(320, 240, 2), "png")},
+      {QStringLiteral("WAVE.GIF"), QStringLiteral("GIF"), samples::Make_Gif(96, 64)},
       {QStringLiteral("NOTES.PDF"), QStringLiteral("PDF"), Make_Pdf()},
-      {QStringLiteral("MINUTES.DOCX"), QStringLiteral("DOCX"), Make_Docx()},
+      {QStringLiteral("MINUTES.DOCX"), QStringLiteral("DOCX"), samples::Make_Docx(40)},
       {QStringLiteral("LISTS.ZIP"), QStringLiteral("ZIP"), Make_Zip()},
-      {QStringLiteral("BIRDS.WAV"), QStringLiteral("WAV"), Make_Wav(1500)},
+      {QStringLiteral("BIRDS.WAV"), QStringLiteral("WAV"), samples::Make_Wav(1500, 8000)},
       {QStringLiteral("SHOPPING.TXT"), QString(), Make_Text()},
   };
   if (auto webm = Make_Webm(webm_why)) files.push_back({QStringLiteral("CLIP.WEBM"), QStringLiteral("WEBM"), *webm});

@@ -20,27 +20,6 @@ namespace tamberlin::e2e {
 
 inline constexpr std::uint64_t kSectorBytes = 512;
 
-// File contents, drawn or computed here; the same bytes on every run.
-QByteArray Make_Jpeg_With_Exif(int width, int height, int orientation);  // APP1 Exif with Orientation
-QByteArray Make_Png(int width, int height);
-QByteArray Make_Gif(int width, int height);  // GIF89a, 128 colours, LZW written by hand
-QByteArray Make_Pdf();                       // QPdfWriter, one page of text
-QByteArray Make_Docx();                      // stored zip, first entry [Content_Types].xml
-QByteArray Make_Zip();                       // stored zip of two text files
-QByteArray Make_Wav(int milliseconds);       // RIFF/WAVE, 16-bit mono PCM, 8 kHz
-QByteArray Make_Text();                      // plain text no catalogue knows
-// A short WebM from GStreamer (videotestsrc, vp8enc, webmmux), or nothing
-// when gst-launch-1.0 or the plugins are missing; `why` then says which.
-std::optional<QByteArray> Make_Webm(QString* why = nullptr);
-
-// A stored (uncompressed) zip archive; entries in the order given.
-struct ZipEntry {
-  QByteArray name;
-  QByteArray data;
-};
-QByteArray Make_Stored_Zip(const std::vector<ZipEntry>& entries);
-std::uint32_t Crc32(const QByteArray& data);
-
 // One file planted on the stick.
 struct PlantedFile {
   QString name;     // upper case, as written to the root folder ("MINUTES.DOCX")

@@ -8,33 +8,33 @@
 // The output is the same on every run: all content is drawn or computed here
 // and the random stretches come from a fixed seed.
 
-#include <QBuffer>
 #include <QByteArray>
 #include <QColor>
-#include <QFile>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageWriter>
 #include <QLinearGradient>
-#include <QPageSize>
 #include <QPainter>
-#include <QPdfWriter>
 #include <QRadialGradient>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QString>
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <numbers>
 #include <string>
 #include <vector>
 
+#include "sample_files.h"
+
+namespace tamberlin {
 namespace {
+
+using samples::Crc32;
+using samples::Put16;
+using samples::Put32;
 
 constexpr std::int64_t kSectorSize = 512;
 constexpr std::int64_t kImageSectors = 32768;  // 16 MiB
@@ -65,29 +65,6 @@ class Random {
   std::uint64_t state_;
 };
 
-std::uint32_t Crc32(const QByteArray& data) {
-  static const auto table = [] {
-    std::array<std::uint32_t, 256> t{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-      std::uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (char ch : data) crc = table[(crc ^ static_cast<std::uint8_t>(ch)) & 0xFF] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFu;
-}
-
-void Put16(QByteArray& out, std::uint32_t v) {
-  out.append(static_cast<char>(v & 0xFF));
-  out.append(static_cast<char>((v >> 8) & 0xFF));
-}
-void Put32(QByteArray& out, std::uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
-}
 std::uint32_t U32(qsizetype v) { return static_cast<std::uint32_t>(v); }
 
 // ---------------------------------------------------------------- pictures
@@ -140,212 +117,29 @@ QImage Draw_Picture(int width, int height, int variant, const QString& caption) 
 }
 
 QByteArray Encode(const QImage& img, const char* format, int quality = -1) {
-  QByteArray out;
-  QBuffer buf(&out);
-  buf.open(QIODevice::WriteOnly);
-  QImageWriter writer(&buf, format);
-  if (quality >= 0) writer.setQuality(quality);
-  if (!writer.write(img)) {
-    std::fprintf(stderr, "make_demo_image: cannot write %s: %s\n", format,
-                 qPrintable(writer.errorString()));
-    return {};
-  }
-  return out;
-}
-
-// Qt has no GIF writer, so this is a plain one: a 128-colour palette and LZW
-// codes that stay 8 bits wide because the table is cleared before it grows.
-QByteArray Make_Gif(int width, int height) {
-  QByteArray out("GIF89a");
-  Put16(out, U32(width));
-  Put16(out, U32(height));
-  out.append(static_cast<char>(0xF6));  // global table, 8-bit colour, 128 entries
-  out.append('\0');                     // background index
-  out.append('\0');                     // pixel ratio: unset
-  for (int i = 0; i < 128; ++i) {
-    const QColor c = QColor::fromHsv(i * 360 / 128, 200, 80 + (i % 4) * 55);
-    out.append(static_cast<char>(c.red()));
-    out.append(static_cast<char>(c.green()));
-    out.append(static_cast<char>(c.blue()));
-  }
-  out.append(',');
-  Put16(out, 0);
-  Put16(out, 0);
-  Put16(out, U32(width));
-  Put16(out, U32(height));
-  out.append('\0');  // no local table, not interlaced
-  constexpr char kMinCodeSize = 7, kClear = char(0x80), kEnd = char(0x81);
-  out.append(kMinCodeSize);
-
-  QByteArray codes;
-  int since_clear = 0;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      if (since_clear == 0) codes.append(kClear);
-      const double dx = x - width / 2.0, dy = y - height / 2.0;
-      const int ring = static_cast<int>(std::sqrt(dx * dx + dy * dy) / 6.0);
-      codes.append(static_cast<char>((ring * 9 + (x / 20) * 3) % 128));
-      if (++since_clear == 100) since_clear = 0;
-    }
-  }
-  codes.append(kEnd);
-  for (qsizetype i = 0; i < codes.size(); i += 255) {
-    const QByteArray block = codes.mid(i, 255);
-    out.append(static_cast<char>(block.size()));
-    out.append(block);
-  }
-  out.append('\0');
-  out.append(';');
+  QString error;
+  QByteArray out = samples::Encode(img, format, quality, &error);
+  if (out.isEmpty()) std::fprintf(stderr, "make_demo_image: cannot write %s: %s\n", format, qPrintable(error));
   return out;
 }
 
 QByteArray Make_Pdf() {
-  QByteArray out;
-  QBuffer buf(&out);
-  buf.open(QIODevice::WriteOnly);
-  {
-    QPdfWriter pdf(&buf);
-    pdf.setPageSize(QPageSize(QPageSize::A5));
-    pdf.setResolution(72);
-    pdf.setTitle("Packing list");
-    pdf.setCreator("Tamberlin demo");
-    QPainter p(&pdf);
-    QFont title("DejaVu Sans");
-    title.setPixelSize(22);
-    title.setBold(true);
-    p.setFont(title);
-    p.drawText(QRectF(40, 40, 340, 40), "Packing list");
-    QFont body("DejaVu Sans");
-    body.setPixelSize(12);
-    p.setFont(body);
-    p.drawText(QRectF(40, 90, 340, 400), Qt::TextWordWrap,
-               "Camera, two spare batteries and the charger.\n"
-               "Memory cards: the 8 GB one with the holiday pictures, the 16 GB spare.\n"
-               "Card reader and the USB stick with the backups.\n\n"
-               "Before leaving: copy the pictures to the laptop and check that "
-               "every folder opens. A card that was formatted by mistake still holds "
-               "its pictures until new ones are written over them.");
-  }
-  // QPdfWriter stamps the current time and a fresh document id into the file;
-  // replace them with fixed text of the same length so the cross-reference
-  // table stays valid and the image stays the same from run to run.
-  // Digits are replaced in order from a fixed date (2010-06-15 12:30:00),
-  // hex letters by 'a'.
-  auto fix = [&out](const char* pattern) {
-    static constexpr char kDigits[] = "20100615123000";
-    const QRegularExpression re(QString::fromLatin1(pattern));
-    const QString text = QString::fromLatin1(out);  // one character per byte
-    auto it = re.globalMatch(text);
-    while (it.hasNext()) {
-      const auto m = it.next();
-      std::size_t d = 0;
-      for (qsizetype i = m.capturedStart(1); i < m.capturedEnd(1); ++i) {
-        if (out[i] >= '0' && out[i] <= '9') {
-          out[i] = d < sizeof kDigits - 1 ? kDigits[d] : '0';
-          ++d;
-        } else if ((out[i] >= 'a' && out[i] <= 'f') || (out[i] >= 'A' && out[i] <= 'F')) {
-          out[i] = 'a';
-        }
-      }
-    }
-  };
-  fix(R"(/CreationDate \(D:([^)]*)\))");
-  fix(R"(/ModDate \(D:([^)]*)\))");
-  fix(R"(<xmp:CreateDate>([^<]*)<)");
-  fix(R"(<xmp:ModifyDate>([^<]*)<)");
-  fix(R"(<xmp:MetadataDate>([^<]*)<)");
-  fix(R"(<xmpMM:DocumentID>uuid:([^<]*)<)");
-  fix(R"(<xmpMM:InstanceID>uuid:([^<]*)<)");
-  fix(R"(/ID \[([^\]]*)\])");
-  return out;
+  return samples::Make_Pdf(
+      QStringLiteral("Packing list"),
+      QStringLiteral("Camera, two spare batteries and the charger.\n"
+                     "Memory cards: the 8 GB one with the holiday pictures, the 16 GB spare.\n"
+                     "Card reader and the USB stick with the backups.\n\n"
+                     "Before leaving: copy the pictures to the laptop and check that "
+                     "every folder opens. A card that was formatted by mistake still holds "
+                     "its pictures until new ones are written over them."));
 }
 
-// A ZIP archive with stored (uncompressed) entries.
 QByteArray Make_Zip() {
-  struct Entry {
-    QByteArray name, data;
-  };
-  const std::vector<Entry> entries = {
+  return samples::Make_Stored_Zip({
       {"readme.txt", "These notes were zipped before the card was formatted.\n"},
-      {"trip/itinerary.txt",
-       "Day 1: harbour and old town\nDay 2: coast path, lighthouse\nDay 3: train home\n"},
+      {"trip/itinerary.txt", "Day 1: harbour and old town\nDay 2: coast path, lighthouse\nDay 3: train home\n"},
       {"trip/contacts.csv", "name,phone\nGuesthouse,+00 000 0000\nTaxi,+00 000 0001\n"},
-  };
-  constexpr std::uint32_t kTime = (12u << 11) | (30u << 5);               // 12:30:00
-  constexpr std::uint32_t kDate = ((2010u - 1980u) << 9) | (6u << 5) | 15u;  // 2010-06-15
-  QByteArray out, central;
-  for (const auto& e : entries) {
-    const std::uint32_t crc = Crc32(e.data);
-    const auto offset = U32(out.size());
-    Put32(out, 0x04034B50);
-    Put16(out, 10);  // version needed
-    Put16(out, 0);   // flags
-    Put16(out, 0);   // stored
-    Put16(out, kTime);
-    Put16(out, kDate);
-    Put32(out, crc);
-    Put32(out, U32(e.data.size()));
-    Put32(out, U32(e.data.size()));
-    Put16(out, U32(e.name.size()));
-    Put16(out, 0);
-    out.append(e.name);
-    out.append(e.data);
-
-    Put32(central, 0x02014B50);
-    Put16(central, 0x031E);  // made by: Unix, 3.0
-    Put16(central, 10);
-    Put16(central, 0);
-    Put16(central, 0);
-    Put16(central, kTime);
-    Put16(central, kDate);
-    Put32(central, crc);
-    Put32(central, U32(e.data.size()));
-    Put32(central, U32(e.data.size()));
-    Put16(central, U32(e.name.size()));
-    Put16(central, 0);  // extra
-    Put16(central, 0);  // comment
-    Put16(central, 0);  // disk
-    Put16(central, 0);  // internal attributes
-    Put32(central, 0100644u << 16);
-    Put32(central, offset);
-    central.append(e.name);
-  }
-  const auto central_offset = U32(out.size());
-  out.append(central);
-  Put32(out, 0x06054B50);
-  Put16(out, 0);
-  Put16(out, 0);
-  Put16(out, U32(entries.size()));
-  Put16(out, U32(entries.size()));
-  Put32(out, U32(central.size()));
-  Put32(out, central_offset);
-  Put16(out, 0);
-  return out;
-}
-
-// One second of a 440 Hz tone, 16-bit mono PCM at 22050 Hz, fading out.
-QByteArray Make_Wav() {
-  constexpr std::uint32_t kRate = 22050;
-  QByteArray samples;
-  for (std::uint32_t i = 0; i < kRate; ++i) {
-    const double t = static_cast<double>(i) / kRate;
-    const double v = std::sin(2 * std::numbers::pi * 440.0 * t) * (1.0 - t) * 12000.0;
-    Put16(samples, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(v))));
-  }
-  QByteArray out("RIFF");
-  Put32(out, U32(36 + samples.size()));
-  out.append("WAVEfmt ");
-  Put32(out, 16);
-  Put16(out, 1);  // PCM
-  Put16(out, 1);  // mono
-  Put32(out, kRate);
-  Put32(out, kRate * 2);
-  Put16(out, 2);
-  Put16(out, 16);
-  out.append("data");
-  Put32(out, U32(samples.size()));
-  out.append(samples);
-  return out;
+  });
 }
 
 QByteArray Make_Rtf() {
@@ -457,8 +251,10 @@ void Quiet_Handler(QtMsgType type, const QMessageLogContext&, const QString& msg
 }
 
 }  // namespace
+}  // namespace tamberlin
 
 int main(int argc, char** argv) {
+  using namespace tamberlin;
   qInstallMessageHandler(Quiet_Handler);
   QGuiApplication app(argc, argv);
   if (argc != 2) {
@@ -483,7 +279,7 @@ int main(int argc, char** argv) {
         if (x + y < 80) icon.setPixelColor(x, y, QColor(0, 0, 0, 0));
     ok = ok && b.Plant(Encode(icon, "png"), "png", "400x300 PNG with transparency");
   }
-  ok = ok && b.Plant(Make_Gif(160, 120), "gif", "160x120 GIF, 128 colours");
+  ok = ok && b.Plant(samples::Make_Gif(160, 120), "gif", "160x120 GIF, 128 colours");
   ok = ok && b.Plant(Encode(Draw_Picture(200, 150, 1, "Ticket"), "bmp"), "bmp",
                      "200x150 BMP", 64);
   ok = ok && b.Plant(Encode(Draw_Picture(320, 240, 0, "Scan"), "tiff"), "tif",
@@ -503,7 +299,7 @@ int main(int argc, char** argv) {
   }
   ok = ok && b.Plant(Make_Pdf(), "pdf", "one-page PDF", 256);
   ok = ok && b.Plant(Make_Zip(), "zip", "ZIP archive, 3 stored entries");
-  ok = ok && b.Plant(Make_Wav(), "wav", "WAV, 1 s 440 Hz tone, 16-bit mono 22050 Hz");
+  ok = ok && b.Plant(samples::Make_Wav(1000, 22050), "wav", "WAV, 1 s 440 Hz tone fading out, 16-bit mono 22050 Hz");
   ok = ok && b.Plant(Make_Rtf(), "rtf", "RTF letter");
   ok = ok && b.Plant(Make_Gzip(), "gz", "gzip, one stored block");
   ok = ok && b.Noise(1024);  // 512 KiB
