@@ -2,6 +2,7 @@
 
 #include "sample_files.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -10,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <map>
 
 namespace tamberlin::e2e {
 namespace {
@@ -206,6 +208,33 @@ std::vector<DirEntry> Read_Root_Folder(const QByteArray& image, const FatLayout&
 QByteArray FatImage::Read_All() const {
   QFile f(path);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray FatImage::Sha256() const {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return {};
+  QCryptographicHash h(QCryptographicHash::Sha256);
+  h.addData(&f);
+  return h.result().toHex();
+}
+
+const PlantedFile* FatImage::File(const QString& name) const {
+  const auto it = std::find_if(files.begin(), files.end(), [&](const PlantedFile& f) { return f.name == name; });
+  return it == files.end() ? nullptr : &*it;
+}
+
+Found FatImage::Planted(const QStringList& types, quint64 from, quint64 to) const {
+  static const std::map<QString, QStringList> kReportedAs = {
+      {QStringLiteral("DOCX"), {QStringLiteral("DOCX"), QStringLiteral("XLSX"), QStringLiteral("PPTX")}},
+      {QStringLiteral("WEBM"), {QStringLiteral("MKV"), QStringLiteral("WEBM")}}};
+  Found out;
+  for (const PlantedFile& f : files) {
+    if (!types.contains(f.type) || f.first_sector < from || f.first_sector >= to) continue;
+    const auto shared = kReportedAs.find(f.type);
+    for (const QString& t : shared == kReportedAs.end() ? QStringList{f.type} : shared->second)
+      out.insert({t, f.first_sector});
+  }
+  return out;
 }
 
 // ------------------------------------------------------------ building

@@ -11,9 +11,12 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <optional>
+#include <set>
+#include <utility>
 #include <vector>
 
 namespace tamberlin::e2e {
@@ -64,11 +67,21 @@ std::vector<DirEntry> Read_Root_Folder(const QByteArray& image, const FatLayout&
 std::vector<std::uint32_t> Cluster_Chain(const QByteArray& image, const FatLayout& layout,
                                          std::uint32_t first);
 
+// (type, first sector) of found items; what a scan is checked by.
+using Found = std::multiset<std::pair<QString, quint64>>;
+
 struct FatImage {
   QString path;
   FatLayout layout;
   std::vector<PlantedFile> files;  // in the order they were copied
   QByteArray Read_All() const;
+  QByteArray Sha256() const;  // of the image file: a scan must leave it unchanged
+  const PlantedFile* File(const QString& name) const;  // nullptr when not planted
+  // The planted files of these types starting in [from, to), as the general
+  // pass reports them. A header that several types share opens one item per
+  // type: by its first bytes a Word document cannot be told from a workbook
+  // or a slide show, nor WebM from Matroska.
+  Found Planted(const QStringList& types, quint64 from = 0, quint64 to = UINT64_MAX) const;
 };
 
 // mkfs.vfat, mcopy and mdel, or a sentence naming what is missing.

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <QCheckBox>
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QListView>
@@ -41,21 +40,10 @@ class Image_Chooser final : public FolderChooser {
   QString path_;
 };
 
-QByteArray Sha256(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return {};
-  QCryptographicHash h(QCryptographicHash::Sha256);
-  h.addData(&f);
-  return h.result().toHex();
-}
-
 QByteArray Read_All(const QString& path) {
   QFile f(path);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
-
-// (type, first sector) of a found item; what a scan is checked by.
-using Found = std::multiset<std::pair<QString, quint64>>;
 
 QString Type_Of(const QString& name) { return name.section(QLatin1Char('.'), -1).toUpper(); }
 
@@ -159,30 +147,11 @@ class WindowE2eTest : public QObject {
   QByteArray checksum_;
   QString webm_why_;
 
-  const PlantedFile* File(const QString& name) const {
-    for (const PlantedFile& f : image_->files)
-      if (f.name == name) return &f;
-    return nullptr;
-  }
-  // The planted files of these types inside [from, to), as the general pass
-  // reports them: a shared header opens one item per type that has it.
-  Found Planted(const QStringList& types, quint64 from, quint64 to) const {
-    static const std::map<QString, QStringList> kReportedAs = {
-        {QStringLiteral("DOCX"), {QStringLiteral("DOCX"), QStringLiteral("XLSX"), QStringLiteral("PPTX")}},
-        {QStringLiteral("WEBM"), {QStringLiteral("MKV"), QStringLiteral("WEBM")}}};
-    Found out;
-    for (const PlantedFile& f : image_->files) {
-      if (!types.contains(f.type) || f.first_sector < from || f.first_sector >= to) continue;
-      const auto shared = kReportedAs.find(f.type);
-      for (const QString& t : shared == kReportedAs.end() ? QStringList{f.type} : shared->second)
-        out.insert({t, f.first_sector});
-    }
-    return out;
-  }
+  const PlantedFile* File(const QString& name) const { return image_->File(name); }
 
   // Planted() plus the further items named TYPE@FILE.
   Found Expected(const QStringList& types, const QStringList& extra, quint64 from, quint64 to) const {
-    Found out = Planted(types, from, to);
+    Found out = image_->Planted(types, from, to);
     for (const QString& e : extra)
       out.insert({e.section(QLatin1Char('@'), 0, 0), File(e.section(QLatin1Char('@'), 1))->first_sector});
     return out;
@@ -264,7 +233,7 @@ class WindowE2eTest : public QObject {
     // 40 MiB: FAT32 with one-sector clusters.
     image_ = Build_Fat_Image(dir_.filePath(QStringLiteral("stick.img")), 40 * 1024, Standard_Files(&webm_why_), &error);
     QVERIFY2(image_.has_value(), qPrintable(QStringLiteral("the stick image could not be made: ") + error));
-    checksum_ = Sha256(image_->path);
+    checksum_ = image_->Sha256();
   }
 
   void photo_scan_data() {
@@ -294,7 +263,7 @@ class WindowE2eTest : public QObject {
     for (const auto& item : items) found_names << item.image_Name;
     QCOMPARE(found_names, names);
     // Each pass finds every planted photo of the range at its first sector.
-    const Found planted = Planted({"JPG", "PNG", "GIF"}, from, to);
+    const Found planted = image_->Planted({"JPG", "PNG", "GIF"}, from, to);
     std::map<QString, Found> per_pass;
     for (const auto& item : items) {
       QCOMPARE(item.image_UID, item.image_Name);
@@ -325,7 +294,7 @@ class WindowE2eTest : public QObject {
     QListView* browser = w.Find<QListView>("imageBrowser");
     QCOMPARE(browser->model()->rowCount(), int(items.size()));
     QVERIFY(w.window->findChild<QWidget*>("_screen_photo_results")->isVisible());
-    QCOMPARE(Sha256(image_->path), checksum_);
+    QCOMPARE(image_->Sha256(), checksum_);
   }
 
   void file_scan_data() {
@@ -392,7 +361,7 @@ class WindowE2eTest : public QObject {
     QListView* browser = w.Find<QListView>("imageBrowser_2");
     QCOMPARE(browser->model()->rowCount(), int(found.size()));
     QVERIFY(w.window->findChild<QWidget*>("_screen_raw_results")->isVisible());
-    QCOMPARE(Sha256(image_->path), checksum_);
+    QCOMPARE(image_->Sha256(), checksum_);
   }
 
   // Selecting an item in the file browser copies its sectors from the stick
@@ -434,7 +403,7 @@ class WindowE2eTest : public QObject {
     // The end-of-scan notice came once; previews raise no other.
     QCOMPARE(w.Notices(), 1);
     QVERIFY(w.watcher->Box_Texts().isEmpty());
-    QCOMPARE(Sha256(image_->path), checksum_);
+    QCOMPARE(image_->Sha256(), checksum_);
   }
 
   // The stick attached read-only as a loop device and scanned through its
@@ -477,7 +446,7 @@ class WindowE2eTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!w.window->session && w.window->Preview_File.endsWith(QStringLiteral("dprv.PDF")), 20000);
     QVERIFY(Read_All(w.window->Preview_File).startsWith(pdf->bytes));
     w.window.reset();
-    QCOMPARE(Sha256(image_->path), checksum_);
+    QCOMPARE(image_->Sha256(), checksum_);
   }
 };
 
