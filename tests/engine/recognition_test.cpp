@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "catalogue.h"
+#include "engine/data_dir.h"
 #include "header_index.h"
 #include "sample_files.h"
 
@@ -191,16 +192,7 @@ Made Gst(const char* pipeline) {
 #define STILL "videotestsrc num-buffers=1 ! video/x-raw,width=64,height=48 ! "
 #define AUDIO "audiotestsrc num-buffers=10 ! audioconvert ! "
 
-// The data folder: TAMBERLIN_DATA_DIR when set, otherwise share/tamberlin
-// beside the bin folder the test runs from (the build tree's layout).
-std::filesystem::path Data_Dir() {
-  if (const char* dir = std::getenv("TAMBERLIN_DATA_DIR"); dir != nullptr && *dir != '\0') return dir;
-  std::error_code ec;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return {};
-  auto dir = (exe.parent_path() / ".." / "share" / "tamberlin").lexically_normal();
-  return std::filesystem::is_directory(dir) ? dir : std::filesystem::path();
-}
+using testing::Data_Dir;
 
 // ---- the table ---------------------------------------------------------------
 

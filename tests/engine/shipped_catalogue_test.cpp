@@ -16,21 +16,13 @@
 #include <vector>
 
 #include "catalogue.h"
+#include "engine/data_dir.h"
 #include "header_index.h"
 
 namespace tamberlin {
 namespace {
 
-// The data folder: TAMBERLIN_DATA_DIR when set, otherwise share/tamberlin
-// beside the bin folder the test runs from (the build tree's layout).
-std::filesystem::path Data_Dir() {
-  if (const char* dir = std::getenv("TAMBERLIN_DATA_DIR"); dir != nullptr && *dir != '\0') return dir;
-  std::error_code ec;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return {};
-  auto dir = (exe.parent_path() / ".." / "share" / "tamberlin").lexically_normal();
-  return std::filesystem::is_directory(dir) ? dir : std::filesystem::path();
-}
+using testing::Data_Dir;
 
 // Reads a shipped file, failing the calling test when the data folder or the
 // file is missing.
