@@ -136,12 +136,13 @@ TEST_F(StickImageTest, PlantedFilesAreWhatTheyClaimToBe) {
   // A scan finding a file proves little if the file is broken: decode them.
   for (const PlantedFile& f : image_->files)
     EXPECT_TRUE(f.contiguous) << f.name.toStdString() << ": a fresh stick should hold every file in one piece";
-  QImageReader jpeg(new QBuffer(new QByteArray(File("BEACH.JPG")->bytes)));
-  jpeg.device()->open(QIODevice::ReadOnly);
+  QByteArray jpeg_bytes = File("BEACH.JPG")->bytes;
+  QBuffer jpeg_buffer(&jpeg_bytes);
+  jpeg_buffer.open(QIODevice::ReadOnly);
+  QImageReader jpeg(&jpeg_buffer);
   EXPECT_EQ(jpeg.transformation(), QImageIOHandler::TransformationRotate90) << "Exif orientation 6";
   jpeg.setAutoTransform(true);
   EXPECT_EQ(jpeg.read().size(), QSize(480, 640));
-  delete jpeg.device();
   for (const auto& [name, size] : {std::pair{"MAP.PNG", QSize(320, 240)}, std::pair{"WAVE.GIF", QSize(96, 64)}}) {
     const QImage img = QImage::fromData(File(name)->bytes);
     EXPECT_EQ(img.size(), size) << name;
