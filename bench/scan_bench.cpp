@@ -28,25 +28,14 @@ using Clock = std::chrono::steady_clock;
 constexpr int kRounds = 3;
 
 // Discards everything a pass reports but counts the items.
-class NullHost final : public ScanHost {
+class NullHost final : public HeadlessScanHost {
  public:
-  void Set_Mode_Label(const std::string&) override {}
-  void Set_Sector_Label(const std::string&) override {}
-  void Set_Progress_Range(double) override {}
-  void Set_Progress_Value(double) override {}
-  void Set_Help_Info(const std::string&) override {}
-  void Clear_Found_Items(RecoveryMode) override {}
-  void Scan_Started(RecoveryMode) override {}
-  void Open_Failed(RecoveryMode) override {}
-  void Stop_Progress_Timer() override {}
   void Alert(const std::string& m, const std::string& i) override { std::fprintf(stderr, "alert: %s %s\n", m.c_str(), i.c_str()); }
-  void Final_or_Stop_Screen() override {}
   void addImageWithData(const std::vector<std::uint8_t>&, const std::string&, const std::string&, std::uint64_t,
                         std::uint64_t) override {
     ++items;
   }
   void addImageWithData_2(const std::string&, const std::string&, std::uint64_t, std::uint64_t) override { ++items; }
-  bool Preview_Session_Open() override { return false; }
   std::uint64_t items = 0;
 };
 

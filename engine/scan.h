@@ -87,6 +87,27 @@ class ScanHost {
   virtual bool Preview_Session_Open() = 0;
 };
 
+// A host with no window: shows nothing, keeps nothing. Front ends without a
+// window (the command line, the benchmark) override only what they use.
+class HeadlessScanHost : public ScanHost {
+ public:
+  void Set_Mode_Label(const std::string&) override {}
+  void Set_Sector_Label(const std::string&) override {}
+  void Set_Progress_Range(double) override {}
+  void Set_Progress_Value(double) override {}
+  void Set_Help_Info(const std::string&) override {}
+  void Clear_Found_Items(RecoveryMode) override {}
+  void Scan_Started(RecoveryMode) override {}
+  void Open_Failed(RecoveryMode) override {}
+  void Stop_Progress_Timer() override {}
+  void Alert(const std::string&, const std::string&) override {}
+  void Final_or_Stop_Screen() override {}
+  void addImageWithData(const std::vector<std::uint8_t>&, const std::string&, const std::string&, std::uint64_t,
+                        std::uint64_t) override {}
+  void addImageWithData_2(const std::string&, const std::string&, std::uint64_t, std::uint64_t) override {}
+  bool Preview_Session_Open() override { return false; }
+};
+
 // Everything one scan needs, assembled on the UI thread at launch and then
 // used by the scan thread alone (state and host are shared, see above).
 struct ScanJob {

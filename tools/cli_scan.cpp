@@ -69,19 +69,12 @@ std::vector<std::string> Split(const std::string& s, char sep) {
 }
 
 // Prints items as they are found and remembers what the summary needs.
-class CliHost final : public ScanHost {
+class CliHost final : public HeadlessScanHost {
  public:
   explicit CliHost(RecoveryMode mode) : mode_(mode) {}
 
   void Set_Mode_Label(const std::string& text) override { pass_ = text == kGeneralModeLabel ? "GEN" : "THD"; }
-  void Set_Sector_Label(const std::string&) override {}
-  void Set_Progress_Range(double) override {}
-  void Set_Progress_Value(double) override {}
-  void Set_Help_Info(const std::string&) override {}
-  void Clear_Found_Items(RecoveryMode) override {}
-  void Scan_Started(RecoveryMode) override {}
   void Open_Failed(RecoveryMode) override { open_failed_ = true; }
-  void Stop_Progress_Timer() override {}
   void Alert(const std::string& message, const std::string& informative) override {
     std::lock_guard l(err_mu);
     std::fprintf(stderr, "%s%s\n", progress_shown ? "\n" : "", Plain(message).c_str());
@@ -89,7 +82,6 @@ class CliHost final : public ScanHost {
     progress_shown = false;
     if (!open_failed_ && message == kStorageReadError) read_error_ = true;
   }
-  void Final_or_Stop_Screen() override {}
   void addImageWithData(const std::vector<std::uint8_t>& bytes, const std::string& name, const std::string& uid,
                         std::uint64_t first_sector, std::uint64_t sector_count) override {
     Row(name, uid, first_sector, first_sector + sector_count, bytes.size());
@@ -102,7 +94,6 @@ class CliHost final : public ScanHost {
     Row(name, uid, start, end, (end - start) * kSectorSize);
     summary.Count_Item(name);
   }
-  bool Preview_Session_Open() override { return false; }
 
   void Print_Summary() {
     std::lock_guard l(err_mu);
