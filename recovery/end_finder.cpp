@@ -1,0 +1,45 @@
+#include "end_finder.h"
+
+#include <utility>
+
+namespace tamberlin::recovery {
+
+namespace {
+
+// Type keys as the catalogue names them (the extension, upper case).
+constexpr std::pair<std::string_view, EndFinder> kFinders[] = {
+    {"JPG", Find_Jpeg_End},   {"JPEG", Find_Jpeg_End},  {"PNG", Find_Png_End},     {"GIF", Find_Gif_End},
+    {"BMP", Find_Bmp_End},    {"WAV", Find_Riff_End},   {"AVI", Find_Riff_End},    {"WEBP", Find_Riff_End},
+    {"PDF", Find_Pdf_End},    {"ZIP", Find_Zip_End},    {"DOCX", Find_Zip_End},    {"XLSX", Find_Zip_End},
+    {"PPTX", Find_Zip_End},   {"ODT", Find_Zip_End},    {"ODS", Find_Zip_End},     {"ODP", Find_Zip_End},
+    {"EPUB", Find_Zip_End},   {"JAR", Find_Zip_End},    {"MP4", Find_Isobmff_End}, {"MOV", Find_Isobmff_End},
+    {"3GP", Find_Isobmff_End}, {"3G2", Find_Isobmff_End}, {"M4V", Find_Isobmff_End}, {"M4A", Find_Isobmff_End},
+    {"F4V", Find_Isobmff_End}, {"TIF", Find_Tiff_End},  {"TIFF", Find_Tiff_End},   {"DNG", Find_Tiff_End},
+    {"NEF", Find_Tiff_End},   {"CR2", Find_Tiff_End},   {"GZ", Find_Gzip_End},     {"BZ2", Find_Bzip2_End},
+    {"XZ", Find_Xz_End},      {"DOC", Find_Ole2_End},   {"XLS", Find_Ole2_End},    {"PPT", Find_Ole2_End},
+    {"MSI", Find_Ole2_End},   {"MSG", Find_Ole2_End},   {"VSD", Find_Ole2_End},    {"MP3", Find_Mp3_End},
+    {"HEIC", Find_Isobmff_End}, {"AVIF", Find_Isobmff_End}, {"CR3", Find_Isobmff_End},
+};
+
+}  // namespace
+
+EndFinder Finder_For_Type(std::string_view type) {
+  for (const auto& [key, finder] : kFinders) {
+    if (key == type) return finder;
+  }
+  return nullptr;
+}
+
+EndFinding Find_End_Marker(ItemBytes& bytes, std::span<const std::uint8_t> marker) {
+  if (marker.empty()) return EndFinding::Unknown("no end marker for this type");
+  const std::uint64_t range = bytes.Range();
+  const std::uint64_t in_range =
+      range >= marker.size() ? bytes.Find_Last(marker, 1, range - marker.size() + 1) : ItemBytes::npos;
+  if (in_range != ItemBytes::npos) return EndFinding::Found(in_range + marker.size());
+  const std::uint64_t from = range >= marker.size() ? range - marker.size() + 1 : 1;
+  const std::uint64_t after = bytes.Find(marker, from, bytes.Limit());
+  if (after != ItemBytes::npos) return EndFinding::Found(after + marker.size());
+  return EndFinding::Unknown("end marker not found before the type's maximum size");
+}
+
+}  // namespace tamberlin::recovery

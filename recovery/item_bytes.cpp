@@ -1,0 +1,131 @@
+#include "item_bytes.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tamberlin::recovery {
+
+ItemBytes::ItemBytes(SectorSource& source, std::uint64_t first_sector, std::uint64_t range, std::uint64_t limit)
+    : source_(source), first_sector_(first_sector), range_(range), limit_(std::max(range, limit)),
+      block_(kBlockBytes) {}
+
+bool ItemBytes::Load(std::uint64_t offset) {
+  if (offset >= limit_) return false;
+  if (block_offset_ != npos && offset >= block_offset_ && offset < block_offset_ + block_size_) return true;
+  const std::uint64_t start = offset - offset % kBlockBytes;
+  const std::uint64_t want = std::min<std::uint64_t>(kBlockBytes, limit_ - start);
+  std::size_t got = 0;
+  while (got < want) {
+    const std::uint64_t sector = first_sector_ + (start + got) / kSectorSize;
+    const std::uint8_t* bytes = source_.Read_Sector(sector);
+    if (bytes == nullptr) {
+      // Past the medium's end the item ends; an unreadable sector inside it
+      // reads as zeros, as the copy writes it. Tell them apart by the next one.
+      if (source_.Read_Sector(sector + 1) == nullptr) break;
+      std::memset(block_.data() + got, 0, kSectorSize);
+    } else {
+      std::memcpy(block_.data() + got, bytes, kSectorSize);
+    }
+    got += kSectorSize;
+  }
+  block_offset_ = start;
+  block_size_ = static_cast<std::size_t>(std::min<std::uint64_t>(got, want));
+  return offset < block_offset_ + block_size_;
+}
+
+std::span<const std::uint8_t> ItemBytes::View(std::uint64_t offset) {
+  if (!Load(offset)) return {};
+  const std::size_t at = static_cast<std::size_t>(offset - block_offset_);
+  return {block_.data() + at, block_size_ - at};
+}
+
+std::size_t ItemBytes::Read(std::uint64_t offset, std::uint8_t* out, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n) {
+    const auto v = View(offset + done);
+    if (v.empty()) break;
+    const std::size_t take = std::min(v.size(), n - done);
+    std::memcpy(out + done, v.data(), take);
+    done += take;
+  }
+  return done;
+}
+
+bool ItemBytes::Has(std::uint64_t offset, std::size_t n) {
+  if (offset > limit_ || n > limit_ - offset) return false;
+  if (n == 0) return true;
+  return !View(offset + n - 1).empty();
+}
+
+namespace {
+template <std::size_t N>
+std::uint64_t Field(ItemBytes& b, std::uint64_t offset, bool little) {
+  std::uint8_t raw[N] = {};
+  b.Read(offset, raw, N);
+  std::uint64_t v = 0;
+  for (std::size_t i = 0; i < N; ++i) v = (v << 8) | raw[little ? N - 1 - i : i];
+  return v;
+}
+}  // namespace
+
+std::uint16_t ItemBytes::U16le(std::uint64_t o) { return static_cast<std::uint16_t>(Field<2>(*this, o, true)); }
+std::uint32_t ItemBytes::U32le(std::uint64_t o) { return static_cast<std::uint32_t>(Field<4>(*this, o, true)); }
+std::uint64_t ItemBytes::U64le(std::uint64_t o) { return Field<8>(*this, o, true); }
+std::uint16_t ItemBytes::U16be(std::uint64_t o) { return static_cast<std::uint16_t>(Field<2>(*this, o, false)); }
+std::uint32_t ItemBytes::U32be(std::uint64_t o) { return static_cast<std::uint32_t>(Field<4>(*this, o, false)); }
+std::uint64_t ItemBytes::U64be(std::uint64_t o) { return Field<8>(*this, o, false); }
+
+bool ItemBytes::Matches(std::uint64_t offset, std::string_view text) {
+  if (!Has(offset, text.size())) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto v = View(offset + i);
+    if (v.empty() || v[0] != static_cast<std::uint8_t>(text[i])) return false;
+  }
+  return true;
+}
+
+std::uint64_t ItemBytes::Search(std::span<const std::uint8_t> pattern, std::uint64_t from, std::uint64_t to,
+                                bool want_last) {
+  if (pattern.empty()) return npos;
+  // Block by block; a match may straddle two blocks, so each step also looks
+  // at up to the pattern's length minus one bytes of the next block.
+  std::uint64_t last = npos;
+  std::vector<std::uint8_t> window;
+  std::uint64_t at = from;
+  while (at < to) {
+    const auto v = View(at);
+    if (v.empty()) break;
+    const std::size_t span_len = static_cast<std::size_t>(std::min<std::uint64_t>(v.size(), to - at));
+    window.assign(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(span_len));
+    std::uint8_t tail[64];
+    const std::size_t extra = std::min<std::size_t>(pattern.size() - 1, sizeof tail);
+    const std::size_t got = Read(at + span_len, tail, extra);
+    window.insert(window.end(), tail, tail + got);
+    for (auto it = window.begin();;) {
+      it = std::search(it, window.end(), pattern.begin(), pattern.end());
+      if (it == window.end()) break;
+      const auto pos = static_cast<std::uint64_t>(it - window.begin());
+      if (pos >= span_len) break;
+      if (!want_last) return at + pos;
+      last = at + pos;
+      ++it;
+    }
+    at += span_len;
+  }
+  return last;
+}
+
+std::uint64_t ItemBytes::Find(std::span<const std::uint8_t> pattern, std::uint64_t from, std::uint64_t to) {
+  return Search(pattern, from, to, false);
+}
+
+std::uint64_t ItemBytes::Find_Last(std::span<const std::uint8_t> pattern, std::uint64_t from, std::uint64_t to) {
+  return Search(pattern, from, to, true);
+}
+
+std::uint64_t ItemBytes::Find(std::string_view pattern, std::uint64_t from, std::uint64_t to) {
+  return Find(std::span(reinterpret_cast<const std::uint8_t*>(pattern.data()), pattern.size()), from, to);
+}
+
+
+}  // namespace tamberlin::recovery

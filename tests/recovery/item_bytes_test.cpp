@@ -1,0 +1,73 @@
+// ItemBytes: reads across block edges, at the limit, past the medium's end,
+// over unreadable sectors, and searches that straddle blocks.
+#include <gtest/gtest.h>
+
+#include "recovery/item_fixture.h"
+
+namespace tamberlin::recovery {
+namespace {
+
+using testing::Item;
+
+TEST(ItemBytesTest, ReadsStopAtTheLimitAndAtTheMediumsEnd) {
+  QByteArray file(200000, 'a');
+  Item limited(file, {}, 1024, 1500);
+  std::vector<std::uint8_t> buf(4096);
+  EXPECT_EQ(limited.bytes().Read(1000, buf.data(), buf.size()), 500u);
+  EXPECT_TRUE(limited.bytes().Has(1499, 1));
+  EXPECT_FALSE(limited.bytes().Has(1499, 2));
+
+  Item whole(file, {}, 1024, 10'000'000);  // limit far past the medium
+  const std::uint64_t medium = (200000 + 511) / 512 * 512;
+  EXPECT_EQ(whole.bytes().Read(medium - 10, buf.data(), buf.size()), 10u);
+  EXPECT_TRUE(whole.bytes().View(medium).empty());
+}
+
+TEST(ItemBytesTest, UnreadableSectorInsideTheItemReadsAsZeros) {
+  Item item(QByteArray(4096, 'x'), {}, 0, 0, {2});
+  std::uint8_t b[3] = {};
+  ASSERT_EQ(item.bytes().Read(1023, b, 3), 3u);
+  EXPECT_EQ(b[0], 'x');
+  EXPECT_EQ(b[1], 0);
+  EXPECT_EQ(b[2], 0);
+}
+
+TEST(ItemBytesTest, FindsPatternsThatStraddleBlocksFirstAndLast) {
+  QByteArray file(300000, '.');
+  const std::uint64_t edge = 65536 - 2;  // across the first block edge
+  file.replace(static_cast<int>(edge), 5, "%%EOF");
+  file.replace(200000, 5, "%%EOF");
+  Item item(file);
+  EXPECT_EQ(item.bytes().Find("%%EOF", 0, item.bytes().Range()), edge);
+  const std::string_view pat = "%%EOF";
+  const std::span p(reinterpret_cast<const std::uint8_t*>(pat.data()), pat.size());
+  EXPECT_EQ(item.bytes().Find_Last(p, 0, item.bytes().Range()), 200000u);
+  EXPECT_EQ(item.bytes().Find_Last(p, 0, 200000), edge);  // must start below `to`
+  EXPECT_EQ(item.bytes().Find("%%EOF", edge + 1, 199999), ItemBytes::npos);
+}
+
+TEST(ItemBytesTest, FieldsReadBothByteOrders) {
+  Item item(QByteArray::fromHex("0102030405060708"));
+  EXPECT_EQ(item.bytes().U16le(0), 0x0201u);
+  EXPECT_EQ(item.bytes().U32be(0), 0x01020304u);
+  EXPECT_EQ(item.bytes().U64le(0), 0x0807060504030201ull);
+  EXPECT_TRUE(item.bytes().Matches(1, "\x02\x03"));
+}
+
+TEST(EndMarkerTest, LastMarkerInsideTheRangeElseFirstAfterIt) {
+  const std::uint8_t marker[] = {0x00, 0x00, 0x01, 0xB9};
+  QByteArray file(4096, 'm');
+  file.replace(1000, 4, QByteArray::fromHex("000001B9"));
+  file.replace(3000, 4, QByteArray::fromHex("000001B9"));
+  Item in_range(file, {}, 4096);
+  EXPECT_EQ(Find_End_Marker(in_range.bytes(), marker).length, 3004u);
+
+  Item beyond(file, {}, 512, 8192);  // the range holds no marker
+  EXPECT_EQ(Find_End_Marker(beyond.bytes(), marker).length, 1004u);
+
+  Item none(QByteArray(2048, 'm'), {}, 512, 2048);
+  EXPECT_FALSE(Find_End_Marker(none.bytes(), marker).found);
+}
+
+}  // namespace
+}  // namespace tamberlin::recovery
