@@ -18,6 +18,8 @@
 
 #include "catalogue.h"
 #include "cli.h"
+#include "destination.h"
+#include "recover.h"
 #include "scan.h"
 #include "sector_range.h"
 #include "summary_records.h"
@@ -28,13 +30,16 @@ namespace {
 
 constexpr const char* kScanUsage =
     "usage: tamberlin-cli scan [--mode photo|video|raw] [--types T1,T2,...] [--no-thorough]\n"
-    "                          [--range START:END] [--resources DIR] [--quiet] SOURCE\n"
-    "SOURCE is a device identifier (sdb1 means /dev/sdb1) or the path of a device or disk image.\n";
+    "                          [--range START:END] [--resources DIR] [--quiet] [--recover DIR] SOURCE\n"
+    "SOURCE is a device identifier (sdb1 means /dev/sdb1) or the path of a device or disk image.\n"
+    "--recover DIR writes every item found into DIR, cut to its real end where the format tells it,\n"
+    "with DIR/recovery-report.csv; DIR must not be on SOURCE.\n";
 
 constexpr int kExitCompleted = 0;
 constexpr int kExitReadError = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitCannotOpen = 3;
+constexpr int kExitRecoveryFailed = 4;
 constexpr int kExitInterrupted = 130;
 
 std::atomic<int>* g_stop_flag = nullptr;
@@ -42,9 +47,12 @@ std::atomic<bool> g_interrupted{false};
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
               "the interrupt handler needs lock-free atomics");
 
+std::atomic<bool>* g_recover_cancel = nullptr;
+
 extern "C" void On_Interrupt(int) {
   g_interrupted.store(true);
   if (g_stop_flag != nullptr) g_stop_flag->store(1);
+  if (g_recover_cancel != nullptr) g_recover_cancel->store(true);
   ::signal(SIGINT, SIG_DFL);  // a second Ctrl-C ends the program at once
 }
 
@@ -85,6 +93,7 @@ class CliHost final : public HeadlessScanHost {
   void addImageWithData(const std::vector<std::uint8_t>& bytes, const std::string& name, const std::string& uid,
                         std::uint64_t first_sector, std::uint64_t sector_count) override {
     Row(name, uid, first_sector, first_sector + sector_count, bytes.size());
+    found.push_back({name, first_sector, first_sector + sector_count});
     auto& t = photo_types_[Extension_Of(name)];
     ++t.first;
     t.second = name;
@@ -92,6 +101,7 @@ class CliHost final : public HeadlessScanHost {
   void addImageWithData_2(const std::string& name, const std::string& uid, std::uint64_t start,
                           std::uint64_t end) override {
     Row(name, uid, start, end, (end - start) * kSectorSize);
+    found.push_back({name, start, end});
     summary.Count_Item(name);
   }
 
@@ -115,6 +125,11 @@ class CliHost final : public HeadlessScanHost {
   bool open_failed() const { return open_failed_; }
   bool read_error() const { return read_error_; }
 
+  struct FoundItem {
+    std::string name;
+    std::uint64_t first, end;
+  };
+  std::vector<FoundItem> found;  // in the order found (general pass first)
   SignatureList summary;
   std::mutex err_mu;          // stderr lines from the scan and the progress thread
   bool progress_shown = false;
@@ -141,12 +156,74 @@ struct Options {
   std::optional<std::string> range;
   std::filesystem::path resources = Default_Data_Dir();
   bool quiet = false;
+  std::optional<std::string> recover;
   std::string source;
 };
 
 int Usage_Error(const std::string& what) {
   std::fprintf(stderr, "tamberlin-cli scan: %s\n%s", what.c_str(), kScanUsage);
   return kExitUsage;
+}
+
+// Writes `items` into `folder`, with a progress line on a terminal.
+int Recover(const std::vector<recovery::RecoveryItem>& items, const std::string& path, const std::string& folder,
+            bool quiet) {
+  std::uint64_t needed = 0;
+  for (const auto& i : items) needed += (i.end_sector - i.first_sector) * kSectorSize;
+  if (const auto free = recovery::Free_Bytes(folder)) {
+    if (const auto problem = recovery::Space_Problem(needed, *free)) {
+      std::fprintf(stderr, "%s\n%s\n", problem->message.c_str(), problem->informative.c_str());
+    }
+  }
+  std::string why;
+  auto source = FileSectorSource::Open(path, &why);
+  if (!source) {
+    std::fprintf(stderr, "%s\n%s\n", Plain(kStorageReadError).c_str(), why.c_str());
+    return kExitCannotOpen;
+  }
+  recovery::RecoveryProgress progress;
+  g_recover_cancel = &progress.cancel;
+  struct sigaction sa {};
+  sa.sa_handler = On_Interrupt;
+  ::sigaction(SIGINT, &sa, nullptr);
+  std::atomic<bool> done{false};
+  std::thread meter;
+  if (!quiet && ::isatty(STDERR_FILENO)) {
+    meter = std::thread([&] {
+      while (!done.load()) {
+        std::fprintf(stderr, "\rRecovering: %llu of %llu items, %s", 
+                     static_cast<unsigned long long>(progress.items_done.load()),
+                     static_cast<unsigned long long>(progress.items_total.load()),
+                     recovery::Size_Text(progress.bytes_written.load()).c_str());
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      }
+      std::fputs("\n", stderr);
+    });
+  }
+  const auto outcome = recovery::Recover_Items(*source, items, folder, progress);
+  done.store(true);
+  if (meter.joinable()) meter.join();
+  ::signal(SIGINT, SIG_DFL);
+  g_recover_cancel = nullptr;
+
+  std::uint64_t trimmed = 0, extended = 0;
+  for (const auto& r : outcome.rows) {
+    trimmed += r.end == "trimmed";
+    extended += r.end == "extended";
+  }
+  std::fprintf(stderr, "Recovered %llu of %zu items into %s (%llu cut to their real end, %llu extended).\n",
+               static_cast<unsigned long long>(outcome.files_written), items.size(), folder.c_str(),
+               static_cast<unsigned long long>(trimmed), static_cast<unsigned long long>(extended));
+  if (!outcome.report_path.empty()) std::fprintf(stderr, "Report: %s\n", outcome.report_path.c_str());
+  if (outcome.cancelled) {
+    std::fputs("Recovery stopped: no partial file was left.\n", stderr);
+    return kExitInterrupted;
+  }
+  if (outcome.stopped_because) {
+    std::fprintf(stderr, "%s\n", outcome.stopped_because->c_str());
+    return kExitRecoveryFailed;
+  }
+  return kExitCompleted;
 }
 
 }  // namespace
@@ -179,6 +256,9 @@ int Scan_Verb(const Args& args) {
       const auto v = value("resources");
       if (!v) return Usage_Error("--resources needs a folder");
       o.resources = *v;
+    } else if (a == "--recover") {
+      o.recover = value("recover");
+      if (!o.recover || o.recover->empty()) return Usage_Error("--recover needs a destination folder");
     } else if (a == "--quiet") {
       o.quiet = true;
     } else if (a == "--help" || a == "-h") {
@@ -241,6 +321,17 @@ int Scan_Verb(const Args& args) {
     const off_t size = fd >= 0 ? ::lseek(fd, 0, SEEK_END) : -1;
     if (fd >= 0) ::close(fd);
     sectors = size > 0 ? static_cast<std::uint64_t>(size) / kSectorSize : 0;
+  }
+
+  // The destination is checked before the scan, so a long scan does not end
+  // in a refusal.
+  if (o.recover) {
+    std::error_code ec;
+    if (!std::filesystem::exists(*o.recover, ec)) std::filesystem::create_directories(*o.recover, ec);
+    if (const auto problem = recovery::Check_Destination(*o.recover, path)) {
+      std::fprintf(stderr, "%s\n%s\n", problem->message.c_str(), problem->informative.c_str());
+      return kExitRecoveryFailed;
+    }
   }
 
   ScanState state;
@@ -325,9 +416,15 @@ int Scan_Verb(const Args& args) {
   if (host.open_failed()) return kExitCannotOpen;
   if (g_interrupted.load()) {
     std::fputs("Stopped: the items above were found before the stop.\n", stderr);
+    if (o.recover) std::fputs("Nothing was recovered.\n", stderr);
     return kExitInterrupted;
   }
-  return host.read_error() ? kExitReadError : kExitCompleted;
+  const int scan_status = host.read_error() ? kExitReadError : kExitCompleted;
+  if (!o.recover) return scan_status;
+  std::vector<recovery::RecoveryItem> items;
+  for (const auto& f : host.found) items.push_back(recovery::Make_Item(f.name, f.first, f.end, general, thorough));
+  const int status = Recover(items, path, *o.recover, o.quiet);
+  return status != kExitCompleted ? status : scan_status;
 }
 
 }  // namespace tamberlin::cli

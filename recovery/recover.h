@@ -1,0 +1,88 @@
+// Recovering found items: each item's real length is worked out by its
+// format's end finder, then its bytes are streamed from the medium (read-only)
+// into the destination folder under a temporary name, checksummed on the
+// way, and renamed to a name no other file has. A report row follows every
+// item. Recover_Items runs on a worker thread; the progress atomics and the
+// cancel flag are the only things other threads touch while it runs.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "catalogue.h"
+#include "sector_source.h"
+
+namespace tamberlin::recovery {
+
+// One item as the scan found it.
+struct RecoveryItem {
+  std::string name;                  // "GND00001.JPG", also the file's name
+  std::string type;                  // catalogue key, "JPG"
+  std::uint64_t first_sector = 0;
+  std::uint64_t end_sector = 0;      // exclusive
+  std::uint64_t max_bytes = 0;       // the type's maximum size, 0 when unknown
+  std::vector<std::uint8_t> end_marker;  // the type's end marker, empty when none
+};
+
+// An item named `name` over sectors [first, end), with its type, maximum
+// size and end marker from the first record for that type in `general` or
+// else `thorough` (the scan mode's catalogue lists).
+RecoveryItem Make_Item(const std::string& name, std::uint64_t first_sector, std::uint64_t end_sector,
+                       const StringList& general, const StringList& thorough);
+
+enum class EndAdjust { Trimmed, Extended, AsFound };
+const char* Adjust_Text(EndAdjust adjust);  // "trimmed", "extended", "as found"
+
+// How much of an item to write, and why.
+struct ItemPlan {
+  std::uint64_t length = 0;  // bytes from the item's first sector
+  EndAdjust adjust = EndAdjust::AsFound;
+  std::string note;          // the end check's outcome, for the report
+};
+ItemPlan Plan_Item(SectorSource& source, const RecoveryItem& item);
+
+// One report row.
+struct RecoveredFile {
+  std::string file_name;  // as written into the folder; the item's name when not written
+  std::string type;
+  std::uint64_t start_sector = 0;
+  std::uint64_t end_sector = 0;  // exclusive: after the written bytes (not written: the item's end)
+  std::uint64_t bytes_written = 0;
+  std::string end;               // Adjust_Text, or "not written"
+  std::string sha256;            // "" when not written
+  std::string note;
+};
+
+// Shared with whoever shows progress; written by the worker only, except
+// `cancel`, which anyone may set.
+struct RecoveryProgress {
+  std::atomic<std::uint64_t> items_total{0};
+  std::atomic<std::uint64_t> items_done{0};
+  std::atomic<std::uint64_t> bytes_written{0};
+  std::atomic<bool> cancel{false};
+};
+
+struct RecoveryOutcome {
+  std::vector<RecoveredFile> rows;        // every item handled, in order (the report's rows)
+  std::uint64_t files_written = 0;
+  bool cancelled = false;
+  std::optional<std::string> stopped_because;  // e.g. the folder filled up
+  std::filesystem::path report_path;      // empty when the report could not be made
+};
+
+// The file name for the n-th clash of `name` in a folder: "GND00001.JPG",
+// then "GND00001-1.JPG", "GND00001-2.JPG"...
+std::string Numbered_Name(const std::string& name, unsigned n);
+
+// Recovers `items` in order into `folder` (checked beforehand with
+// Check_Destination), writing `folder`/recovery-report.csv (numbered like a
+// file when one exists). No existing file is ever replaced; a cancelled or
+// failed item leaves no file under a final name.
+RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryItem>& items,
+                              const std::filesystem::path& folder, RecoveryProgress& progress);
+
+}  // namespace tamberlin::recovery

@@ -1,0 +1,175 @@
+// Recover_Items end to end over a medium in memory: what lands in the
+// folder, the report's rows and checksums, names that are already taken,
+// and that a cancel or a full disk leaves no half file under a final name.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <QTemporaryDir>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "recover.h"
+#include "sha256.h"
+
+namespace tamberlin::recovery {
+namespace {
+namespace fs = std::filesystem;
+
+// A list in catalogue form: "TXT" ends with "END"; "RAW" has no end check.
+const StringList kList = {"TXT", "4096", "5458", "1", "454E44", "text", "84",
+                          "RAW", "1000", "5241", "1", "-", "raw", "82"};
+
+std::string Sha(const std::string& s) {
+  Sha256 h;
+  h.Update(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
+  return h.Hex_Digest();
+}
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Fails every read once `after` reads have been made, and then asks the
+// recovery to stop, the way a user's Cancel arrives mid-copy.
+class CancellingSource final : public SectorSource {
+ public:
+  CancellingSource(SectorSource& inner, RecoveryProgress& p, int after) : inner_(inner), p_(p), after_(after) {}
+  const std::uint8_t* Read_Sector(std::uint64_t s) override {
+    if (--after_ == 0) p_.cancel.store(true);
+    return inner_.Read_Sector(s);
+  }
+
+ private:
+  SectorSource& inner_;
+  RecoveryProgress& p_;
+  int after_;
+};
+
+class RecoverTest : public ::testing::Test {
+ protected:
+  // Puts `text` at `sector` on the medium.
+  void Plant(std::uint64_t sector, const std::string& text) {
+    const std::size_t at = sector * kSectorSize;
+    if (medium_.size() < at + text.size()) medium_.resize((at + text.size() + 511) / 512 * 512, 'z');
+    std::copy(text.begin(), text.end(), medium_.begin() + static_cast<std::ptrdiff_t>(at));
+  }
+  RecoveryOutcome Recover(const std::vector<RecoveryItem>& items, int cancel_after_reads = 0,
+                          std::set<std::uint64_t> unreadable = {}) {
+    MemorySectorSource source(medium_, std::move(unreadable));
+    if (cancel_after_reads == 0) return Recover_Items(source, items, dir(), progress_);
+    CancellingSource cancelling(source, progress_, cancel_after_reads);
+    return Recover_Items(cancelling, items, dir(), progress_);
+  }
+  fs::path dir() const { return folder_.path().toStdString(); }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir())) out.push_back(e.path().filename());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  std::string Report() const { return Slurp(dir() / "recovery-report.csv"); }
+
+  std::vector<std::uint8_t> medium_;
+  RecoveryProgress progress_;
+  QTemporaryDir folder_;
+};
+
+TEST_F(RecoverTest, ItemsAreCutAtTheirEndAndReportedWithChecksums) {
+  const std::string note = "TXT: a note that stops at END";
+  Plant(0, note);  // the rest of its two sectors is slack ('z')
+  Plant(2, "RA raw bytes");
+  const std::vector items = {Make_Item("TXT00001.TXT", 0, 2, kList, {}), Make_Item("RAW00001.RAW", 2, 3, kList, {})};
+  ASSERT_EQ(items[0].max_bytes, 4096u);
+  ASSERT_EQ(items[0].end_marker, (std::vector<std::uint8_t>{'E', 'N', 'D'}));
+
+  const auto out = Recover(items);
+  ASSERT_FALSE(out.stopped_because) << *out.stopped_because;
+  EXPECT_EQ(out.files_written, 2u);
+  EXPECT_EQ(Slurp(dir() / "TXT00001.TXT"), note);
+  const std::string raw = Slurp(dir() / "RAW00001.RAW");
+  EXPECT_EQ(raw.size(), 512u);  // no end check: the sector as found
+  EXPECT_EQ(Names(), (std::vector<std::string>{"RAW00001.RAW", "TXT00001.TXT", "recovery-report.csv"}));
+  EXPECT_EQ(Report(), "name,type,start_sector,end_sector,bytes_written,end,sha256,note\n"
+                      "TXT00001.TXT,TXT,0,1," + std::to_string(note.size()) + ",trimmed," + Sha(note) +
+                          ",end checked\n"
+                          "RAW00001.RAW,RAW,2,3,512,as found," + Sha(raw) + ",no end check for this type\n");
+  EXPECT_EQ(progress_.items_done.load(), 2u);
+  EXPECT_EQ(progress_.bytes_written.load(), note.size() + 512);
+}
+
+TEST_F(RecoverTest, EndPastTheRangeExtendsUpToTheTypesMaximum) {
+  std::string long_note = "TXT" + std::string(1500, '.') + "END";
+  Plant(0, long_note);
+  const auto out = Recover({Make_Item("TXT00001.TXT", 0, 1, kList, {})});  // the scan kept one sector
+  EXPECT_EQ(Slurp(dir() / "TXT00001.TXT"), long_note);
+  EXPECT_EQ(out.rows.at(0).end, "extended");
+  EXPECT_EQ(out.rows.at(0).end_sector, 3u);
+}
+
+TEST_F(RecoverTest, TakenNamesGetANumberAndNothingIsReplaced) {
+  Plant(0, "RA one");
+  std::ofstream(dir() / "RAW00001.RAW") << "keep me";
+  std::ofstream(dir() / "RAW00001-1.RAW") << "keep me too";
+  std::ofstream(dir() / "recovery-report.csv") << "an older report";
+  const auto out = Recover({Make_Item("RAW00001.RAW", 0, 1, kList, {})});
+  EXPECT_EQ(out.rows.at(0).file_name, "RAW00001-2.RAW");
+  EXPECT_EQ(Slurp(dir() / "RAW00001.RAW"), "keep me");
+  EXPECT_EQ(Slurp(dir() / "RAW00001-1.RAW"), "keep me too");
+  EXPECT_EQ(Report(), "an older report");
+  EXPECT_EQ(out.report_path.filename(), "recovery-report-1.csv");
+  EXPECT_EQ(Numbered_Name("NOEXT", 3), "NOEXT-3");
+}
+
+TEST_F(RecoverTest, CancelMidCopyLeavesNoFileUnderAFinalName) {
+  Plant(0, "RA first");
+  Plant(1, "RA second, long");
+  Plant(5000, "end");  // the second item spans 2.5 MB, several writes
+  const std::vector items = {Make_Item("RAW00001.RAW", 0, 1, kList, {}),
+                             Make_Item("RAW00002.RAW", 1, 5001, kList, {})};
+  const auto out = Recover(items, /*cancel_after_reads=*/2500);
+  EXPECT_TRUE(out.cancelled);
+  EXPECT_EQ(out.files_written, 1u);
+  // The finished item stays, the cut one is gone, and no temporary file is left.
+  EXPECT_EQ(Names(), (std::vector<std::string>{"RAW00001.RAW", "recovery-report.csv"}));
+}
+
+TEST_F(RecoverTest, FullDestinationStopsCleanly) {
+  Plant(0, "RA small");
+  Plant(1, "RA big");
+  Plant(400, "end");
+  // A file size limit makes writes fail as on a full disk (EFBIG).
+  struct rlimit old {};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  const auto old_handler = ::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 64 * 1024;
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  const auto out = Recover({Make_Item("RAW00001.RAW", 0, 1, kList, {}), Make_Item("RAW00002.RAW", 1, 401, kList, {})});
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  ::signal(SIGXFSZ, old_handler);
+
+  ASSERT_TRUE(out.stopped_because);
+  EXPECT_NE(out.stopped_because->find("filled up"), std::string::npos) << *out.stopped_because;
+  EXPECT_EQ(Names(), (std::vector<std::string>{"RAW00001.RAW", "recovery-report.csv"}));
+  ASSERT_EQ(out.rows.size(), 2u);
+  EXPECT_EQ(out.rows[1].end, "not written");
+  EXPECT_NE(Report().find("\nRAW00002.RAW,RAW,1,401,0,not written,,destination full\n"), std::string::npos);
+}
+
+TEST_F(RecoverTest, UnreadableSectorsAreWrittenAsZerosAndNoted) {
+  Plant(0, "RA");
+  Plant(2, "tail");
+  const auto out = Recover({Make_Item("RAW00001.RAW", 0, 3, kList, {})}, 0, {1});
+  const std::string bytes = Slurp(dir() / "RAW00001.RAW");
+  ASSERT_EQ(bytes.size(), 1536u);
+  EXPECT_EQ(bytes.substr(512, 512), std::string(512, '\0'));
+  EXPECT_EQ(bytes.substr(1024, 4), "tail");
+  EXPECT_NE(out.rows.at(0).note.find("1 unreadable sectors"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tamberlin::recovery
