@@ -13,6 +13,7 @@
 //   controller_scan.cpp        scan launch, progress, stop, end of scan
 //   controller_results.cpp     found items, browsers, summary table
 //   controller_preview.cpp     extraction and preview of a found item
+//   controller_recover.cpp     writing found items into the destination folder
 #pragma once
 
 #include <QByteArray>
@@ -196,6 +197,19 @@ class MyTableController : public QMainWindow {
   // How the preview opens the medium (read-only); tests read from memory.
   tamberlin::SourceOpener preview_source_opener = tamberlin::File_Opener();
 
+  // ---- recovery into the destination folder (controller_recover.cpp) ----
+  // Recover button: the selected items of the results screen (all when none
+  // is selected) are written into the destination folder, which is chosen
+  // first when none has been. Checks the folder, then copies on a worker
+  // thread behind a progress dialog with Cancel; the window stays live.
+  void Recover_btn();
+  // True while a recovery's worker runs.
+  bool Recovery_In_Progress() const;
+  // Waits (processing events) until a running recovery has ended; false on timeout.
+  bool Wait_For_Recovery_End(int timeout_ms);
+  // The items Recover would write now, in list order.
+  std::vector<results::MyImageObject> Items_To_Recover() const;
+
   // ---- lists ----
   Catalogue catalogue;  // Ext_Array, Adv_Ext_Array, Video_Array, ...
   StringList MultiHeader_Array;
@@ -268,6 +282,13 @@ class MyTableController : public QMainWindow {
   void Shut_Down_Scan();
   // Runs the window calls the scan thread has handed over.
   Q_INVOKABLE void Run_Scan_Calls();
+
+  // Recovery worker and its progress dialog (controller_recover.cpp).
+  struct Recovery_Run;
+  std::shared_ptr<Recovery_Run> recovery_;
+  void Poll_Recovery();
+  void Finish_Recovery();
+  void Shut_Down_Recovery();
 
   std::unique_ptr<Ui::MyTableController> ui;
   // Browser and summary models, thumbnail worker, movie player; set up by

@@ -312,6 +312,7 @@ void MyTableController::Final_or_Stop_Screen() {
   ui->_zoom_label->setHidden(!photo);
   ui->_zoom_slider->setHidden(!photo);
   ui->_back_btn->setEnabled(true);
+  ui->_recover_btn->setEnabled(true);
   ui->_browse_path->setEnabled(true);
   ui->_Thro_Mode_Chk->setEnabled(true);
 }

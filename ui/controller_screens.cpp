@@ -56,6 +56,8 @@ void Show_Progress_Widgets(Ui::MyTableController& ui, bool hide) {
 void MyTableController::show_hide_3_screen_Photo(bool hide) {
   ui->_screen_photo_results->setHidden(hide);
   Show_Progress_Widgets(*ui, hide);
+  ui->_recover_btn->setHidden(hide);
+  ui->_recover_btn->setEnabled(false);  // until the scan has ended
   ui->_next_btn->setEnabled(hide);
   ui->_back_btn->setEnabled(hide);
 }
@@ -67,6 +69,8 @@ void MyTableController::show_hide_3_screen_RawFile(bool hide) {
 void MyTableController::show_hide_4_screen_RawFile(bool hide) {
   ui->_screen_raw_results->setHidden(hide);
   Show_Progress_Widgets(*ui, hide);
+  ui->_recover_btn->setHidden(hide);
+  ui->_recover_btn->setEnabled(false);  // until the scan has ended
   ui->_next_btn->setEnabled(hide);
   ui->_back_btn->setEnabled(hide);
   ui->mMovieView->setHidden(hide || Recovery_MODE != 1);
@@ -99,7 +103,7 @@ void MyTableController::Fill_Range_Screen(bool sig, const media::MyDataObject& m
 
 void MyTableController::Next_btn() {
   // While a scan runs both buttons are disabled; a call from elsewhere waits too.
-  if (Scan_In_Progress()) return;
+  if (Scan_In_Progress() || Recovery_In_Progress()) return;
   switch (screen_counter) {
     case 0: {
       const media::MyDataObject* medium = Selected_Medium();
@@ -175,7 +179,7 @@ void MyTableController::Reset_Results_View() {
 }
 
 void MyTableController::Back_btn() {
-  if (Scan_In_Progress()) return;
+  if (Scan_In_Progress() || Recovery_In_Progress()) return;
   switch (screen_counter) {
     case 1: {
       screen_counter = 0;

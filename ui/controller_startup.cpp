@@ -46,7 +46,10 @@ MyTableController::MyTableController(ControllerSetup setup, QWidget* parent)
 
 // A scan still running is stopped and its thread ended before anything it
 // uses goes away.
-MyTableController::~MyTableController() { Shut_Down_Scan(); }
+MyTableController::~MyTableController() {
+  Shut_Down_Recovery();
+  Shut_Down_Scan();
+}
 
 void MyTableController::Connect_Actions() {
   connect(ui->_rec_mode_Photo, &QRadioButton::clicked, this, &MyTableController::Photo_Mode_Radio);
@@ -60,6 +63,7 @@ void MyTableController::Connect_Actions() {
   connect(ui->idTableView, &QAbstractItemView::doubleClicked, this, &MyTableController::Next_btn);
   connect(ui->_next_btn, &QPushButton::clicked, this, &MyTableController::Next_btn);
   connect(ui->_back_btn, &QPushButton::clicked, this, &MyTableController::Back_btn);
+  connect(ui->_recover_btn, &QPushButton::clicked, this, &MyTableController::Recover_btn);
   connect(ui->_exit_btn, &QPushButton::clicked, this, &MyTableController::Exit_Btn);
   connect(ui->_help_btn, &QPushButton::clicked, this, &MyTableController::Help_btn);
   connect(ui->_browse_path, &QPushButton::clicked, this, &MyTableController::Browse_Path);

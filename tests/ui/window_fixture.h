@@ -51,7 +51,12 @@ class FakeRunner final : public media::CommandRunner {
 
 class FakeChooser final : public FolderChooser {
  public:
-  std::optional<QString> Choose_Folder(QWidget*) override { return std::nullopt; }
+  std::optional<QString> folder;  // what the folder dialog answers
+  int folder_calls = 0;
+  std::optional<QString> Choose_Folder(QWidget*) override {
+    ++folder_calls;
+    return folder;
+  }
   std::optional<QString> Choose_Image(QWidget*) override { return std::nullopt; }
 };
 
@@ -150,6 +155,7 @@ struct Window_Fixture {
   QTemporaryDir previews;
   QTemporaryDir media;  // disk images
   std::shared_ptr<FakeRunner> runner = std::make_shared<FakeRunner>();
+  std::shared_ptr<FakeChooser> chooser = std::make_shared<FakeChooser>();
   std::unique_ptr<MyTableController> window;
 
   // A window over one 4 GB stick, with the test catalogue.
@@ -160,7 +166,7 @@ struct Window_Fixture {
     setup.data_dir = data.path();
     setup.preview_dir = previews.path();
     setup.runner = runner;
-    setup.chooser = std::make_shared<FakeChooser>();
+    setup.chooser = chooser;
     setup.quit = [] {};
     window = std::make_unique<MyTableController>(setup);
   }

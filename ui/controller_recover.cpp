@@ -1,0 +1,222 @@
+// Recover: writing found items into the destination folder. The folder is
+// checked on the UI thread; the copy runs on a worker thread that shares only
+// the progress atomics and the cancel flag, polled here on a timer to drive
+// the progress dialog.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTimer>
+#include <QVariant>
+#include <set>
+#include <thread>
+
+#include "MyTableController.h"
+#include "destination.h"
+#include "recover.h"
+#include "results_parts.h"
+#include "ui_MyTableController.h"
+
+namespace tamberlin::ui {
+
+struct MyTableController::Recovery_Run {
+  recovery::RecoveryProgress progress;
+  recovery::RecoveryOutcome outcome;  // the worker's until `finished`
+  std::atomic<bool> finished{false};
+  std::thread worker;
+  QString folder;
+  std::uint64_t items = 0;
+  QProgressDialog* dialog = nullptr;
+  QTimer* timer = nullptr;
+  QElapsedTimer clock;
+
+  ~Recovery_Run() {
+    progress.cancel.store(true);
+    if (worker.joinable()) worker.join();
+  }
+};
+
+namespace {
+
+QString Text(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+bool MyTableController::Recovery_In_Progress() const { return recovery_ && !recovery_->finished.load(); }
+
+bool MyTableController::Wait_For_Recovery_End(int timeout_ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (recovery_) {
+    if (clock.elapsed() > timeout_ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+std::vector<results::MyImageObject> MyTableController::Items_To_Recover() const {
+  QListView* browser = Recovery_MODE == 0 ? ui->imageBrowser : ui->imageBrowser_2;
+  std::set<int> rows;
+  if (browser->selectionModel()) {
+    for (const QModelIndex& index : browser->selectionModel()->selectedIndexes()) rows.insert(index.row());
+  }
+  if (rows.empty()) return images.Snapshot();
+  std::vector<results::MyImageObject> out;
+  for (const int row : rows) {
+    if (auto item = images.At(static_cast<std::size_t>(row))) out.push_back(std::move(*item));
+  }
+  return out;
+}
+
+void MyTableController::Recover_btn() {
+  if (Scan_In_Progress() || Recovery_In_Progress()) return;
+  const std::vector<results::MyImageObject> found = Items_To_Recover();
+  if (found.empty()) {
+    Show_Alert(this, QStringLiteral("There is nothing to recover."),
+               QStringLiteral("The scan found no items on this medium."));
+    return;
+  }
+
+  QLineEdit* path_field = Recovery_MODE == 0 ? ui->_path : ui->_path_Sig;
+  if (path_field->text().trimmed().isEmpty()) {
+    openPanelDidEnd(chooser_->Choose_Folder(controlPanel));
+    if (path_field->text().trimmed().isEmpty()) return;
+  }
+  const QString folder = QDir::fromNativeSeparators(path_field->text().trimmed());
+  const std::string source_path = Device_Path(ui->_disk_identifier->text().toStdString());
+  if (const auto problem = recovery::Check_Destination(folder.toStdString(), source_path)) {
+    Show_Alert(this, Text(problem->message), Text(problem->informative));
+    return;
+  }
+
+  const auto mode = static_cast<RecoveryMode>(Recovery_MODE.load());
+  std::vector<recovery::RecoveryItem> items;
+  std::uint64_t needed = 0;
+  for (const auto& f : found) {
+    const bool photo = mode == RecoveryMode::Photo;
+    const std::uint64_t first = photo ? f.First_Sector : f.File_Start_Sector;
+    const std::uint64_t end = photo ? f.First_Sector + f.Sector_Count : f.File_End_Sector;
+    items.push_back(recovery::Make_Item(f.image_Name.toStdString(), first, end, catalogue.General(mode),
+                                        catalogue.Thorough(mode)));
+    needed += (items.back().end_sector - items.back().first_sector) * kSectorSize;
+  }
+  if (const auto free = recovery::Free_Bytes(folder.toStdString())) {
+    if (const auto problem = recovery::Space_Problem(needed, *free)) {
+      QMessageBox box(QMessageBox::Warning, QStringLiteral("Tamberlin"), Text(problem->message),
+                      QMessageBox::NoButton, this);
+      box.setInformativeText(Text(problem->informative));
+      QPushButton* go = box.addButton(QStringLiteral("Recover Anyway"), QMessageBox::AcceptRole);
+      box.addButton(QMessageBox::Cancel);
+      box.exec();
+      if (box.clickedButton() != go) return;
+    }
+  }
+  std::string why;
+  std::shared_ptr<SectorSource> source(preview_source_opener(source_path, &why).release());
+  if (!source) {
+    Show_Alert(this, QStringLiteral("\nError in storage media reading."), Text(why));
+    return;
+  }
+
+  recovery_ = std::make_shared<Recovery_Run>();
+  Recovery_Run& run = *recovery_;
+  run.folder = folder;
+  run.items = items.size();
+  run.clock.start();
+  run.dialog = new QProgressDialog(QStringLiteral("Preparing\u2026"), QStringLiteral("Cancel"), 0,
+                                   static_cast<int>(items.size()), this);
+  run.dialog->setObjectName(QStringLiteral("_recover_progress"));
+  run.dialog->setWindowTitle(QStringLiteral("Recovering"));
+  run.dialog->setWindowModality(Qt::WindowModal);
+  run.dialog->setMinimumDuration(0);
+  run.dialog->setAutoClose(false);
+  run.dialog->setAutoReset(false);
+  connect(run.dialog, &QProgressDialog::canceled, this, [this] {
+    if (recovery_) {
+      recovery_->progress.cancel.store(true);
+      recovery_->dialog->setLabelText(QStringLiteral("Cancelling\u2026"));
+    }
+  });
+  run.timer = new QTimer(this);
+  run.timer->setInterval(100);
+  connect(run.timer, &QTimer::timeout, this, &MyTableController::Poll_Recovery);
+  run.worker = std::thread([&run, source, items = std::move(items), dest = folder.toStdString()] {
+    run.outcome = recovery::Recover_Items(*source, items, dest, run.progress);
+    run.finished.store(true);
+  });
+  run.dialog->show();
+  run.timer->start();
+}
+
+void MyTableController::Poll_Recovery() {
+  if (!recovery_) return;
+  Recovery_Run& run = *recovery_;
+  if (run.finished.load()) {
+    Finish_Recovery();
+    return;
+  }
+  const std::uint64_t done = run.progress.items_done.load();
+  const std::uint64_t bytes = run.progress.bytes_written.load();
+  const double seconds = std::max(0.001, static_cast<double>(run.clock.elapsed()) / 1000.0);
+  const auto speed = static_cast<std::uint64_t>(static_cast<double>(bytes) / seconds);
+  run.dialog->setValue(static_cast<int>(done));
+  if (!run.progress.cancel.load()) {
+    run.dialog->setLabelText(QStringLiteral("Recovering item %1 of %2\n%3 written, %4/s")
+                                 .arg(std::min(done + 1, run.items))
+                                 .arg(run.items)
+                                 .arg(Text(recovery::Size_Text(bytes)), Text(recovery::Size_Text(speed))));
+  }
+}
+
+void MyTableController::Finish_Recovery() {
+  std::shared_ptr<Recovery_Run> run = std::move(recovery_);
+  if (run->worker.joinable()) run->worker.join();
+  run->timer->stop();
+  run->timer->deleteLater();
+  run->dialog->hide();
+  run->dialog->deleteLater();
+
+  const recovery::RecoveryOutcome& out = run->outcome;
+  int trimmed = 0, extended = 0;
+  for (const auto& r : out.rows) {
+    trimmed += r.end == "trimmed";
+    extended += r.end == "extended";
+  }
+  const QString folder = QDir::toNativeSeparators(run->folder);
+  const QString report =
+      out.report_path.empty()
+          ? QString()
+          : QStringLiteral("\n\nThe report %1 lists every file with its sectors and SHA-256 checksum.")
+                .arg(Text(out.report_path.filename().string()));
+  const QString counts = QStringLiteral("%1 cut to their real end, %2 extended to it.").arg(trimmed).arg(extended);
+  if (out.cancelled) {
+    Show_Alert(this, QStringLiteral("Recovery was cancelled."),
+               QStringLiteral("%1 of %2 items were recovered into \u201c%3\u201d before the cancel; no partial "
+                              "file was left.%4")
+                   .arg(out.files_written)
+                   .arg(run->items)
+                   .arg(folder, report));
+  } else if (out.stopped_because) {
+    Show_Alert(this, QStringLiteral("Recovery stopped before the end."),
+               QStringLiteral("%1\n\n%2 of %3 items were recovered into \u201c%4\u201d; no partial file was left.%5")
+                   .arg(Text(*out.stopped_because))
+                   .arg(out.files_written)
+                   .arg(run->items)
+                   .arg(folder, report));
+  } else {
+    Show_Alert(this, QStringLiteral("%1 items recovered.").arg(out.files_written),
+               QStringLiteral("The files are in \u201c%1\u201d. %2%3").arg(folder, counts, report));
+  }
+}
+
+void MyTableController::Shut_Down_Recovery() {
+  if (!recovery_) return;
+  recovery_->progress.cancel.store(true);
+  if (recovery_->worker.joinable()) recovery_->worker.join();
+  recovery_.reset();
+}
+
+}  // namespace tamberlin::ui
