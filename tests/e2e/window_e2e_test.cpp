@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <QCheckBox>
+#include <QCryptographicHash>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QListView>
@@ -403,6 +405,51 @@ class WindowE2eTest : public QObject {
     // The end-of-scan notice came once; previews raise no other.
     QCOMPARE(w.Notices(), 1);
     QVERIFY(w.watcher->Box_Texts().isEmpty());
+    QCOMPARE(image_->Sha256(), checksum_);
+  }
+
+  // Recover through the window and with `tamberlin-cli scan --recover` on the
+  // same stick: the same files, and every intact planted file comes back
+  // byte for byte.
+  void recover_matches_the_command_line_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("cli_mode");
+    QTest::addColumn<QStringList>("exact");  // planted files that must come back exactly
+    QTest::newRow("photo") << 0 << "photo" << QStringList{"JPG", "PNG", "GIF"};
+    QTest::newRow("raw file") << 2 << "raw" << QStringList{"PDF", "DOCX", "ZIP", "WAV"};
+  }
+  void recover_matches_the_command_line() {
+    QFETCH(int, mode);
+    QFETCH(QString, cli_mode);
+    QFETCH(QStringList, exact);
+    E2e_Window w(image_->path);
+    quint64 from = 0, to = 0;
+    Run_Scan(w, mode, image_->path, Range{}, {}, true, &from, &to);
+    if (QTest::currentTestFailed()) return;
+    QTemporaryDir by_window, by_cli;
+    w.window->findChild<QLineEdit*>(mode == 0 ? "_path" : "_path_Sig")->setText(by_window.path());
+    QPushButton* recover = w.Find<QPushButton>("_recover_btn");
+    QVERIFY(recover->isVisible() && recover->isEnabled());
+    recover->click();
+    QVERIFY(w.window->Wait_For_Recovery_End(kScanTimeoutMs));
+    QCOMPARE(w.watcher->Box_Texts().size(), 1);
+    QCOMPARE(w.watcher->Box_Texts().front(), QStringLiteral("%1 items recovered.").arg(w.window->Found_Item_Count()));
+
+    QProcess cli;
+    cli.start(QStringLiteral(TAMBERLIN_CLI), {"scan", "--mode", cli_mode, "--quiet", "--resources",
+                                              QStringLiteral(TAMBERLIN_DATA), "--recover", by_cli.path(), image_->path});
+    QVERIFY(cli.waitForFinished(kScanTimeoutMs));
+    QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
+
+    const QByteArray report = Read_All(by_window.filePath("recovery-report.csv"));
+    QCOMPARE(report, Read_All(by_cli.filePath("recovery-report.csv")));
+    const QStringList files = QDir(by_window.path()).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(files, QDir(by_cli.path()).entryList(QDir::Files | QDir::Hidden));
+    for (const PlantedFile& f : image_->files) {
+      if (!exact.contains(f.type) || !f.contiguous) continue;
+      const QByteArray sha = QCryptographicHash::hash(f.bytes, QCryptographicHash::Sha256).toHex();
+      QVERIFY2(report.contains("," + sha + ","), qPrintable(f.name + " was not recovered exactly"));
+    }
     QCOMPARE(image_->Sha256(), checksum_);
   }
 
