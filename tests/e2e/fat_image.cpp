@@ -334,4 +334,66 @@ std::vector<PlantedFile> Standard_Files(QString* webm_why) {
   return files;
 }
 
+// ------------------------------------------------------------ step by step
+
+bool Format_Fat_Image(const QString& path, std::uint32_t size_kib, std::uint32_t sectors_per_cluster,
+                      QString* error) {
+  if (const auto missing = Missing_Fat_Tools()) {
+    if (error) *error = *missing;
+    return false;
+  }
+  QFile::remove(path);
+  QStringList args = {QStringLiteral("-C"), QStringLiteral("-F"), QStringLiteral("32"), QStringLiteral("-n"),
+                      QStringLiteral("HOLIDAY")};
+  if (sectors_per_cluster != 0) args << QStringLiteral("-s") << QString::number(sectors_per_cluster);
+  args << path << QString::number(size_kib);
+  const RunResult r = Run(Tool("mkfs.vfat"), args);
+  if (!r.ok && error) *error = r.output;
+  return r.ok;
+}
+
+bool Copy_Into_Fat_Image(const QString& path, const QString& name, const QByteArray& bytes, QString* error) {
+  QTemporaryDir staging;
+  const QString local = staging.filePath(name);
+  QFile out(local);
+  if (!staging.isValid() || !out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size()) {
+    if (error) *error = QStringLiteral("cannot write ") + local;
+    return false;
+  }
+  out.close();
+  const RunResult r = Run(Tool("mcopy"), {QStringLiteral("-i"), path, local, QStringLiteral("::/") + name});
+  if (!r.ok && error) *error = r.output;
+  return r.ok;
+}
+
+bool Delete_From_Fat_Image(const QString& path, const QStringList& names, QString* error) {
+  if (names.isEmpty()) return true;
+  QStringList args = {QStringLiteral("-i"), path};
+  for (const QString& n : names) args << QStringLiteral("::/") + n;
+  const RunResult r = Run(Tool("mdel"), args);
+  if (!r.ok && error) *error = r.output;
+  return r.ok;
+}
+
+bool Allocate_From_Cluster(const QString& path, std::uint32_t cluster, QString* error) {
+  auto fail = [error](const QString& reason) {
+    if (error) *error = reason;
+    return false;
+  };
+  QFile f(path);
+  if (!f.open(QIODevice::ReadWrite)) return fail(path + QStringLiteral(": cannot open for writing"));
+  const QByteArray boot = f.read(kSectorBytes);
+  QString why;
+  if (!Read_Fat_Layout(boot, &why)) return fail(path + QStringLiteral(": ") + why);
+  const qint64 at = static_cast<qint64>(Get16(boot, 48)) * static_cast<qint64>(kSectorBytes);
+  QByteArray info;
+  if (at == 0 || !f.seek(at) || (info = f.read(kSectorBytes)).size() != static_cast<qsizetype>(kSectorBytes) ||
+      Get32(info, 0) != 0x41615252u || Get32(info, 484) != 0x61417272u)
+    return fail(path + QStringLiteral(": no FSInfo sector"));
+  QByteArray hint;
+  samples::Put32(hint, cluster > 2 ? cluster - 1 : 0xFFFFFFFFu);
+  if (!f.seek(at + 492) || f.write(hint) != hint.size()) return fail(path + QStringLiteral(": cannot write FSInfo"));
+  return true;
+}
+
 }  // namespace tamberlin::e2e

@@ -98,4 +98,21 @@ std::optional<FatImage> Build_Fat_Image(const QString& path, std::uint32_t size_
 // GStreamer can make one (`webm_why` says why not).
 std::vector<PlantedFile> Standard_Files(QString* webm_why = nullptr);
 
+// ------------------------------------------------------------ step by step
+// A stick image built one operation at a time, for the recovery benchmark:
+// files copied in, deleted, and new ones copied into the freed clusters.
+
+// An empty FAT32 image of size_kib KiB; sectors_per_cluster 0 lets mkfs.vfat choose.
+bool Format_Fat_Image(const QString& path, std::uint32_t size_kib, std::uint32_t sectors_per_cluster,
+                      QString* error);
+// Copies `bytes` into the root folder as `name` (mcopy).
+bool Copy_Into_Fat_Image(const QString& path, const QString& name, const QByteArray& bytes, QString* error);
+// Deletes these root-folder files (one mdel).
+bool Delete_From_Fat_Image(const QString& path, const QStringList& names, QString* error);
+// Makes the next copy start at the first free cluster from `cluster` on, as
+// a driver does once its allocation cursor has come round to a freed hole.
+// mtools searches from the cluster after the FSInfo next-free hint, so the
+// hint is set to the cluster before (or to unknown, from cluster 2).
+bool Allocate_From_Cluster(const QString& path, std::uint32_t cluster, QString* error);
+
 }  // namespace tamberlin::e2e
