@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 #include "end_finder.h"
 #include "destination.h"
@@ -204,6 +205,8 @@ RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryIt
   }
   out.report_path = report.path();
   std::vector<std::uint8_t> buffer(kChunk);
+  // (first sector, length) of every file written, to the row that tells it.
+  std::map<std::pair<std::uint64_t, std::uint64_t>, std::size_t> written_at;
 
   for (const RecoveryItem& item : items) {
     if (progress.cancel.load()) {
@@ -226,6 +229,22 @@ RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryIt
     if (progress.cancel.load()) {
       out.cancelled = true;
       break;
+    }
+    if (const auto same = written_at.find({item.first_sector, plan.length}); same != written_at.end()) {
+      const RecoveredFile& first = out.rows[same->second];
+      row.file_name = item.name;
+      row.end_sector = first.end_sector;
+      row.end = "duplicate";
+      row.sha256 = first.sha256;
+      row.note = "same bytes as " + first.file_name;
+      out.rows.push_back(row);
+      ++out.duplicates;
+      progress.items_done.fetch_add(1);
+      if (!report.Append(row)) {
+        out.stopped_because = "The report could not be written: " + std::string(std::strerror(errno)) + ".";
+        break;
+      }
+      continue;
     }
     if (const auto free = Free_Bytes(folder); free && *free < plan.length) {
       out.stopped_because = "The destination folder is full: " + item.name + " needs " + Size_Text(plan.length) +
@@ -307,6 +326,7 @@ RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryIt
     row.end = Adjust_Text(plan.adjust);
     row.sha256 = sha.Hex_Digest();
     if (unreadable != 0) row.note += "; " + std::to_string(unreadable) + " unreadable sectors written as zeros";
+    written_at[{item.first_sector, plan.length}] = out.rows.size();
     out.rows.push_back(row);
     ++out.files_written;
     progress.items_done.fetch_add(1);

@@ -52,7 +52,7 @@ struct RecoveredFile {
   std::uint64_t start_sector = 0;
   std::uint64_t end_sector = 0;  // exclusive: after the written bytes (not written: the item's end)
   std::uint64_t bytes_written = 0;
-  std::string end;               // Adjust_Text, or "not written"
+  std::string end;               // Adjust_Text, "duplicate" or "not written"
   std::string sha256;            // "" when not written
   std::string note;
 };
@@ -69,6 +69,7 @@ struct RecoveryProgress {
 struct RecoveryOutcome {
   std::vector<RecoveredFile> rows;        // every item handled, in order (the report's rows)
   std::uint64_t files_written = 0;
+  std::uint64_t duplicates = 0;           // items with the same bytes as an earlier one: not written again
   bool cancelled = false;
   std::optional<std::string> stopped_because;  // e.g. the folder filled up
   std::filesystem::path report_path;      // empty when the report could not be made
@@ -81,7 +82,9 @@ std::string Numbered_Name(const std::string& name, unsigned n);
 // Recovers `items` in order into `folder` (checked beforehand with
 // Check_Destination), writing `folder`/recovery-report.csv (numbered like a
 // file when one exists). No existing file is ever replaced; a cancelled or
-// failed item leaves no file under a final name.
+// failed item leaves no file under a final name. An item starting where an
+// earlier one did and coming to the same length (both passes find most
+// items) is not written twice: its row names the file that holds its bytes.
 RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryItem>& items,
                               const std::filesystem::path& folder, RecoveryProgress& progress);
 

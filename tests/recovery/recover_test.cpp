@@ -110,6 +110,19 @@ TEST_F(RecoverTest, EndPastTheRangeExtendsUpToTheTypesMaximum) {
   EXPECT_EQ(out.rows.at(0).end_sector, 3u);
 }
 
+TEST_F(RecoverTest, AnItemFoundByBothPassesIsWrittenOnce) {
+  Plant(0, "TXT found twice END");
+  const auto out = Recover({Make_Item("GND00001.TXT", 0, 1, kList, {}), Make_Item("THD00001.TXT", 0, 1, kList, {})});
+  EXPECT_EQ(out.files_written, 1u);
+  EXPECT_EQ(out.duplicates, 1u);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"GND00001.TXT", "recovery-report.csv"}));
+  ASSERT_EQ(out.rows.size(), 2u);
+  EXPECT_EQ(out.rows[1].end, "duplicate");
+  EXPECT_EQ(out.rows[1].note, "same bytes as GND00001.TXT");
+  EXPECT_EQ(out.rows[1].sha256, out.rows[0].sha256);
+  EXPECT_EQ(progress_.items_done.load(), 2u);
+}
+
 TEST_F(RecoverTest, TakenNamesGetANumberAndNothingIsReplaced) {
   Plant(0, "RA one");
   std::ofstream(dir() / "RAW00001.RAW") << "keep me";
