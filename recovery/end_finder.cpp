@@ -19,6 +19,9 @@ constexpr std::pair<std::string_view, EndFinder> kFinders[] = {
     {"XZ", Find_Xz_End},      {"DOC", Find_Ole2_End},   {"XLS", Find_Ole2_End},    {"PPT", Find_Ole2_End},
     {"MSI", Find_Ole2_End},   {"MSG", Find_Ole2_End},   {"VSD", Find_Ole2_End},    {"MP3", Find_Mp3_End},
     {"HEIC", Find_Isobmff_End}, {"AVIF", Find_Isobmff_End}, {"CR3", Find_Isobmff_End},
+    {"ICO", Find_Ico_End},    {"CUR", Find_Ico_End},    {"TAR", Find_Tar_End},     {"OGG", Find_Ogg_End},
+    {"OGV", Find_Ogg_End},    {"OGA", Find_Ogg_End},    {"OPUS", Find_Ogg_End},    {"SPX", Find_Ogg_End},
+    {"MKV", Find_Ebml_End},   {"WEBM", Find_Ebml_End},  {"MKA", Find_Ebml_End},    {"MK3D", Find_Ebml_End},
 };
 
 }  // namespace
@@ -30,15 +33,32 @@ EndFinder Finder_For_Type(std::string_view type) {
   return nullptr;
 }
 
+namespace {
+
+// A text marker ("}" of RTF) ends a line: the line ending after it belongs
+// to the file. Binary markers end where they end.
+std::uint64_t With_Line_End(ItemBytes& bytes, std::span<const std::uint8_t> marker, std::uint64_t end) {
+  for (const std::uint8_t b : marker) {
+    if (b < 0x20 || b > 0x7E) return end;
+  }
+  std::uint8_t next[2] = {};
+  const std::size_t got = bytes.Read(end, next, 2);
+  if (got >= 1 && next[0] == '\n') return end + 1;
+  if (got >= 1 && next[0] == '\r') return end + ((got == 2 && next[1] == '\n') ? 2 : 1);
+  return end;
+}
+
+}  // namespace
+
 EndFinding Find_End_Marker(ItemBytes& bytes, std::span<const std::uint8_t> marker) {
   if (marker.empty()) return EndFinding::Unknown("no end marker for this type");
   const std::uint64_t range = bytes.Range();
   const std::uint64_t in_range =
       range >= marker.size() ? bytes.Find_Last(marker, 1, range - marker.size() + 1) : ItemBytes::npos;
-  if (in_range != ItemBytes::npos) return EndFinding::Found(in_range + marker.size());
+  if (in_range != ItemBytes::npos) return EndFinding::Found(With_Line_End(bytes, marker, in_range + marker.size()));
   const std::uint64_t from = range >= marker.size() ? range - marker.size() + 1 : 1;
   const std::uint64_t after = bytes.Find(marker, from, bytes.Limit());
-  if (after != ItemBytes::npos) return EndFinding::Found(after + marker.size());
+  if (after != ItemBytes::npos) return EndFinding::Found(With_Line_End(bytes, marker, after + marker.size()));
   return EndFinding::Unknown("end marker not found before the type's maximum size");
 }
 

@@ -35,7 +35,8 @@ EndFinder Finder_For_Type(std::string_view type);
 
 // For types with only an end marker (the catalogue's element 4): the last
 // occurrence of `marker` that ends inside the item's range, or else the
-// first one after it up to the limit; the length ends after the marker.
+// first one after it up to the limit; the length ends after the marker, and
+// after the line ending that follows a marker of printable text.
 EndFinding Find_End_Marker(ItemBytes& bytes, std::span<const std::uint8_t> marker);
 
 // The finders, one per format family (formats/*.cpp).
@@ -53,5 +54,9 @@ EndFinding Find_Bzip2_End(ItemBytes& bytes);
 EndFinding Find_Xz_End(ItemBytes& bytes);
 EndFinding Find_Ole2_End(ItemBytes& bytes);
 EndFinding Find_Mp3_End(ItemBytes& bytes);
+EndFinding Find_Ico_End(ItemBytes& bytes);
+EndFinding Find_Tar_End(ItemBytes& bytes);
+EndFinding Find_Ogg_End(ItemBytes& bytes);
+EndFinding Find_Ebml_End(ItemBytes& bytes);
 
 }  // namespace tamberlin::recovery

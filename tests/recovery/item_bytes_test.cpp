@@ -69,5 +69,26 @@ TEST(EndMarkerTest, LastMarkerInsideTheRangeElseFirstAfterIt) {
   EXPECT_FALSE(Find_End_Marker(none.bytes(), marker).found);
 }
 
+TEST(EndMarkerTest, TextMarkerKeepsItsLineEndingBinaryMarkerDoesNot) {
+  const std::uint8_t brace[] = {'}'};
+  const std::uint8_t binary[] = {0x00, 0x00, 0x01, 0xB9};
+  const struct {
+    QByteArray file;
+    std::span<const std::uint8_t> marker;
+    std::uint64_t length;
+  } cases[] = {
+      {"{\\rtf1 text}\n", brace, 13},
+      {"{\\rtf1 text}\r\n", brace, 14},
+      {"{\\rtf1 text}\r", brace, 13},
+      {"{\\rtf1 text}", brace, 12},
+      {QByteArray::fromHex("000001BA11000001B90A"), binary, 9},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file.toStdString());
+    Item item(c.file, {}, 512);
+    EXPECT_EQ(Find_End_Marker(item.bytes(), c.marker).length, c.length);
+  }
+}
+
 }  // namespace
 }  // namespace tamberlin::recovery
