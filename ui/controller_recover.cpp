@@ -207,8 +207,15 @@ void MyTableController::Finish_Recovery() {
                    .arg(run->items)
                    .arg(folder, report));
   } else {
-    Show_Alert(this, QStringLiteral("%1 items recovered.").arg(out.files_written),
-               QStringLiteral("The files are in \u201c%1\u201d. %2%3").arg(folder, counts, report));
+    const QString same = out.duplicates == 0
+                             ? QString()
+                             : QStringLiteral(" %1 items held the same bytes as another item (both passes found "
+                                              "them) and were not written twice.")
+                                   .arg(out.duplicates);
+    Show_Alert(this,
+               out.files_written == 1 ? QStringLiteral("1 file recovered.")
+                                      : QStringLiteral("%1 files recovered.").arg(out.files_written),
+               QStringLiteral("The files are in \u201c%1\u201d. %2%3%4").arg(folder, counts, same, report));
   }
 }
 
