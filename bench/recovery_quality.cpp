@@ -761,6 +761,12 @@ ToolRun Run_Tamberlin(const QString& cli, const QString& mode, const QString& wo
   for (const Recovered& r2 : t.files) by_name[QFileInfo(r2.path).fileName()] = &r2;
   for (const ReportRow& row : t.rows) {
     if (row.name.isEmpty() || row.end == QLatin1String("not written")) continue;
+    if (row.end == QLatin1String("duplicate")) {  // not written again: another file holds its bytes
+      const bool held = std::any_of(t.files.begin(), t.files.end(),
+                                    [&](const Recovered& r2) { return r2.sha == row.sha256.toLatin1(); });
+      if (!held) ++t.report_problems;
+      continue;
+    }
     const auto it = by_name.find(row.name);
     if (it == by_name.end() || static_cast<quint64>(it->second->size) != row.bytes_written ||
         it->second->sha != row.sha256.toLatin1())
@@ -1023,7 +1029,7 @@ int main(int argc, char** argv) {
             .arg(t.note)
             .arg(t.files.size())
             .arg(t.tool == QLatin1String("Tamberlin")
-                     ? QStringLiteral(", %1 report rows (%2 sharing a start sector), %3 not matching their file")
+                     ? QStringLiteral(", %1 report rows (%2 sharing a start sector), %3 not matching the files")
                            .arg(t.rows.size())
                            .arg(t.shared_start)
                            .arg(t.report_problems)
