@@ -326,8 +326,21 @@ int Scan_Verb(const Args& args) {
   // The destination is checked before the scan, so a long scan does not end
   // in a refusal.
   if (o.recover) {
+    // A missing folder is made, but only after its nearest existing parent
+    // has passed the checks: making it on the medium would write to it.
     std::error_code ec;
-    if (!std::filesystem::exists(*o.recover, ec)) std::filesystem::create_directories(*o.recover, ec);
+    std::filesystem::path existing = std::filesystem::absolute(*o.recover, ec);
+    while (!existing.empty() && !std::filesystem::exists(existing, ec) && existing != existing.parent_path()) {
+      existing = existing.parent_path();
+    }
+    if (const auto problem = recovery::Check_Destination(existing, path)) {
+      std::fprintf(stderr, "%s\n%s\n", problem->message.c_str(), problem->informative.c_str());
+      return kExitRecoveryFailed;
+    }
+    if (!std::filesystem::exists(*o.recover, ec) && !std::filesystem::create_directories(*o.recover, ec)) {
+      std::fprintf(stderr, "The destination folder could not be made: %s\n", ec.message().c_str());
+      return kExitRecoveryFailed;
+    }
     if (const auto problem = recovery::Check_Destination(*o.recover, path)) {
       std::fprintf(stderr, "%s\n%s\n", problem->message.c_str(), problem->informative.c_str());
       return kExitRecoveryFailed;

@@ -56,6 +56,20 @@ TEST_F(CliScanTest, RawScanOfOneTypeInARange) {
   EXPECT_NE(r.out.find("GEN,DOC00001.DOC,DOC00001.DOC,DOC,20,40,10240\n"), std::string::npos) << r.out;
 }
 
+TEST_F(CliScanTest, RecoverMakesTheFolderAndWritesEveryItemWithAReport) {
+  const auto folder = image.parent_path() / ("recovered_" + std::to_string(::getpid())) / "new";
+  const CliRun r = Scan("--mode raw --types DOC --recover " + folder.string() + " " + image.string());
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(std::filesystem::file_size(folder / "DOC00001.DOC"), 44u * 512);  // no sound OLE2 header: as found
+  std::ifstream report(folder / "recovery-report.csv");
+  std::string header, row;
+  std::getline(report, header);
+  std::getline(report, row);
+  EXPECT_EQ(header, "name,type,start_sector,end_sector,bytes_written,end,sha256,note");
+  EXPECT_EQ(row.rfind("DOC00001.DOC,DOC,20,64,22528,as found,", 0), 0u) << row;
+  std::filesystem::remove_all(folder.parent_path());
+}
+
 struct ExitCase {
   const char* name;
   std::string args;  // IMAGE stands for the test image
@@ -66,7 +80,8 @@ class CliExitTest : public CliScanTest, public ::testing::WithParamInterface<Exi
 
 TEST_P(CliExitTest, ExitCode) {
   std::string args = GetParam().args;
-  if (const auto at = args.find("IMAGE"); at != std::string::npos) args.replace(at, 5, image.string());
+  for (auto at = args.find("IMAGE"); at != std::string::npos; at = args.find("IMAGE", at))
+    args.replace(at, 5, image.string());
   EXPECT_EQ(Scan(args).exit_code, GetParam().exit_code);
 }
 
@@ -78,6 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ExitCase{"EndNotAfterStart", "--range 9:9 IMAGE", 2},
                       ExitCase{"RangeNotNumbers", "--range a:b IMAGE", 2},
                       ExitCase{"MissingImage", "/nonexistent/card.img", 3},
+                      ExitCase{"RecoverNeedsAFolder", "IMAGE --recover", 2},
+                      ExitCase{"RecoverIntoAFile", "--recover IMAGE IMAGE", 4},
                       ExitCase{"WholeMedium", "--range 0:64 IMAGE", 0}),
     [](const auto& p) { return std::string(p.param.name); });
 
