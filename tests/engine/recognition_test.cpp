@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "gui_environment.h"
 #include "catalogue.h"
 #include "engine/data_dir.h"
 #include "header_index.h"
@@ -31,26 +32,6 @@
 
 namespace tamberlin {
 namespace {
-
-// QPdfWriter and QTextDocument need a QGuiApplication; it is made once for the
-// whole run (not at test discovery, which has no display).
-class GuiEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (QCoreApplication::instance() == nullptr) app_ = std::make_unique<QGuiApplication>(argc_, argv_);
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  int argc_ = 1;
-  char name_[17] = "recognition_test";
-  char* argv_[2] = {name_, nullptr};
-  std::unique_ptr<QGuiApplication> app_;
-};
-
-[[maybe_unused]] ::testing::Environment* const kGuiEnvironment =
-    ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
 
 // The start of a made file, or why this machine cannot make it.
 struct Made {

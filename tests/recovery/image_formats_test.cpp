@@ -12,6 +12,7 @@
 #include <memory>
 #include <string_view>
 
+#include "gui_environment.h"
 #include "recovery/item_fixture.h"
 #include "sample_files.h"
 
@@ -25,24 +26,6 @@ using samples::Put32_Be;
 using testing::Garbage;
 using testing::Item;
 using testing::Zeros;
-
-class GuiEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (QCoreApplication::instance() == nullptr) app_ = std::make_unique<QGuiApplication>(argc_, argv_);
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  int argc_ = 1;
-  char name_[19] = "image_formats_test";
-  char* argv_[2] = {name_, nullptr};
-  std::unique_ptr<QGuiApplication> app_;
-};
-
-[[maybe_unused]] ::testing::Environment* const kGuiEnvironment =
-    ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
 
 QImage Picture(int seed = 0) { return samples::Test_Picture(61, 47, seed); }  // odd width: BMP rows pad
 

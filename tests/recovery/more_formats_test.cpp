@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "gui_environment.h"
 #include "recovery/item_fixture.h"
 #include "sample_files.h"
 
@@ -29,24 +30,6 @@ using samples::Put32;
 using testing::Garbage;
 using testing::Item;
 using testing::Zeros;
-
-// Qt's image writers need a QGuiApplication; it is made once for the run.
-class GuiEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (QCoreApplication::instance() == nullptr) app_ = std::make_unique<QGuiApplication>(argc_, argv_);
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  int argc_ = 1;
-  char name_[18] = "more_formats_test";
-  char* argv_[2] = {name_, nullptr};
-  std::unique_ptr<QGuiApplication> app_;
-};
-[[maybe_unused]] ::testing::Environment* const kGuiEnvironment =
-    ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
 
 // A made file, or why this machine cannot make it.
 struct Made {

@@ -13,6 +13,7 @@
 #include <ostream>
 #include <vector>
 
+#include "gui_environment.h"
 #include "recovery/item_fixture.h"
 #include "sample_files.h"
 
@@ -22,24 +23,6 @@ namespace {
 using testing::Garbage;
 using testing::Item;
 using testing::Zeros;
-
-// QPdfWriter needs a QGuiApplication; made once for the run, not at discovery.
-class GuiEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (QCoreApplication::instance() == nullptr) app_ = std::make_unique<QGuiApplication>(argc_, argv_);
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  int argc_ = 1;
-  char name_[20] = "stream_formats_test";
-  char* argv_[2] = {name_, nullptr};
-  std::unique_ptr<QGuiApplication> app_;
-};
-[[maybe_unused]] ::testing::Environment* const kGuiEnvironment =
-    ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
 
 // Text that compresses well between random runs that do not.
 QByteArray Mixed_Data(int bytes, unsigned seed = 1) {
