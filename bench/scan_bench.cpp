@@ -138,6 +138,7 @@ double Plain_Copy_MBps(const std::string& path, const std::filesystem::path& fol
   const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   std::vector<char> buf(1 << 20);
   std::uint64_t total = 0;
+  ::sync();  // the previous run's deleted file is flushed and discarded first
   const auto t0 = Clock::now();
   for (;;) {
     const ssize_t n = ::read(in, buf.data(), buf.size());
@@ -169,6 +170,7 @@ RecoverResult Time_Recover(const std::string& path, std::uint64_t bytes, const c
   item.type = type;
   item.end_sector = bytes / kSectorSize;
   recovery::RecoveryProgress progress;
+  ::sync();
   const long rss0 = Rss_KiB();
   long rss_max = rss0;
   std::atomic<bool> done{false};
