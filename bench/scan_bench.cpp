@@ -95,6 +95,31 @@ double Plain_Read_MBps(const std::string& path, std::uint64_t* bytes_out) {
   return static_cast<double>(total) / 1e6 / s;
 }
 
+// Runs `work` and reports how long it took and how far resident memory grew
+// above where it started, sampled every 20 ms.
+struct Timed {
+  double seconds;
+  long rss_growth_kib;
+};
+template <class Work>
+Timed Time_It(Work&& work) {
+  const long rss0 = Rss_KiB();
+  long rss_max = rss0;
+  std::atomic<bool> done{false};
+  std::thread sampler([&] {
+    while (!done) {
+      rss_max = std::max(rss_max, Rss_KiB());
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  const auto t0 = Clock::now();
+  work();
+  const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  done = true;
+  sampler.join();
+  return {seconds, rss_max - rss0};
+}
+
 struct PassResult {
   double mbps;
   long rss_growth_kib;
@@ -111,23 +136,13 @@ PassResult Time_Pass(RecoveryMode mode, const Catalogue& c, const std::string& p
   job.settings.disk_identifier = path;
   job.settings.sectors_val = std::to_string(bytes / kSectorSize);
   job.general_records = c.General(mode);
-  const long rss0 = Rss_KiB();
-  long rss_max = rss0;
-  std::atomic<bool> done{false};
-  std::thread sampler([&] {
-    while (!done) {
-      rss_max = std::max(rss_max, Rss_KiB());
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+  bool ok = false;
+  const Timed t = Time_It([&] {
+    ok = mode == RecoveryMode::Photo ? Photo_Recovey_Mode(job, Pass::General)
+                                     : Raw_File_Recovey_Mode(job, Pass::General);
   });
-  const auto t0 = Clock::now();
-  const bool ok = mode == RecoveryMode::Photo ? Photo_Recovey_Mode(job, Pass::General)
-                                              : Raw_File_Recovey_Mode(job, Pass::General);
-  const double s = std::chrono::duration<double>(Clock::now() - t0).count();
-  done = true;
-  sampler.join();
   if (!ok) std::fprintf(stderr, "pass did not complete\n");
-  return {static_cast<double>(bytes) / 1e6 / s, rss_max - rss0, host.items};
+  return {static_cast<double>(bytes) / 1e6 / t.seconds, t.rss_growth_kib, host.items};
 }
 
 // Copies `path` into `folder` with 1 MiB read()/write() and one fsync: what
@@ -171,23 +186,11 @@ RecoverResult Time_Recover(const std::string& path, std::uint64_t bytes, const c
   item.end_sector = bytes / kSectorSize;
   recovery::RecoveryProgress progress;
   ::sync();
-  const long rss0 = Rss_KiB();
-  long rss_max = rss0;
-  std::atomic<bool> done{false};
-  std::thread sampler([&] {
-    while (!done) {
-      rss_max = std::max(rss_max, Rss_KiB());
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  });
-  const auto t0 = Clock::now();
-  const auto out = recovery::Recover_Items(*source, {item}, folder, progress);
-  const double s = std::chrono::duration<double>(Clock::now() - t0).count();
-  done = true;
-  sampler.join();
+  recovery::RecoveryOutcome out;
+  const Timed t = Time_It([&] { out = recovery::Recover_Items(*source, {item}, folder, progress); });
   if (out.files_written != 1) std::fprintf(stderr, "recovery failed: %s\n", out.stopped_because.value_or("").c_str());
   std::filesystem::remove_all(folder);
-  return {static_cast<double>(progress.bytes_written.load()) / 1e6 / s, rss_max - rss0};
+  return {static_cast<double>(progress.bytes_written.load()) / 1e6 / t.seconds, t.rss_growth_kib};
 }
 
 }  // namespace
