@@ -87,28 +87,36 @@ bool ItemBytes::Matches(std::uint64_t offset, std::string_view text) {
 std::uint64_t ItemBytes::Search(std::span<const std::uint8_t> pattern, std::uint64_t from, std::uint64_t to,
                                 bool want_last) {
   if (pattern.empty()) return npos;
-  // Block by block; a match may straddle two blocks, so each step also looks
-  // at up to the pattern's length minus one bytes of the next block.
+  const std::size_t len = pattern.size();
   std::uint64_t last = npos;
-  std::vector<std::uint8_t> window;
   std::uint64_t at = from;
   while (at < to) {
     const auto v = View(at);
     if (v.empty()) break;
     const std::size_t span_len = static_cast<std::size_t>(std::min<std::uint64_t>(v.size(), to - at));
-    window.assign(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(span_len));
-    std::uint8_t tail[64];
-    const std::size_t extra = std::min<std::size_t>(pattern.size() - 1, sizeof tail);
-    const std::size_t got = Read(at + span_len, tail, extra);
-    window.insert(window.end(), tail, tail + got);
-    for (auto it = window.begin();;) {
-      it = std::search(it, window.end(), pattern.begin(), pattern.end());
-      if (it == window.end()) break;
-      const auto pos = static_cast<std::uint64_t>(it - window.begin());
-      if (pos >= span_len) break;
-      if (!want_last) return at + pos;
-      last = at + pos;
+    // Matches inside the cached block, searched in place.
+    const auto begin = v.begin();
+    const auto end = begin + static_cast<std::ptrdiff_t>(span_len);
+    for (auto it = begin;;) {
+      it = std::search(it, end, pattern.begin(), pattern.end());
+      if (it == end) break;
+      const std::uint64_t pos = at + static_cast<std::uint64_t>(it - begin);
+      if (!want_last) return pos;
+      last = pos;
       ++it;
+    }
+    // Matches that start in the block's last bytes and run into the next
+    // one: the seam is copied, since reading on replaces the block.
+    std::uint8_t seam[128];
+    const std::size_t keep = std::min({len - 1, sizeof seam / 2, span_len});
+    std::copy(end - static_cast<std::ptrdiff_t>(keep), end, seam);
+    const std::size_t got = Read(at + span_len, seam + keep, std::min(len - 1, sizeof seam / 2));
+    for (std::size_t i = 0; i < keep; ++i) {
+      if (i + len <= keep || i + len > keep + got) continue;
+      if (!std::equal(pattern.begin(), pattern.end(), seam + i)) continue;
+      const std::uint64_t pos = at + span_len - keep + i;
+      if (!want_last) return pos;
+      last = pos;
     }
     at += span_len;
   }

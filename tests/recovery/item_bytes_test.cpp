@@ -46,6 +46,20 @@ TEST(ItemBytesTest, FindsPatternsThatStraddleBlocksFirstAndLast) {
   EXPECT_EQ(item.bytes().Find("%%EOF", edge + 1, 199999), ItemBytes::npos);
 }
 
+TEST(ItemBytesTest, PatternIsFoundAtEveryOffsetAcrossTheBlockEdge) {
+  const std::string_view pat = "%%EOF";
+  const std::span p(reinterpret_cast<const std::uint8_t*>(pat.data()), pat.size());
+  for (std::uint64_t at = 65536 - 6; at <= 65536 + 1; ++at) {
+    SCOPED_TRACE(at);
+    QByteArray file(140000, '.');
+    file.replace(static_cast<int>(at), 5, "%%EOF");
+    Item item(file);
+    EXPECT_EQ(item.bytes().Find(pat, 0, item.bytes().Range()), at);
+    EXPECT_EQ(item.bytes().Find_Last(p, 0, item.bytes().Range()), at);
+    EXPECT_EQ(item.bytes().Find(pat, 0, at), ItemBytes::npos);  // must start below `to`
+  }
+}
+
 TEST(ItemBytesTest, FieldsReadBothByteOrders) {
   Item item(QByteArray::fromHex("0102030405060708"));
   EXPECT_EQ(item.bytes().U16le(0), 0x0201u);
