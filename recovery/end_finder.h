@@ -13,20 +13,35 @@
 
 namespace tamberlin::recovery {
 
+// What a finder concluded about the bytes at an item's start.
+enum class EndOutcome {
+  Found,          // the format states where the file ends: `length`
+  Unknown,        // a valid start, but the end is not stated or not reachable
+  NotThisFormat,  // the bytes fail the format's own structure checks
+};
+
 struct EndFinding {
-  bool found = false;
+  EndOutcome outcome = EndOutcome::Unknown;
   std::uint64_t length = 0;  // bytes from the item's first byte, when found
   std::string why;           // when not found: what the check saw, for the report
 
-  static EndFinding Found(std::uint64_t length) { return {true, length, {}}; }
+  bool found() const { return outcome == EndOutcome::Found; }
+  bool not_this_format() const { return outcome == EndOutcome::NotThisFormat; }
+
+  static EndFinding Found(std::uint64_t length) { return {EndOutcome::Found, length, {}}; }
+  static EndFinding Unknown(std::string why) { return {EndOutcome::Unknown, 0, std::move(why)}; }
+  static EndFinding Not_This_Format(std::string why) { return {EndOutcome::NotThisFormat, 0, std::move(why)}; }
+}; }
   static EndFinding Unknown(std::string why) { return {false, 0, std::move(why)}; }
 };
 
 // A finder reads what it needs through `bytes` and returns Found with a
-// length in (0, bytes.Limit()], or Unknown with a short reason ("no IEND
-// chunk", "size field past the limit"). It must not assume the item is
-// intact: damaged input gives Unknown, never a crash or a read loop that
-// does not end.
+// length in (0, bytes.Limit()], Unknown with a short reason ("no IEND
+// chunk", "size field past the limit") when the start is valid but the end
+// cannot be told, or Not_This_Format when the first bytes fail the format's
+// structure checks (random data that happens to match the signature). It must
+// not assume the item is intact: damaged input gives Unknown or
+// Not_This_Format, never a crash or a read loop that does not end.
 using EndFinder = EndFinding (*)(ItemBytes& bytes);
 
 // The finder for a catalogue type key ("JPG", "DOCX", "MP4"), or null when

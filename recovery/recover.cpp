@@ -173,7 +173,7 @@ ItemPlan Plan_Item(SectorSource& source, const RecoveryItem& item) {
     plan.note = "no end check for this type";
     return plan;
   }
-  if (!finding.found || finding.length == 0 || finding.length > bytes.Limit()) {
+  if (!finding.found() || finding.length == 0 || finding.length > bytes.Limit()) {
     plan.note = "end not found (" + (finding.why.empty() ? std::string("length out of bounds") : finding.why) +
                 "): written as found";
     return plan;

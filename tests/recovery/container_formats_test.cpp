@@ -234,7 +234,7 @@ TEST_P(RealFile, EndsExactlyWhereTheFileEnds) {
     SCOPED_TRACE(l.what);
     Item item(made.bytes, l.after, l.range, l.limit);
     const EndFinding r = item.Run(GetParam().finder);
-    EXPECT_TRUE(r.found) << r.why;
+    EXPECT_TRUE(r.found()) << r.why;
     EXPECT_EQ(r.length, size);
   }
 }
@@ -245,7 +245,7 @@ TEST_P(RealFile, CutShortIsNeverFound) {
   const auto cut = static_cast<std::uint64_t>(made.bytes.size() - 1);
   Item at_limit(made.bytes, Garbage(5000), cut, cut);
   const EndFinding r = at_limit.Run(GetParam().finder);
-  EXPECT_FALSE(r.found) << "length " << r.length;
+  EXPECT_FALSE(r.found()) << "length " << r.length;
 
   const QByteArray half = made.bytes.left(made.bytes.size() / 2);
   Item medium_ends(half);
@@ -253,7 +253,7 @@ TEST_P(RealFile, CutShortIsNeverFound) {
   if (GetParam().streamed) {
     EXPECT_LE(h.length, static_cast<std::uint64_t>(half.size() + 511) / 512 * 512);
   } else {
-    EXPECT_FALSE(h.found) << "length " << h.length;
+    EXPECT_FALSE(h.found()) << "length " << h.length;
   }
 }
 
@@ -294,9 +294,9 @@ TEST_P(DamagedFile, FindsTheRealEndOrNone) {
   Item item(made.bytes, Garbage(3000, 11), limit, limit);
   const EndFinding r = item.Run(c.finder);
   if (c.expect == 0) {
-    EXPECT_FALSE(r.found) << "length " << r.length;
+    EXPECT_FALSE(r.found()) << "length " << r.length;
   } else {
-    EXPECT_TRUE(r.found) << r.why;
+    EXPECT_TRUE(r.found()) << r.why;
     EXPECT_EQ(r.length, c.expect == kWhole ? static_cast<std::uint64_t>(made.bytes.size()) : c.expect);
   }
 }

@@ -147,7 +147,7 @@ TEST_P(ImageEndTest, WholeFileEndsExactlyDamagedOneIsUnknown) {
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
     const EndFinding f = c.item.Run(s.finder);
-    EXPECT_EQ(f.found, c.found) << f.why;
+    EXPECT_EQ(f.found(), c.found) << f.why;
     if (c.found) {
       EXPECT_EQ(f.length, size);
     }
@@ -201,7 +201,7 @@ TEST(ImageEndTest, HandEditedHeaders) {
     e.edit(file);
     Item item(file, Garbage(8192));
     const EndFinding f = item.Run(sample.finder);
-    EXPECT_EQ(f.found, e.found) << f.why;
+    EXPECT_EQ(f.found(), e.found) << f.why;
     if (e.found) {
       EXPECT_EQ(f.length, size);
     }
@@ -214,7 +214,7 @@ TEST(ImageEndTest, ExifThumbnailEoiDoesNotEndTheJpeg) {
   ASSERT_GT(thumb_end, 2);
   ASSERT_LT(thumb_end, file.size() / 2);
   Item cut(file, Garbage(8192), static_cast<std::uint64_t>(thumb_end), static_cast<std::uint64_t>(thumb_end));
-  EXPECT_FALSE(cut.Run(Find_Jpeg_End).found);
+  EXPECT_FALSE(cut.Run(Find_Jpeg_End).found());
 }
 
 // The MPF index lists a second image stored after the first one's EOI.

@@ -80,7 +80,7 @@ TEST(EndMarkerTest, LastMarkerInsideTheRangeElseFirstAfterIt) {
   EXPECT_EQ(Find_End_Marker(beyond.bytes(), marker).length, 1004u);
 
   Item none(QByteArray(2048, 'm'), {}, 512, 2048);
-  EXPECT_FALSE(Find_End_Marker(none.bytes(), marker).found);
+  EXPECT_FALSE(Find_End_Marker(none.bytes(), marker).found());
 }
 
 TEST(EndMarkerTest, TextMarkerKeepsItsLineEndingBinaryMarkerDoesNot) {

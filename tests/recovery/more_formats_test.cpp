@@ -199,7 +199,7 @@ TEST_P(MoreFormatsTest, ExactEndAndNeverPastACut) {
     SCOPED_TRACE(c.what);
     Item item(c.file, c.after, c.range, c.limit);
     const EndFinding f = item.Run(s.finder);
-    EXPECT_EQ(f.found ? f.length : 0, c.expect) << f.why;
+    EXPECT_EQ(f.found() ? f.length : 0, c.expect) << f.why;
   }
 }
 
@@ -280,7 +280,7 @@ TEST(MoreFormatsEdits, WholeOrUnknown) {
     e.edit(file);
     Item item(file, Garbage(65536, 11));
     const EndFinding f = item.Run(s.finder);
-    EXPECT_EQ(f.found ? f.length : 0, e.found ? static_cast<std::uint64_t>(file.size()) : 0) << f.why;
+    EXPECT_EQ(f.found() ? f.length : 0, e.found ? static_cast<std::uint64_t>(file.size()) : 0) << f.why;
   }
 }
 

@@ -129,7 +129,7 @@ TEST_P(StreamFormatTest, FindsTheExactEndAndNeverGuessesPastACut) {
     SCOPED_TRACE(v.what);
     Item item(v.file, v.after, v.range, v.limit);
     const EndFinding f = item.Run(GetParam().finder);
-    EXPECT_EQ(f.found ? f.length : 0, v.expect) << f.why;
+    EXPECT_EQ(f.found() ? f.length : 0, v.expect) << f.why;
   }
 }
 
@@ -170,7 +170,7 @@ TEST(StreamEndTest, XzFakeFootersAndOddPaddingAreNotTheEnd) {
   Item whole(made.bytes, fakes), cut(made.bytes.left(made.bytes.size() / 8 * 4), fakes);
   Item odd_padding(made.bytes + Zeros(6) + made.bytes);
   EXPECT_EQ(whole.Run(Find_Xz_End).length, size);
-  EXPECT_FALSE(cut.Run(Find_Xz_End).found);
+  EXPECT_FALSE(cut.Run(Find_Xz_End).found());
   EXPECT_EQ(odd_padding.Run(Find_Xz_End).length, size);
 }
 
@@ -199,7 +199,7 @@ TEST(StreamEndTest, PdfLastEofInRangeElseFirstAfterIt) {
     SCOPED_TRACE(c.what);
     Item item(c.file, c.after, c.range, c.limit);
     const EndFinding f = item.Run(Find_Pdf_End);
-    EXPECT_EQ(f.found ? f.length : 0, c.expect) << f.why;
+    EXPECT_EQ(f.found() ? f.length : 0, c.expect) << f.why;
   }
 }
 
