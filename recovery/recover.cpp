@@ -194,7 +194,7 @@ std::string Numbered_Name(const std::string& name, unsigned n) {
 }
 
 RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryItem>& items, const fs::path& folder,
-                              RecoveryProgress& progress) {
+                              RecoveryProgress& progress, [[maybe_unused]] const RecoveryOptions& options) {
   RecoveryOutcome out;
   progress.items_total.store(items.size());
   Report report;

@@ -66,10 +66,19 @@ struct RecoveryProgress {
   std::atomic<bool> cancel{false};
 };
 
+// What the user chose for a recovery.
+struct RecoveryOptions {
+  // Items whose bytes fail their format's checks are not written; with this
+  // set they are written into the subfolder "doubtful" instead.
+  bool keep_doubtful = false;
+};
+
 struct RecoveryOutcome {
   std::vector<RecoveredFile> rows;        // every item handled, in order (the report's rows)
   std::uint64_t files_written = 0;
   std::uint64_t duplicates = 0;           // items with the same bytes as an earlier one: not written again
+  std::uint64_t not_this_format = 0;      // items that failed their format's checks (kept or not)
+  std::uint64_t inside = 0;               // items lying wholly inside a file already written
   bool cancelled = false;
   std::optional<std::string> stopped_because;  // e.g. the folder filled up
   std::filesystem::path report_path;      // empty when the report could not be made
@@ -86,6 +95,7 @@ std::string Numbered_Name(const std::string& name, unsigned n);
 // earlier one did and coming to the same length (both passes find most
 // items) is not written twice: its row names the file that holds its bytes.
 RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryItem>& items,
-                              const std::filesystem::path& folder, RecoveryProgress& progress);
+                              const std::filesystem::path& folder, RecoveryProgress& progress,
+                              const RecoveryOptions& options = {});
 
 }  // namespace tamberlin::recovery
