@@ -190,6 +190,7 @@ ItemPlan Plan_Item(SectorSource& source, const RecoveryItem& item) {
                           "): written as found";
   } else {
     plan.length = finding.length;
+    plan.end_checked = true;
     plan.end = finding.length < range   ? ItemEnd::Trimmed
                : finding.length > range ? ItemEnd::Extended
                                         : ItemEnd::AsFound;
@@ -268,7 +269,7 @@ RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryIt
   std::vector<std::uint8_t> buffer(kChunk);
   // (first sector, length) of every file written, to the row that tells it.
   std::map<std::pair<std::uint64_t, std::uint64_t>, std::size_t> written_at;
-  WrittenSpans spans;  // files written in the folder itself, in bytes on the medium
+  WrittenSpans spans;  // files written with their end checked, in bytes on the medium
   fs::path doubtful;
   bool report_failed = false;
   std::size_t next = 0;
@@ -307,7 +308,10 @@ RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryIt
       progress.items_done.fetch_add(1);
       return add_row(row);
     };
-    if (const auto same = written_at.find({item.first_sector, plan.length}); same != written_at.end()) {
+    // A doubtful file does not stand in for an item whose bytes pass their checks.
+    if (const auto same = written_at.find({item.first_sector, plan.length});
+        same != written_at.end() &&
+        (out.rows[same->second].kind != ItemEnd::Doubtful || plan.end == ItemEnd::NotWritten)) {
       const RecoveredFile& first = out.rows[same->second];
       row.end_sector = first.end_sector;
       row.sha256 = first.sha256;
@@ -422,7 +426,9 @@ RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryIt
     row.sha256 = sha.Hex_Digest();
     if (unreadable != 0) row.note += "; " + std::to_string(unreadable) + " unreadable sectors written as zeros";
     written_at[{item.first_sector, plan.length}] = out.rows.size();
-    if (target == folder) spans.Add(item.first_sector * kSectorSize, plan.length, out.rows.size());
+    // Only a file whose end its format states can hold others: one written as
+    // found may run on over the files after it.
+    if (target == folder && plan.end_checked) spans.Add(item.first_sector * kSectorSize, plan.length, out.rows.size());
     ++out.files_written;
     progress.items_done.fetch_add(1);
     if (!add_row(row)) break;

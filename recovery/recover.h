@@ -52,6 +52,7 @@ struct ItemPlan {
   // Trimmed, Extended or AsFound; NotWritten when the bytes are not the
   // item's format (the note says why).
   ItemEnd end = ItemEnd::AsFound;
+  bool end_checked = false;  // the length comes from the format, not from the scan's range
   std::string type;          // the type the content shows; the item's own when it shows none
   std::string note;          // the end check's outcome, for the report
 };
