@@ -126,10 +126,9 @@ struct E2e_Window {
   }
 };
 
-// The thorough pass's Office signature is any zip at the start of a sector:
-// it finds the Word document again and takes the zip for one as well.
-const QStringList kThoroughOfficeItems = {"DOCX@MINUTES.DOCX", "XLSX@MINUTES.DOCX", "PPTX@MINUTES.DOCX",
-                                          "DOCX@LISTS.ZIP",    "XLSX@LISTS.ZIP",    "PPTX@LISTS.ZIP"};
+// Each document and archive is found once: the thorough pass adds no
+// record for a zip the general pass already knows.
+const QStringList kThoroughOfficeItems = {};
 
 // Where the window's range ends: before `to_file`, or the whole stick.
 struct Range {
