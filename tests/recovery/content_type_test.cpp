@@ -27,67 +27,53 @@ QByteArray Office(const char* part) {
   return Make_Stored_Zip({{"[Content_Types].xml", "<Types/>"}, {"_rels/.rels", "<r/>"}, {part, "<x/>"}});
 }
 
-// A compound file of 512-byte sectors: header, one FAT sector, one directory
-// sector. The root's children are `top` (a chain of right siblings); the
-// first of them may hold `nested` as its own child.
+// A compound file of 512-byte sectors: header, FAT, directory. The root's
+// children are `top`, chained as right siblings; the first holds `nested`.
 QByteArray Compound(const std::vector<QString>& top, const QString& nested = {}, QByteArray root_class = {}) {
-  QByteArray header("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
-  header += QByteArray(16, '\0') + Le(0x3E, 2) + Le(3, 2) + Le(0xFFFE, 2) + Le(9, 2) + Le(6, 2);
-  header += QByteArray(6, '\0') + Le(0, 4) + Le(1, 4) + Le(1, 4) + Le(0, 4) + Le(4096, 4);
-  header += Le(0xFFFFFFFE, 4) + Le(0, 4) + Le(0xFFFFFFFE, 4) + Le(0, 4) + Le(0, 4);  // DIFAT[0]: sector 0
-  header += QByteArray(512 - header.size(), '\xFF');
-  QByteArray fat = Le(0xFFFFFFFD, 4) + Le(0xFFFFFFFE, 4);
-  fat += QByteArray(512 - fat.size(), '\xFF');
+  QByteArray out = QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + QByteArray(22, '\0') + Le(9, 2);
+  out += QByteArray(12, '\0') + Le(1, 4) + Le(1, 4) + QByteArray(24, '\0') + Le(0, 4);  // FAT in sector 0, directory in 1
+  out += QByteArray(1024 - out.size(), '\xFF');
+  out.replace(512, 8, Le(0xFFFFFFFD, 4) + Le(0xFFFFFFFE, 4));
   std::vector<QString> names = {QStringLiteral("Root Entry")};
   names.insert(names.end(), top.begin(), top.end());
   if (!nested.isEmpty()) names.push_back(nested);
-  QByteArray dir;
   for (std::size_t i = 0; i < 4; ++i) {
     QByteArray e(128, '\0');
-    if (i < names.size()) {
-      for (int k = 0; k < names[i].size(); ++k) e.replace(2 * k, 2, Le(names[i][k].unicode(), 2));
-      e.replace(0x40, 2, Le(static_cast<std::uint64_t>(2 * names[i].size() + 2), 2));
-    }
+    const QString name = i < names.size() ? names[i] : QString();
+    for (int k = 0; k < name.size(); ++k) e.replace(2 * k, 2, Le(name[k].unicode(), 2));
+    e.replace(0x40, 2, Le(static_cast<std::uint64_t>(2 * name.size() + 2), 2));
     const std::uint64_t right = i >= 1 && i < top.size() ? i + 1 : 0xFFFFFFFF;
-    std::uint64_t child = 0xFFFFFFFF;
-    if (i == 0 && !top.empty()) child = 1;
-    if (i == 1 && !nested.isEmpty()) child = top.size() + 1;
+    const std::uint64_t child = i == 0 ? 1 : i == 1 && !nested.isEmpty() ? top.size() + 1 : 0xFFFFFFFF;
     e.replace(0x44, 12, Le(0xFFFFFFFF, 4) + Le(right, 4) + Le(child, 4));
     if (i == 0 && !root_class.isEmpty()) e.replace(0x50, 16, root_class);
-    dir += e;
+    out += e;
   }
-  return header + fat + dir;
+  return out;
 }
 
 QByteArray Ebml(const QByteArray& doc_type) {
-  QByteArray body = QByteArray("\x42\x86\x81\x01\x42\x82", 6) + static_cast<char>(0x80 | doc_type.size()) + doc_type;
-  return QByteArray("\x1A\x45\xDF\xA3", 4) + static_cast<char>(0x80 | body.size()) + body + Garbage(600);
+  const QByteArray body = QByteArray("\x42\x86\x81\x01\x42\x82", 6) + char(0x80 | doc_type.size()) + doc_type;
+  return QByteArray("\x1A\x45\xDF\xA3", 4) + char(0x80 | body.size()) + body;
 }
 
 QByteArray Pe(std::uint16_t characteristics) {
-  QByteArray out = "MZ" + QByteArray(0x3A, '\0') + Le(0x80, 4) + QByteArray(0x40, '\0');
-  return out + QByteArray("PE\0\0", 4) + Le(0x14C, 2) + QByteArray(16, '\0') + Le(characteristics, 2) +
-         QByteArray(400, '\0');
+  return "MZ" + QByteArray(0x3A, '\0') + Le(0x40, 4) + QByteArray("PE\0\0", 4) + QByteArray(18, '\0') +
+         Le(characteristics, 2) + QByteArray(400, '\0');
 }
 
-const QByteArray kAsfHeader("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16);
-const QByteArray kStreamProps("\x91\x07\xDC\xB7\xB7\xA9\xCF\x11\x8E\xE6\x00\xC0\x0C\x20\x53\x65", 16);
-const QByteArray kVideo("\xC0\xEF\x19\xBC\x4D\x5B\xCF\x11\xA8\xFD\x00\x80\x5F\x5C\x44\x2B", 16);
-const QByteArray kAudio("\x40\x9E\x69\xF8\x4D\x5B\xCF\x11\xA8\xFD\x00\x80\x5F\x5C\x44\x2B", 16);
-
-QByteArray Asf(const std::vector<QByteArray>& stream_types) {
-  QByteArray objects = kStreamProps.left(15) + 'X' + Le(40, 8) + QByteArray(16, '\0');  // some other object
-  for (const auto& t : stream_types) objects += kStreamProps + Le(40, 8) + t;
-  return kAsfHeader + Le(30 + objects.size(), 8) + Le(stream_types.size() + 1, 4) + "\x01\x02" + objects +
-         Garbage(300);
+// An ASF header object holding one stream properties object per stream type
+// (the last 12 bytes of the media GUIDs, which audio and video share, follow).
+QByteArray Asf(const std::vector<const char*>& stream_types) {
+  QByteArray objects;
+  for (const char* t : stream_types) {
+    objects += QByteArray("\x91\x07\xDC\xB7\xB7\xA9\xCF\x11\x8E\xE6\x00\xC0\x0C\x20\x53\x65", 16) + Le(40, 8) +
+               QByteArray(t, 4) + QByteArray("\x4D\x5B\xCF\x11\xA8\xFD\x00\x80\x5F\x5C\x44\x2B", 12);
+  }
+  return QByteArray("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16) +
+         Le(30 + objects.size(), 8) + Le(stream_types.size(), 4) + "\x01\x02" + objects;
 }
-
-QByteArray Mpeg_Pack(bool navigation) {
-  QByteArray pack = QByteArray("\x00\x00\x01\xBA\x44\x00\x04\x00\x04\x01\x01\x89\xC3\xF8", 14) +
-                    QByteArray("\x00\x00\x01\xBB\x00\x12", 6) + QByteArray(18, '\x80');
-  pack += navigation ? QByteArray("\x00\x00\x01\xBF\x03\xD4", 6) : QByteArray("\x00\x00\x01\xE0\x03\xD4", 6);
-  return pack + QByteArray(2048 - pack.size(), '\0');
-}
+const char* const kVideo = "\xC0\xEF\x19\xBC";
+const char* const kAudio = "\x40\x9E\x69\xF8";
 
 struct Case {
   const char* name;
@@ -112,23 +98,18 @@ TEST_P(ContentType, NamesTheTypeTheBytesShow) {
 const Case kCases[] = {
     {"WordDocument", "DOCX", [] { return samples::Make_Docx(2); }, "DOCX"},
     {"Workbook", "DOCX", [] { return Office("xl/workbook.xml"); }, "XLSX"},
-    {"Presentation", "ZIP", [] { return Office("ppt/presentation.xml"); }, "PPTX"},
     {"ContentTypesWithoutOfficeParts", "DOCX", [] { return Office("other/part.xml"); }, "ZIP"},
     {"CutBeforeItsDirectoryReadsLocalHeaders", "ZIP", [] { return Office("xl/workbook.xml").left(150); }, "XLSX", 150},
     {"OpenDocumentText", "ZIP",
      [] { return Make_Stored_Zip({{"mimetype", "application/vnd.oasis.opendocument.text"}, {"content.xml", "<c/>"}}); },
      "ODT"},
-    {"OpenDocumentDrawing", "ODT",
-     [] { return Make_Stored_Zip({{"mimetype", "application/vnd.oasis.opendocument.graphics"}}); }, "ODG"},
     {"Epub", "ZIP", [] { return Make_Stored_Zip({{"mimetype", "application/epub+zip"}}); }, "EPUB"},
     {"UnknownMediaTypeIsAZip", "ODT", [] { return Make_Stored_Zip({{"mimetype", "application/x-other"}}); }, "ZIP"},
     {"JavaArchive", "ZIP", [] { return Make_Stored_Zip({{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\n"}}); },
      "JAR"},
-    {"PlainZip", "DOCX", [] { return Make_Stored_Zip({{"notes.txt", "hello"}}); }, "ZIP"},
     {"NoZipAtAllKeepsTheType", "DOCX", [] { return Garbage(2000); }, "DOCX"},
     {"WordStreams", "DOC", [] { return Compound({"1Table", "WordDocument"}); }, "DOC"},
     {"ExcelStreams", "DOC", [] { return Compound({"Workbook"}); }, "XLS"},
-    {"OldExcelStreams", "DOC", [] { return Compound({"Book"}); }, "XLS"},
     {"PowerPointStreams", "DOC", [] { return Compound({"Current User", "PowerPoint Document"}); }, "PPT"},
     {"OutlookMessage", "DOC", [] { return Compound({"__substg1.0_0037001F"}); }, "MSG"},
     {"VisioDrawing", "DOC", [] { return Compound({"VisioDocument"}); }, "VSD"},
@@ -140,15 +121,13 @@ const Case kCases[] = {
     {"CompoundFileBadSectorSize", "DOC", [] { return Compound({"Workbook"}).replace(0x1E, 1, "\x0A"); }, "DOC"},
     {"WebM", "MKV", [] { return Ebml("webm"); }, "WEBM"},
     {"MatroskaFoundAsWebm", "WEBM", [] { return Ebml("matroska"); }, "MKV"},
-    {"Matroska", "MKV", [] { return Ebml("matroska"); }, "MKV"},
     {"Library", "EXE", [] { return Pe(0x2102); }, "DLL"},
     {"Program", "DLL", [] { return Pe(0x0102); }, "EXE"},
     {"DosProgramKeepsTheType", "EXE", [] { return "MZ" + QByteArray(600, '\0'); }, "EXE"},
     {"AsfWithVideo", "ASF", [] { return Asf({kAudio, kVideo}); }, "WMV"},
     {"AsfWithSoundOnly", "WMV", [] { return Asf({kAudio}); }, "WMA"},
     {"AsfWithNoStreamsKeepsTheType", "WMV", [] { return Asf({}); }, "WMV"},
-    {"DvdNavigationPack", "MPG", [] { return Mpeg_Pack(true); }, "VOB"},
-    {"PlainProgramStream", "VOB", [] { return Mpeg_Pack(false); }, "MPG"},
+    {"DvdNavigationPack", "MPG", [] { return QByteArray("\0\0\1\xBA\x44\0\4\0\4\1\1\x89\xC3\xF8\0\0\1\xBF", 18); }, "VOB"},
     {"Encapsulated", "PS", [] { return QByteArray("%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 1 1\n"); }, "EPS"},
     {"EpsfOnALaterLineIsPlainPostScript", "PS", [] { return QByteArray("%!PS-Adobe-3.0\n% EPSF-3.0\n"); }, "PS"},
     {"UnrelatedTypeUntouched", "JPG", [] { return Make_Stored_Zip({{"word/a", "b"}}); }, "JPG"},
