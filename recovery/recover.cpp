@@ -11,8 +11,9 @@
 #include <cstring>
 #include <map>
 
-#include "end_finder.h"
+#include "content_type.h"
 #include "destination.h"
+#include "end_finder.h"
 #include "hex.h"
 #include "item_bytes.h"
 #include "sha256.h"
@@ -150,39 +151,53 @@ RecoveryItem Make_Item(const std::string& name, std::uint64_t first_sector, std:
   return item;
 }
 
-const char* Adjust_Text(EndAdjust adjust) {
-  switch (adjust) {
-    case EndAdjust::Trimmed: return "trimmed";
-    case EndAdjust::Extended: return "extended";
-    case EndAdjust::AsFound: break;
+const char* End_Text(ItemEnd end) {
+  switch (end) {
+    case ItemEnd::Trimmed: return "trimmed";
+    case ItemEnd::Extended: return "extended";
+    case ItemEnd::AsFound: return "as found";
+    case ItemEnd::Doubtful: return "doubtful";
+    case ItemEnd::Duplicate: return "duplicate";
+    case ItemEnd::Inside: return "inside";
+    case ItemEnd::NotWritten: break;
   }
-  return "as found";
+  return "not written";
 }
 
 ItemPlan Plan_Item(SectorSource& source, const RecoveryItem& item) {
   ItemPlan plan;
+  plan.type = item.type;
   const std::uint64_t range = (item.end_sector - item.first_sector) * kSectorSize;
   plan.length = range;
   ItemBytes bytes(source, item.first_sector, range, std::max(range, item.max_bytes));
   EndFinding finding;
+  bool checked = true;
   if (const EndFinder finder = Finder_For_Type(item.type)) {
     finding = finder(bytes);
   } else if (!item.end_marker.empty()) {
     finding = Find_End_Marker(bytes, item.end_marker);
   } else {
-    plan.note = "no end check for this type";
+    checked = false;
+  }
+  if (finding.not_this_format()) {
+    plan.end = ItemEnd::NotWritten;
+    plan.note = "not a " + item.type + " file: " + finding.why;
     return plan;
   }
   if (!finding.found() || finding.length == 0 || finding.length > bytes.Limit()) {
-    plan.note = "end not found (" + (finding.why.empty() ? std::string("length out of bounds") : finding.why) +
-                "): written as found";
-    return plan;
+    plan.note = !checked ? "no end check for this type"
+                         : "end not found (" + (finding.why.empty() ? std::string("length out of bounds") : finding.why) +
+                          "): written as found";
+  } else {
+    plan.length = finding.length;
+    plan.end_checked = true;
+    plan.end = finding.length < range   ? ItemEnd::Trimmed
+               : finding.length > range ? ItemEnd::Extended
+                                        : ItemEnd::AsFound;
+    plan.note = "end checked";
   }
-  plan.length = finding.length;
-  plan.adjust = finding.length < range   ? EndAdjust::Trimmed
-                : finding.length > range ? EndAdjust::Extended
-                                         : EndAdjust::AsFound;
-  plan.note = "end checked";
+  plan.type = Type_From_Content(bytes, item.type, plan.length);
+  if (plan.type != item.type) plan.note += "; type from content: " + plan.type;
   return plan;
 }
 
@@ -193,8 +208,55 @@ std::string Numbered_Name(const std::string& name, unsigned n) {
   return name.substr(0, dot) + "-" + std::to_string(n) + name.substr(dot);
 }
 
+namespace {
+
+// Files written so far by where they lie on the medium, to tell an item that
+// lies wholly inside one of them (a thumbnail in a raw picture, a zip member).
+class WrittenSpans {
+ public:
+  void Add(std::uint64_t first, std::uint64_t length, std::size_t row) {
+    spans_.emplace(first, Span{first + length, row});
+    longest_ = std::max(longest_, length);
+  }
+  // The row of a file holding all of [first, first + length), or nothing.
+  std::optional<std::size_t> Holding(std::uint64_t first, std::uint64_t length) const {
+    const std::uint64_t end = first + length;
+    for (auto it = spans_.upper_bound(first); it != spans_.begin();) {
+      --it;
+      if (it->second.end >= end) return it->second.row;
+      if (end - it->first > longest_) break;  // no file starting this early is long enough
+    }
+    return std::nullopt;
+  }
+
+ private:
+  struct Span {
+    std::uint64_t end;
+    std::size_t row;
+  };
+  std::multimap<std::uint64_t, Span> spans_;
+  std::uint64_t longest_ = 0;
+};
+
+// The folder for doubtful items, made when the first one comes: "doubtful",
+// or "doubtful-1"... when a file already has that name. Empty with errno set
+// when none could be made.
+fs::path Doubtful_Folder(const fs::path& folder) {
+  for (unsigned n = 0; n < 100; ++n) {
+    const fs::path p = folder / Numbered_Name("doubtful", n);
+    if (::mkdir(p.c_str(), 0755) == 0) return p;
+    if (errno != EEXIST) return {};
+    std::error_code ec;
+    if (fs::is_directory(fs::symlink_status(p, ec))) return p;
+  }
+  errno = EEXIST;
+  return {};
+}
+
+}  // namespace
+
 RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryItem>& items, const fs::path& folder,
-                              RecoveryProgress& progress, [[maybe_unused]] const RecoveryOptions& options) {
+                              RecoveryProgress& progress, const RecoveryOptions& options) {
   RecoveryOutcome out;
   progress.items_total.store(items.size());
   Report report;
@@ -207,58 +269,97 @@ RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryIt
   std::vector<std::uint8_t> buffer(kChunk);
   // (first sector, length) of every file written, to the row that tells it.
   std::map<std::pair<std::uint64_t, std::uint64_t>, std::size_t> written_at;
+  WrittenSpans spans;  // files written with their end checked, in bytes on the medium
+  fs::path doubtful;
+  bool report_failed = false;
+  std::size_t next = 0;
+  std::string stop_note;  // the report's note for the item the recovery stopped at
 
-  for (const RecoveryItem& item : items) {
+  // Adds a row to the outcome and the report; false when the report failed.
+  auto add_row = [&](const RecoveredFile& row) {
+    out.rows.push_back(row);
+    if (report.Append(row)) return true;
+    out.stopped_because = "The report could not be written: " + std::string(std::strerror(errno)) + ".";
+    report_failed = true;
+    return false;
+  };
+
+  for (; next < items.size(); ++next) {
+    const RecoveryItem& item = items[next];
     if (progress.cancel.load()) {
       out.cancelled = true;
       break;
     }
     const ItemPlan plan = Plan_Item(source, item);
-    RecoveredFile row;
-    row.type = item.type;
-    row.start_sector = item.first_sector;
-    row.note = plan.note;
-    auto fail = [&](const std::string& why) {
-      row.file_name = item.name;  // the item's own name: nothing was written
-      row.end_sector = item.end_sector;
-      row.end = "not written";
-      row.note = why;
-      out.rows.push_back(row);
-      report.Append(row);
-    };
     if (progress.cancel.load()) {
       out.cancelled = true;
       break;
     }
-    if (const auto same = written_at.find({item.first_sector, plan.length}); same != written_at.end()) {
-      const RecoveredFile& first = out.rows[same->second];
-      row.file_name = item.name;
-      row.end_sector = first.end_sector;
-      row.end = "duplicate";
-      row.sha256 = first.sha256;
-      row.note = "same bytes as " + first.file_name;
-      out.rows.push_back(row);
-      ++out.duplicates;
+    RecoveredFile row;
+    row.type = plan.type;
+    row.start_sector = item.first_sector;
+    row.file_name = item.name;
+    row.end_sector = item.end_sector;
+    row.note = plan.note;
+    auto not_written = [&](ItemEnd kind, const std::string& note) {
+      row.kind = kind;
+      row.end = End_Text(kind);
+      row.note = note;
       progress.items_done.fetch_add(1);
-      if (!report.Append(row)) {
-        out.stopped_because = "The report could not be written: " + std::string(std::strerror(errno)) + ".";
+      return add_row(row);
+    };
+    // A doubtful file does not stand in for an item whose bytes pass their checks.
+    if (const auto same = written_at.find({item.first_sector, plan.length});
+        same != written_at.end() &&
+        (out.rows[same->second].kind != ItemEnd::Doubtful || plan.end == ItemEnd::NotWritten)) {
+      const RecoveredFile& first = out.rows[same->second];
+      row.end_sector = first.end_sector;
+      row.sha256 = first.sha256;
+      ++out.duplicates;
+      if (!not_written(ItemEnd::Duplicate, "same bytes as " + first.file_name)) break;
+      continue;
+    }
+    if (const auto holder = spans.Holding(item.first_sector * kSectorSize, plan.length)) {
+      const RecoveredFile& outer = out.rows[*holder];
+      ++out.inside;
+      const std::uint64_t at = (item.first_sector - outer.start_sector) * kSectorSize;
+      if (!not_written(ItemEnd::Inside, "inside " + outer.file_name + " at byte " + std::to_string(at))) break;
+      continue;
+    }
+    fs::path target = folder;
+    if (plan.end == ItemEnd::NotWritten) {
+      ++out.not_this_format;
+      if (!options.keep_doubtful) {
+        if (!not_written(ItemEnd::NotWritten, plan.note)) break;
+        continue;
+      }
+      if (doubtful.empty()) doubtful = Doubtful_Folder(folder);
+      if (doubtful.empty()) {
+        stop_note = std::strerror(errno);
+        out.stopped_because = "The folder for doubtful items could not be made: " + stop_note + ".";
         break;
       }
-      continue;
+      target = doubtful;
     }
     if (const auto free = Free_Bytes(folder); free && *free < plan.length) {
       out.stopped_because = "The destination folder is full: " + item.name + " needs " + Size_Text(plan.length) +
                             " and only " + Size_Text(*free) + " is free.";
-      fail("destination full");
-      break;
+      stop_note = "destination full";
+      break;  // this item and every one after it get a row below
     }
 
-    std::string temp_text = (folder / ("." + item.name + ".part.XXXXXX")).string();
+    // The item's stem with the extension its content shows.
+    std::string name = item.name;
+    if (plan.type != item.type) {
+      const auto dot = name.rfind('.');
+      name = (dot == std::string::npos ? name : name.substr(0, dot)) + "." + plan.type;
+    }
+    std::string temp_text = (target / ("." + name + ".part.XXXXXX")).string();
     const int fd = ::mkstemp(temp_text.data());
     if (fd < 0) {
+      stop_note = Out_Of_Space(errno) ? "destination full" : std::strerror(errno);
       out.stopped_because = "A file could not be created in the destination folder: " +
                             std::string(std::strerror(errno)) + ".";
-      fail(std::strerror(errno));
       break;
     }
     const fs::path temp = temp_text;
@@ -300,7 +401,7 @@ RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryIt
 
     std::string final_name;
     if (write_errno == 0 && !cancelled) {
-      final_name = Publish(temp, folder, item.name);
+      final_name = Publish(temp, target, name);
       if (final_name.empty()) write_errno = errno;
     }
     if (final_name.empty()) {
@@ -310,29 +411,43 @@ RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryIt
         out.cancelled = true;
         break;
       }
-      if (Out_Of_Space(write_errno)) {
-        out.stopped_because = "The destination folder filled up while " + item.name + " was being written.";
-        fail("destination full");
-      } else {
-        out.stopped_because = "Writing " + item.name + " failed: " + std::strerror(write_errno) + ".";
-        fail(std::strerror(write_errno));
-      }
+      stop_note = Out_Of_Space(write_errno) ? "destination full" : std::strerror(write_errno);
+      out.stopped_because = Out_Of_Space(write_errno)
+                                ? "The destination folder filled up while " + item.name + " was being written."
+                                : "Writing " + item.name + " failed: " + std::strerror(write_errno) + ".";
       break;
     }
 
-    row.file_name = final_name;
+    row.file_name = target == folder ? final_name : (target.filename() / final_name).string();
     row.bytes_written = written;
     row.end_sector = item.first_sector + (written + kSectorSize - 1) / kSectorSize;
-    row.end = Adjust_Text(plan.adjust);
+    row.kind = plan.end == ItemEnd::NotWritten ? ItemEnd::Doubtful : plan.end;
+    row.end = End_Text(row.kind);
     row.sha256 = sha.Hex_Digest();
     if (unreadable != 0) row.note += "; " + std::to_string(unreadable) + " unreadable sectors written as zeros";
     written_at[{item.first_sector, plan.length}] = out.rows.size();
-    out.rows.push_back(row);
+    // Only a file whose end its format states can hold others: one written as
+    // found may run on over the files after it.
+    if (target == folder && plan.end_checked) spans.Add(item.first_sector * kSectorSize, plan.length, out.rows.size());
     ++out.files_written;
     progress.items_done.fetch_add(1);
-    if (!report.Append(row)) {
-      out.stopped_because = "The report could not be written: " + std::string(std::strerror(errno)) + ".";
-      break;
+    if (!add_row(row)) break;
+  }
+
+  // A stop other than a cancel leaves the remaining items listed, so the
+  // report shows what is missing.
+  if (!stop_note.empty() && !report_failed) {
+    const bool full = stop_note == "destination full";  // then every item left needs room
+    for (; next < items.size(); ++next) {
+      RecoveredFile row;
+      row.file_name = items[next].name;
+      row.type = items[next].type;
+      row.start_sector = items[next].first_sector;
+      row.end_sector = items[next].end_sector;
+      row.end = End_Text(row.kind);
+      row.note = stop_note;
+      if (!full) stop_note = "recovery stopped before this item";
+      if (!add_row(row)) break;
     }
   }
   return out;

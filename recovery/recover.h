@@ -34,25 +34,39 @@ struct RecoveryItem {
 RecoveryItem Make_Item(const std::string& name, std::uint64_t first_sector, std::uint64_t end_sector,
                        const StringList& general, const StringList& thorough);
 
-enum class EndAdjust { Trimmed, Extended, AsFound };
-const char* Adjust_Text(EndAdjust adjust);  // "trimmed", "extended", "as found"
+// What became of an item; End_Text gives the report's word for it.
+enum class ItemEnd {
+  Trimmed,     // written, cut at the end its format states
+  Extended,    // written, longer than the scan's range up to the stated end
+  AsFound,     // written as the scan found it: the end could not be told
+  Doubtful,    // not its format, written into the "doubtful" subfolder on request
+  Duplicate,   // same start and length as a file already written
+  Inside,      // lies wholly inside a file already written
+  NotWritten,  // not its format, or the recovery stopped before it
+};
+const char* End_Text(ItemEnd end);  // "trimmed", "extended", "as found", "doubtful", ...
 
 // How much of an item to write, and why.
 struct ItemPlan {
   std::uint64_t length = 0;  // bytes from the item's first sector
-  EndAdjust adjust = EndAdjust::AsFound;
+  // Trimmed, Extended or AsFound; NotWritten when the bytes are not the
+  // item's format (the note says why).
+  ItemEnd end = ItemEnd::AsFound;
+  bool end_checked = false;  // the length comes from the format, not from the scan's range
+  std::string type;          // the type the content shows; the item's own when it shows none
   std::string note;          // the end check's outcome, for the report
 };
 ItemPlan Plan_Item(SectorSource& source, const RecoveryItem& item);
 
 // One report row.
 struct RecoveredFile {
-  std::string file_name;  // as written into the folder; the item's name when not written
-  std::string type;
+  std::string file_name;  // as written, relative to the folder; the item's name when not written
+  std::string type;       // the type written as (from content where the header is shared)
   std::uint64_t start_sector = 0;
   std::uint64_t end_sector = 0;  // exclusive: after the written bytes (not written: the item's end)
   std::uint64_t bytes_written = 0;
-  std::string end;               // Adjust_Text, "duplicate" or "not written"
+  ItemEnd kind = ItemEnd::NotWritten;
+  std::string end;               // End_Text(kind)
   std::string sha256;            // "" when not written
   std::string note;
 };
@@ -93,7 +107,11 @@ std::string Numbered_Name(const std::string& name, unsigned n);
 // file when one exists). No existing file is ever replaced; a cancelled or
 // failed item leaves no file under a final name. An item starting where an
 // earlier one did and coming to the same length (both passes find most
-// items) is not written twice: its row names the file that holds its bytes.
+// items) is not written twice: its row names the file that holds its bytes;
+// nor is one lying wholly inside a file already written (a thumbnail, a zip
+// member). Items whose bytes fail their format's checks are not written
+// unless `options.keep_doubtful`. When the folder fills up, every item left
+// still gets a row, so the report shows what is missing.
 RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryItem>& items,
                               const std::filesystem::path& folder, RecoveryProgress& progress,
                               const RecoveryOptions& options = {});

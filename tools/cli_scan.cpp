@@ -30,10 +30,12 @@ namespace {
 
 constexpr const char* kScanUsage =
     "usage: tamberlin-cli scan [--mode photo|video|raw] [--types T1,T2,...] [--no-thorough]\n"
-    "                          [--range START:END] [--resources DIR] [--quiet] [--recover DIR] SOURCE\n"
+    "                          [--range START:END] [--resources DIR] [--quiet] [--recover DIR [--keep-doubtful]]\n"
+    "                          SOURCE\n"
     "SOURCE is a device identifier (sdb1 means /dev/sdb1) or the path of a device or disk image.\n"
     "--recover DIR writes every item found into DIR, cut to its real end where the format tells it,\n"
-    "with DIR/recovery-report.csv; DIR must not be on SOURCE.\n";
+    "with DIR/recovery-report.csv; DIR must not be on SOURCE. Items whose bytes are not their format are\n"
+    "not written unless --keep-doubtful, which writes them into DIR/doubtful.\n";
 
 constexpr int kExitCompleted = 0;
 constexpr int kExitReadError = 1;
@@ -157,6 +159,7 @@ struct Options {
   std::filesystem::path resources = Default_Data_Dir();
   bool quiet = false;
   std::optional<std::string> recover;
+  bool keep_doubtful = false;
   std::string source;
 };
 
@@ -167,7 +170,7 @@ int Usage_Error(const std::string& what) {
 
 // Writes `items` into `folder`, with a progress line on a terminal.
 int Recover(const std::vector<recovery::RecoveryItem>& items, const std::string& path, const std::string& folder,
-            bool quiet) {
+            bool quiet, const recovery::RecoveryOptions& options) {
   std::uint64_t needed = 0;
   for (const auto& i : items) needed += (i.end_sector - i.first_sector) * kSectorSize;
   if (const auto free = recovery::Free_Bytes(folder)) {
@@ -200,20 +203,26 @@ int Recover(const std::vector<recovery::RecoveryItem>& items, const std::string&
       std::fputs("\n", stderr);
     });
   }
-  const auto outcome = recovery::Recover_Items(*source, items, folder, progress);
+  const auto outcome = recovery::Recover_Items(*source, items, folder, progress, options);
   done.store(true);
   if (meter.joinable()) meter.join();
   ::signal(SIGINT, SIG_DFL);
   g_recover_cancel = nullptr;
 
-  std::uint64_t trimmed = 0, extended = 0;
+  std::uint64_t trimmed = 0, extended = 0, doubtful = 0;
   for (const auto& r : outcome.rows) {
-    trimmed += r.end == "trimmed";
-    extended += r.end == "extended";
+    trimmed += r.kind == recovery::ItemEnd::Trimmed;
+    extended += r.kind == recovery::ItemEnd::Extended;
+    doubtful += r.kind == recovery::ItemEnd::Doubtful;
   }
+  const auto n = [](std::uint64_t v) { return static_cast<unsigned long long>(v); };
   std::fprintf(stderr, "Recovered %llu of %zu items into %s (%llu cut to their real end, %llu extended).\n",
-               static_cast<unsigned long long>(outcome.files_written), items.size(), folder.c_str(),
-               static_cast<unsigned long long>(trimmed), static_cast<unsigned long long>(extended));
+               n(outcome.files_written - doubtful), items.size(), folder.c_str(), n(trimmed), n(extended));
+  std::fprintf(stderr,
+               "Not their format: %llu (%llu not written, %llu kept in doubtful/); inside other files: %llu; "
+               "duplicates: %llu.\n",
+               n(outcome.not_this_format), n(outcome.not_this_format - doubtful), n(doubtful), n(outcome.inside),
+               n(outcome.duplicates));
   if (!outcome.report_path.empty()) std::fprintf(stderr, "Report: %s\n", outcome.report_path.c_str());
   if (outcome.cancelled) {
     std::fputs("Recovery stopped: no partial file was left.\n", stderr);
@@ -259,6 +268,8 @@ int Scan_Verb(const Args& args) {
     } else if (a == "--recover") {
       o.recover = value("recover");
       if (!o.recover || o.recover->empty()) return Usage_Error("--recover needs a destination folder");
+    } else if (a == "--keep-doubtful") {
+      o.keep_doubtful = true;
     } else if (a == "--quiet") {
       o.quiet = true;
     } else if (a == "--help" || a == "-h") {
@@ -273,6 +284,7 @@ int Scan_Verb(const Args& args) {
     }
   }
   if (o.source.empty()) return Usage_Error("no SOURCE given");
+  if (o.keep_doubtful && !o.recover) return Usage_Error("--keep-doubtful needs --recover DIR");
   // A path (anything with a slash, or a file here that is no device name)
   // is read as it is; a bare name is a device identifier under /dev.
   {
@@ -436,7 +448,9 @@ int Scan_Verb(const Args& args) {
   if (!o.recover) return scan_status;
   std::vector<recovery::RecoveryItem> items;
   for (const auto& f : host.found) items.push_back(recovery::Make_Item(f.name, f.first, f.end, general, thorough));
-  const int status = Recover(items, path, *o.recover, o.quiet);
+  recovery::RecoveryOptions options;
+  options.keep_doubtful = o.keep_doubtful;
+  const int status = Recover(items, path, *o.recover, o.quiet, options);
   return status != kExitCompleted ? status : scan_status;
 }
 

@@ -29,7 +29,7 @@ std::uint64_t Colour_Table_Bytes(std::uint8_t flags) {
 }  // namespace
 
 EndFinding Find_Gif_End(ItemBytes& b) {
-  if (!b.Matches(0, "GIF87a") && !b.Matches(0, "GIF89a")) return EndFinding::Unknown("no GIF header");
+  if (!b.Matches(0, "GIF87a") && !b.Matches(0, "GIF89a")) return EndFinding::Not_This_Format("no GIF header");
   if (!b.Has(0, 13)) return EndFinding::Unknown("screen descriptor past the limit");
   std::uint8_t head[13] = {};
   b.Read(0, head, sizeof head);

@@ -225,8 +225,7 @@ const PlantedFile* FatImage::File(const QString& name) const {
 
 Found FatImage::Planted(const QStringList& types, quint64 from, quint64 to) const {
   static const std::map<QString, QStringList> kReportedAs = {
-      {QStringLiteral("DOCX"), {QStringLiteral("DOCX"), QStringLiteral("XLSX"), QStringLiteral("PPTX")}},
-      {QStringLiteral("WEBM"), {QStringLiteral("MKV"), QStringLiteral("WEBM")}}};
+      {QStringLiteral("WEBM"), {QStringLiteral("MKV")}}};
   Found out;
   for (const PlantedFile& f : files) {
     if (!types.contains(f.type) || f.first_sector < from || f.first_sector >= to) continue;

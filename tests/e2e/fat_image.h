@@ -78,9 +78,8 @@ struct FatImage {
   QByteArray Sha256() const;  // of the image file: a scan must leave it unchanged
   const PlantedFile* File(const QString& name) const;  // nullptr when not planted
   // The planted files of these types starting in [from, to), as the general
-  // pass reports them. A header that several types share opens one item per
-  // type: by its first bytes a Word document cannot be told from a workbook
-  // or a slide show, nor WebM from Matroska.
+  // pass reports them. A header several types share is one record named for
+  // the family (WebM is found as MKV); the type comes from content at recovery.
   Found Planted(const QStringList& types, quint64 from = 0, quint64 to = UINT64_MAX) const;
 };
 

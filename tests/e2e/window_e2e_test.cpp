@@ -126,10 +126,9 @@ struct E2e_Window {
   }
 };
 
-// The thorough pass's Office signature is any zip at the start of a sector:
-// it finds the Word document again and takes the zip for one as well.
-const QStringList kThoroughOfficeItems = {"DOCX@MINUTES.DOCX", "XLSX@MINUTES.DOCX", "PPTX@MINUTES.DOCX",
-                                          "DOCX@LISTS.ZIP",    "XLSX@LISTS.ZIP",    "PPTX@LISTS.ZIP"};
+// Each document and archive is found once: the thorough pass adds no
+// record for a zip the general pass already knows.
+const QStringList kThoroughOfficeItems = {};
 
 // Where the window's range ends: before `to_file`, or the whole stick.
 struct Range {
@@ -373,7 +372,7 @@ class WindowE2eTest : public QObject {
     QTest::addColumn<QStringList>("previews");  // TYPE@FILE, selected in turn
     QTest::newRow("raw file") << 2
                               << QStringList{"PDF@NOTES.PDF", "ZIP@LISTS.ZIP", "WAV@BIRDS.WAV", "DOCX@MINUTES.DOCX"};
-    QTest::newRow("video") << 1 << QStringList{"WEBM@CLIP.WEBM"};
+    QTest::newRow("video") << 1 << QStringList{"MKV@CLIP.WEBM"};
   }
   void preview() {
     QFETCH(int, mode);
@@ -444,9 +443,9 @@ class WindowE2eTest : public QObject {
     QCOMPARE(report, Read_All(by_cli.filePath("recovery-report.csv")));
     const QStringList files = QDir(by_window.path()).entryList(QDir::Files | QDir::Hidden);
     QCOMPARE(files, QDir(by_cli.path()).entryList(QDir::Files | QDir::Hidden));
-    // Both passes find the same items; each is written once.
+    // An item found by both passes is written once.
     QCOMPARE(w.watcher->Box_Texts().front(), QStringLiteral("%1 files recovered.").arg(files.size() - 1));
-    QVERIFY(files.size() - 1 < w.window->Found_Item_Count());
+    QVERIFY(files.size() - 1 <= w.window->Found_Item_Count());
     for (const PlantedFile& f : image_->files) {
       if (!exact.contains(f.type) || !f.contiguous) continue;
       const QByteArray sha = QCryptographicHash::hash(f.bytes, QCryptographicHash::Sha256).toHex();

@@ -1,6 +1,7 @@
 // Recover_Items end to end over a medium in memory: what lands in the
-// folder, the report's rows and checksums, names that are already taken,
-// and that a cancel or a full disk leaves no half file under a final name.
+// folder, the report's rows and checksums, which items are left out and why,
+// names that are already taken, and that a cancel or a full disk leaves no
+// half file under a final name.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -9,18 +10,21 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "recover.h"
+#include "sample_files.h"
 #include "sha256.h"
 
 namespace tamberlin::recovery {
 namespace {
 namespace fs = std::filesystem;
 
-// A list in catalogue form: "TXT" ends with "END"; "RAW" has no end check.
+// A list in catalogue form: "TXT" ends with "END"; "RAW" has no end check;
+// "GIF" and "ZIP" have their formats' end finders.
 const StringList kList = {"TXT", "4096", "5458", "1", "454E44", "text", "84",
-                          "RAW", "1000", "5241", "1", "-", "raw", "82"};
+                          "RAW", "1000", "5241", "1", "-", "raw", "82",
+                          "GIF", "1000", "4749", "1", "-", "gif", "71",
+                          "ZIP", "100000", "504B", "1", "-", "zip", "80"};
 
 std::string Sha(const std::string& s) {
   Sha256 h;
@@ -33,8 +37,8 @@ std::string Slurp(const fs::path& p) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Fails every read once `after` reads have been made, and then asks the
-// recovery to stop, the way a user's Cancel arrives mid-copy.
+// Asks the recovery to stop once `after` reads have been made, the way a
+// user's Cancel arrives mid-copy.
 class CancellingSource final : public SectorSource {
  public:
   CancellingSource(SectorSource& inner, RecoveryProgress& p, int after) : inner_(inner), p_(p), after_(after) {}
@@ -58,16 +62,18 @@ class RecoverTest : public ::testing::Test {
     std::copy(text.begin(), text.end(), medium_.begin() + static_cast<std::ptrdiff_t>(at));
   }
   RecoveryOutcome Recover(const std::vector<RecoveryItem>& items, int cancel_after_reads = 0,
-                          std::set<std::uint64_t> unreadable = {}) {
+                          std::set<std::uint64_t> unreadable = {}, RecoveryOptions options = {}) {
     MemorySectorSource source(medium_, std::move(unreadable));
-    if (cancel_after_reads == 0) return Recover_Items(source, items, dir(), progress_);
+    if (cancel_after_reads == 0) return Recover_Items(source, items, dir(), progress_, options);
     CancellingSource cancelling(source, progress_, cancel_after_reads);
-    return Recover_Items(cancelling, items, dir(), progress_);
+    return Recover_Items(cancelling, items, dir(), progress_, options);
   }
   fs::path dir() const { return folder_.path().toStdString(); }
   std::vector<std::string> Names() const {
     std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(dir())) out.push_back(e.path().filename());
+    for (const auto& e : fs::recursive_directory_iterator(dir())) {
+      if (!e.is_directory()) out.push_back(fs::relative(e.path(), dir()));
+    }
     std::sort(out.begin(), out.end());
     return out;
   }
@@ -82,46 +88,103 @@ TEST_F(RecoverTest, ItemsAreCutAtTheirEndAndReportedWithChecksums) {
   const std::string note = "TXT: a note that stops at END";
   Plant(0, note);  // the rest of its two sectors is slack ('z')
   Plant(2, "RA raw bytes");
-  const std::vector items = {Make_Item("TXT00001.TXT", 0, 2, kList, {}), Make_Item("RAW00001.RAW", 2, 3, kList, {})};
+  const std::string long_note = "TXT" + std::string(1500, '.') + "END";
+  Plant(3, long_note);
+  const std::vector items = {Make_Item("TXT00001.TXT", 0, 2, kList, {}), Make_Item("RAW00001.RAW", 2, 3, kList, {}),
+                             Make_Item("TXT00002.TXT", 3, 4, kList, {})};  // the scan kept one sector of three
   ASSERT_EQ(items[0].max_bytes, 4096u);
   ASSERT_EQ(items[0].end_marker, (std::vector<std::uint8_t>{'E', 'N', 'D'}));
 
   const auto out = Recover(items);
   ASSERT_FALSE(out.stopped_because) << *out.stopped_because;
-  EXPECT_EQ(out.files_written, 2u);
+  EXPECT_EQ(out.files_written, 3u);
   EXPECT_EQ(Slurp(dir() / "TXT00001.TXT"), note);
+  EXPECT_EQ(Slurp(dir() / "TXT00002.TXT"), long_note);
   const std::string raw = Slurp(dir() / "RAW00001.RAW");
   EXPECT_EQ(raw.size(), 512u);  // no end check: the sector as found
-  EXPECT_EQ(Names(), (std::vector<std::string>{"RAW00001.RAW", "TXT00001.TXT", "recovery-report.csv"}));
   EXPECT_EQ(Report(), "name,type,start_sector,end_sector,bytes_written,end,sha256,note\n"
                       "TXT00001.TXT,TXT,0,1," + std::to_string(note.size()) + ",trimmed," + Sha(note) +
                           ",end checked\n"
-                          "RAW00001.RAW,RAW,2,3,512,as found," + Sha(raw) + ",no end check for this type\n");
-  EXPECT_EQ(progress_.items_done.load(), 2u);
-  EXPECT_EQ(progress_.bytes_written.load(), note.size() + 512);
+                          "RAW00001.RAW,RAW,2,3,512,as found," + Sha(raw) + ",no end check for this type\n"
+                          "TXT00002.TXT,TXT,3,6,1506,extended," + Sha(long_note) + ",end checked\n");
+  EXPECT_EQ(progress_.items_done.load(), 3u);
+  EXPECT_EQ(progress_.bytes_written.load(), note.size() + 512 + long_note.size());
 }
 
-TEST_F(RecoverTest, EndPastTheRangeExtendsUpToTheTypesMaximum) {
-  std::string long_note = "TXT" + std::string(1500, '.') + "END";
-  Plant(0, long_note);
-  const auto out = Recover({Make_Item("TXT00001.TXT", 0, 1, kList, {})});  // the scan kept one sector
-  EXPECT_EQ(Slurp(dir() / "TXT00001.TXT"), long_note);
-  EXPECT_EQ(out.rows.at(0).end, "extended");
-  EXPECT_EQ(out.rows.at(0).end_sector, 3u);
+// Which items become files, and what the rows say about the others.
+struct FateCase {
+  const char* name;
+  std::vector<std::pair<std::uint64_t, std::string>> planted;  // sector, bytes
+  std::vector<RecoveryItem> items;
+  bool keep_doubtful;
+  const char* taken;               // a file made in the folder first, or null
+  std::vector<std::string> files;  // what the folder holds afterwards, besides the report
+  std::vector<std::string> rows;   // "end: note" per row
+  std::uint64_t written, not_this_format, inside, duplicates;
+};
+void PrintTo(const FateCase& c, std::ostream* os) { *os << c.name; }
+
+const std::string kGarbageGif = "GI" + std::string(600, 'x');  // the signature, then no GIF header
+const std::string kLongText = "TXT" + std::string(1500, '.') + "END";  // sectors 0-2, 1506 bytes
+RecoveryItem Item(const char* name, std::uint64_t first, std::uint64_t end) { return Make_Item(name, first, end, kList, {}); }
+
+class ItemFates : public RecoverTest, public ::testing::WithParamInterface<FateCase> {};
+
+TEST_P(ItemFates, OnlyRealFilesAreWrittenAndEveryRowSaysWhy) {
+  const FateCase& c = GetParam();
+  for (const auto& [sector, bytes] : c.planted) Plant(sector, bytes);
+  if (c.taken != nullptr) std::ofstream(dir() / c.taken) << "keep me";
+  const auto out = Recover(c.items, 0, {}, RecoveryOptions{c.keep_doubtful});
+  ASSERT_FALSE(out.stopped_because) << *out.stopped_because;
+  std::vector<std::string> files = c.files, rows;
+  files.push_back("recovery-report.csv");
+  if (c.taken != nullptr) files.push_back(c.taken);
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(Names(), files);
+  for (const auto& r : out.rows) rows.push_back(r.end + ": " + r.note);
+  EXPECT_EQ(rows, c.rows);
+  EXPECT_EQ(std::vector<std::uint64_t>({out.files_written, out.not_this_format, out.inside, out.duplicates}),
+            std::vector<std::uint64_t>({c.written, c.not_this_format, c.inside, c.duplicates}));
+  EXPECT_EQ(progress_.items_done.load(), c.items.size());
 }
 
-TEST_F(RecoverTest, AnItemFoundByBothPassesIsWrittenOnce) {
-  Plant(0, "TXT found twice END");
-  const auto out = Recover({Make_Item("GND00001.TXT", 0, 1, kList, {}), Make_Item("THD00001.TXT", 0, 1, kList, {})});
-  EXPECT_EQ(out.files_written, 1u);
-  EXPECT_EQ(out.duplicates, 1u);
-  EXPECT_EQ(Names(), (std::vector<std::string>{"GND00001.TXT", "recovery-report.csv"}));
-  ASSERT_EQ(out.rows.size(), 2u);
-  EXPECT_EQ(out.rows[1].end, "duplicate");
-  EXPECT_EQ(out.rows[1].note, "same bytes as GND00001.TXT");
-  EXPECT_EQ(out.rows[1].sha256, out.rows[0].sha256);
-  EXPECT_EQ(progress_.items_done.load(), 2u);
-}
+const char* const kNoCheck = "as found: no end check for this type";
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ItemFates,
+    ::testing::Values(
+        FateCase{"FoundByBothPassesWrittenOnce", {{0, "TXT found twice END"}},
+                 {Item("GND00001.TXT", 0, 1), Item("THD00001.TXT", 0, 1)}, false, nullptr, {"GND00001.TXT"},
+                 {"trimmed: end checked", "duplicate: same bytes as GND00001.TXT"}, 1, 0, 0, 1},
+        FateCase{"NotItsFormatIsNotWritten", {{0, kGarbageGif}, {2, "RA"}},
+                 {Item("GIF00001.GIF", 0, 2), Item("RAW00001.RAW", 2, 3)}, false, nullptr, {"RAW00001.RAW"},
+                 {"not written: not a GIF file: no GIF header", kNoCheck}, 1, 1, 0, 0},
+        FateCase{"DoubtfulKeptInItsOwnFolderAndHoldsNothing", {{0, kGarbageGif}, {1, "RA"}},
+                 {Item("GIF00001.GIF", 0, 2), Item("RAW00001.RAW", 1, 2)}, true, nullptr,
+                 {"doubtful/GIF00001.GIF", "RAW00001.RAW"}, {"doubtful: not a GIF file: no GIF header", kNoCheck},
+                 2, 1, 0, 0},
+        FateCase{"DoubtfulFileIsNoDuplicateOfAnItemThatPasses", {{0, kGarbageGif}}, {Item("GIF00001.GIF", 0, 2),
+                 Item("RAW00001.RAW", 0, 2)}, true, nullptr, {"doubtful/GIF00001.GIF", "RAW00001.RAW"},
+                 {"doubtful: not a GIF file: no GIF header", kNoCheck}, 2, 1, 0, 0},
+        FateCase{"FileWrittenAsFoundHoldsNothing", {{0, "RA"}, {1, "TXT END"}, {2, "z"}},
+                 {Item("RAW00001.RAW", 0, 3), Item("TXT00001.TXT", 1, 2)}, false, nullptr,
+                 {"RAW00001.RAW", "TXT00001.TXT"}, {kNoCheck, "trimmed: end checked"}, 2, 0, 0, 0},
+        FateCase{"DoubtfulFolderNameTakenByAFile", {{0, kGarbageGif}}, {Item("GIF00001.GIF", 0, 2)}, true,
+                 "doubtful", {"doubtful-1/GIF00001.GIF"}, {"doubtful: not a GIF file: no GIF header"}, 1, 1, 0, 0},
+        FateCase{"InsideAWrittenFileIsNotWrittenAgain", {{0, kLongText}, {1, "RA"}},
+                 {Item("TXT00001.TXT", 0, 1), Item("RAW00001.RAW", 1, 2), Item("THD00001.RAW", 0, 1)}, false,
+                 nullptr, {"TXT00001.TXT"},
+                 {"extended: end checked", "inside: inside TXT00001.TXT at byte 512",
+                  "inside: inside TXT00001.TXT at byte 0"}, 1, 0, 2, 0},
+        FateCase{"EndingWhereAFileEndsIsInside", {{0, "TXT" + std::string(1018, '.') + "END"}, {1, "RA"}},
+                 {Item("TXT00001.TXT", 0, 1), Item("RAW00001.RAW", 1, 2)}, false, nullptr, {"TXT00001.TXT"},
+                 {"extended: end checked", "inside: inside TXT00001.TXT at byte 512"}, 1, 0, 1, 0},
+        FateCase{"ReachingOneBytePastAFileIsNotInside", {{0, "TXT" + std::string(1017, '.') + "END"}, {1, "RA"}},
+                 {Item("TXT00001.TXT", 0, 1), Item("RAW00001.RAW", 1, 2)}, false, nullptr,
+                 {"RAW00001.RAW", "TXT00001.TXT"}, {"extended: end checked", kNoCheck}, 2, 0, 0, 0},
+        FateCase{"ZipWrittenAsTheTypeItsMembersShow", {{0, samples::Make_Docx(3).toStdString()}},
+                 {Item("ZIP00001.ZIP", 0, 1)}, false, nullptr, {"ZIP00001.DOCX"},
+                 {"extended: end checked; type from content: DOCX"}, 1, 0, 0, 0}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(RecoverTest, TakenNamesGetANumberAndNothingIsReplaced) {
   Plant(0, "RA one");
@@ -150,10 +213,11 @@ TEST_F(RecoverTest, CancelMidCopyLeavesNoFileUnderAFinalName) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"RAW00001.RAW", "recovery-report.csv"}));
 }
 
-TEST_F(RecoverTest, FullDestinationStopsCleanly) {
+TEST_F(RecoverTest, FullDestinationStopsCleanlyAndListsEveryItemLeft) {
   Plant(0, "RA small");
   Plant(1, "RA big");
   Plant(400, "end");
+  Plant(401, "RA after");
   // A file size limit makes writes fail as on a full disk (EFBIG).
   struct rlimit old {};
   ::getrlimit(RLIMIT_FSIZE, &old);
@@ -161,16 +225,20 @@ TEST_F(RecoverTest, FullDestinationStopsCleanly) {
   struct rlimit small = old;
   small.rlim_cur = 64 * 1024;
   ::setrlimit(RLIMIT_FSIZE, &small);
-  const auto out = Recover({Make_Item("RAW00001.RAW", 0, 1, kList, {}), Make_Item("RAW00002.RAW", 1, 401, kList, {})});
+  const auto out = Recover({Make_Item("RAW00001.RAW", 0, 1, kList, {}), Make_Item("RAW00002.RAW", 1, 401, kList, {}),
+                            Make_Item("RAW00003.RAW", 401, 402, kList, {})});
   ::setrlimit(RLIMIT_FSIZE, &old);
   ::signal(SIGXFSZ, old_handler);
 
   ASSERT_TRUE(out.stopped_because);
   EXPECT_NE(out.stopped_because->find("filled up"), std::string::npos) << *out.stopped_because;
   EXPECT_EQ(Names(), (std::vector<std::string>{"RAW00001.RAW", "recovery-report.csv"}));
-  ASSERT_EQ(out.rows.size(), 2u);
+  ASSERT_EQ(out.rows.size(), 3u);
   EXPECT_EQ(out.rows[1].end, "not written");
-  EXPECT_NE(Report().find("\nRAW00002.RAW,RAW,1,401,0,not written,,destination full\n"), std::string::npos);
+  EXPECT_NE(Report().find("\nRAW00002.RAW,RAW,1,401,0,not written,,destination full\n"
+                          "RAW00003.RAW,RAW,401,402,0,not written,,destination full\n"),
+            std::string::npos)
+      << Report();
 }
 
 TEST_F(RecoverTest, UnreadableSectorsAreWrittenAsZerosAndNoted) {
