@@ -36,7 +36,7 @@ constexpr const char* kUsage =
 
 constexpr int kExitOutputFailed = 5;
 
-// Output that could not be written (a full disk, a closed pipe) is a failure
+// Output that could not be written (a full disk) is a failure
 // even when the verb itself went well: a script must not take a cut-off list
 // for the whole one.
 int Checked_Output(int status) {
