@@ -258,7 +258,15 @@ bool Photo_Recovey_Mode(ScanJob& job, Pass pass) {
       Call_Final_or_Stop_Screen(job);
       return false;
     }
-    if (how == LoopEnd::Vanished) vanished = Vanished_Text(st.for_index.load() - kVanishedRun);
+    if (how == LoopEnd::Vanished) {
+      // The open item ends where the medium stopped answering, not after
+      // the run of zeros that stood in for it.
+      const std::uint64_t first_failed = st.for_index.load() - kVanishedRun;
+      if (item.open && first_failed > item.first_sector) {
+        item.data.resize(std::min<std::uint64_t>(item.data.size(), (first_failed - item.first_sector) * kSectorSize));
+      }
+      vanished = Vanished_Text(first_failed);
+    }
   } catch (const std::exception&) {
     // Completion path below keeps what was found.
   }

@@ -88,10 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"MissingRelativeImageIsFileNotFound", "scan --quiet no-such-card.img", "", 3, "file not found", ""},
         FaultCase{"FailedWriteToStdoutIsAnError", "scan --quiet DIR/card.img", "/dev/full", 5,
                   "cannot write to standard output", ""},
-        FaultCase{"CatalogueHelp", "catalogue --help", "", 0, "", "usage: tamberlin-cli catalogue"},
-        FaultCase{"ScanHelpListsExitCodes", "scan --help", "", 0, "", "exit codes"},
-        FaultCase{"MediaHelp", "media --help", "", 0, "", "usage: tamberlin-cli media"},
-        FaultCase{"ImageScansCleanly", "scan --quiet --no-thorough DIR/card.img", "", 0, "", "GND00001.JPG"}),
+        FaultCase{"CatalogueHelp", "catalogue --help", "", 0, "", "usage: tamberlin-cli catalogue"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
