@@ -1,5 +1,6 @@
 #include "scan.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <exception>
@@ -86,12 +87,19 @@ std::unique_ptr<SectorSource> Begin_Pass(ScanJob& job, Pass pass) {
 }
 
 // The end-of-pass alert: only the last read decides it.
-bool Finish_Pass(ScanJob& job, bool last_read_ok) {
+bool Finish_Pass(ScanJob& job, bool last_read_ok, const std::string& informative = "") {
   if (!last_read_ok) {
-    job.host->Alert(kStorageReadError, "");
+    job.host->Alert(kStorageReadError, informative);
     return false;
   }
   return true;
+}
+
+std::string Vanished_Text(std::uint64_t first_failed) {
+  return "The medium stopped answering: " + std::to_string(kVanishedRun) + " sectors in a row from sector " +
+         std::to_string(first_failed) +
+         " could not be read, so the search ended there. Check that it is still plugged in; what was found "
+         "before is kept.";
 }
 
 // Stop requested: clear the request, stop the progress timer.
@@ -158,19 +166,23 @@ std::optional<ProgressView> timerTickSetLabel(const ScanState& state) {
 
 namespace {
 
-enum class LoopEnd { Completed, Stopped };
+enum class LoopEnd { Completed, Stopped, Vanished };
 
 // The sector loop both passes share: one sector after another over the
 // range, the stop flag tested before each read, an unreadable sector handed
-// on as blank (the next read still takes the next sector), `for_index`
-// published for the progress display. `on_sector(sector_no, bytes)` does the
-// pass's own work. After a stop the request is cleared and the timer stopped.
+// on as blank (the next read still takes the next sector) and counted,
+// `for_index` published for the progress display. `on_sector(sector_no,
+// bytes)` does the pass's own work. After a stop the request is cleared and
+// the timer stopped; after kVanishedRun failed reads in a row the loop ends
+// without handing on the last one.
 template <class OnSector>
 LoopEnd Sector_Loop(ScanJob& job, const HeaderIndex& index, SectorSource& source, bool& last_read_ok,
                     OnSector&& on_sector) {
   ScanState& st = *job.state;
   const std::uint64_t end = st.end_sector.load();
   std::uint64_t for_index = st.start_sector.load();
+  std::uint64_t failed_in_pass = 0;
+  std::uint64_t failed_in_row = 0;
   while (for_index < end) {
     if (index.empty()) {
       last_read_ok = true;  // nothing to search for is no read error
@@ -183,8 +195,16 @@ LoopEnd Sector_Loop(ScanJob& job, const HeaderIndex& index, SectorSource& source
     const std::uint64_t sector_no = for_index;
     const std::uint8_t* sector = source.Read_Sector(sector_no);
     last_read_ok = sector != nullptr;
-    if (sector == nullptr) sector = kBlank;
     st.for_index.store(++for_index, std::memory_order_relaxed);
+    if (sector == nullptr) {
+      if (++failed_in_pass > st.unreadable_sectors.load(std::memory_order_relaxed)) {
+        st.unreadable_sectors.store(failed_in_pass, std::memory_order_relaxed);
+      }
+      if (++failed_in_row >= kVanishedRun) return LoopEnd::Vanished;
+      sector = kBlank;
+    } else {
+      failed_in_row = 0;
+    }
     on_sector(sector_no, sector);
   }
   return LoopEnd::Completed;
@@ -207,6 +227,7 @@ bool Photo_Recovey_Mode(ScanJob& job, Pass pass) {
   bool last_read_ok = false;
   PhotoItem item;
   std::uint64_t items_in_pass = 0;
+  std::string vanished;  // the alert's informative text when the medium went
 
   try {
     const LoopEnd how = Sector_Loop(job, index, *source, last_read_ok, [&](std::uint64_t sector_no,
@@ -237,12 +258,21 @@ bool Photo_Recovey_Mode(ScanJob& job, Pass pass) {
       Call_Final_or_Stop_Screen(job);
       return false;
     }
+    if (how == LoopEnd::Vanished) {
+      // The open item ends where the medium stopped answering, not after
+      // the run of zeros that stood in for it.
+      const std::uint64_t first_failed = st.for_index.load() - kVanishedRun;
+      if (item.open && first_failed > item.first_sector) {
+        item.data.resize(std::min<std::uint64_t>(item.data.size(), (first_failed - item.first_sector) * kSectorSize));
+      }
+      vanished = Vanished_Text(first_failed);
+    }
   } catch (const std::exception&) {
     // Completion path below keeps what was found.
   }
   Record_Photo(job, item);
   source.reset();
-  return Finish_Pass(job, last_read_ok);
+  return Finish_Pass(job, last_read_ok, vanished);
 }
 
 bool Raw_File_Recovey_Mode(ScanJob& job, Pass pass) {
@@ -295,6 +325,13 @@ bool Raw_File_Recovey_Mode(ScanJob& job, Pass pass) {
       Call_Final_or_Stop_Screen(job);
       return false;
     }
+    if (how == LoopEnd::Vanished) {
+      // Open items end where the medium stopped answering.
+      const std::uint64_t first_failed = st.for_index.load() - kVanishedRun;
+      close_all(std::max(first_failed, start_sector + 1));
+      source.reset();
+      return Finish_Pass(job, false, Vanished_Text(first_failed));
+    }
   } catch (const std::exception&) {
     open.clear();  // an aborted pass records no half-made items
     source.reset();
@@ -308,6 +345,7 @@ bool Raw_File_Recovey_Mode(ScanJob& job, Pass pass) {
 void Photo_Rec_Thread(ScanJob& job) {
   ScanState& st = *job.state;
   st.stop_screen_already_show.store(0);
+  st.unreadable_sectors.store(0);
   const bool ok = Photo_Recovey_Mode(job, Pass::General);
   if (ok && job.settings.Thro_Mode_Chk && st.stop_screen_already_show.load() == 0) {
     Photo_Recovey_Mode(job, Pass::Thorough);
@@ -318,6 +356,7 @@ void Photo_Rec_Thread(ScanJob& job) {
 void Raw_File_Rec_Thread(ScanJob& job) {
   ScanState& st = *job.state;
   st.stop_screen_already_show.store(0);
+  st.unreadable_sectors.store(0);
   if (!Raw_File_Recovey_Mode(job, Pass::General)) {
     if (st.stop_screen_already_show.load() == 0) Call_Final_or_Stop_Screen(job);
     return;

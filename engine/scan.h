@@ -32,6 +32,10 @@ struct ScanState {
   // number the photo ids and are never reset between scans.
   std::atomic<std::uint64_t> GND_Image_number{0};
   std::atomic<std::uint64_t> THD_Image_number{0};
+  // Sectors that could not be read and stood in as zeros: the most any one
+  // pass of the scan met (both passes read the same sectors). Written by the
+  // scan thread, reset when the thread body starts; read once the scan ended.
+  std::atomic<std::uint64_t> unreadable_sectors{0};
 };
 
 // The set-up widgets' values, read on the UI thread when the scan is
@@ -131,11 +135,16 @@ inline constexpr const char* kThoroughModeLabel =
 inline constexpr const char* kStopHelp =
     "\nTo stop recovery, click on \u2018Stop\u2019 Button or please wait for the process to be completed.";
 inline constexpr std::uint64_t kRawItemLimit = 18874368;  // bytes, 36864 sectors
+// Unreadable sectors in a row after which a pass takes the medium for gone
+// (pulled out, or a reader that lost its card) and stops with the storage
+// error instead of failing every sector left. 1 MiB: far longer than a bad
+// patch on a stick that is still there, short enough to end within seconds.
+inline constexpr std::uint64_t kVanishedRun = 2048;
 
 // One pass each. True when the pass completed and its last read returned a
 // whole sector, or there was nothing to search for; false when the device
-// could not be opened, the user stopped, the range was empty or the last
-// read failed. Scan thread only.
+// could not be opened, the user stopped, the range was empty, the last read
+// failed or kVanishedRun reads in a row failed. Scan thread only.
 bool Photo_Recovey_Mode(ScanJob& job, Pass pass);
 bool Raw_File_Recovey_Mode(ScanJob& job, Pass pass);
 

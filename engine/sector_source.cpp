@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace tamberlin {
 
@@ -14,30 +13,15 @@ std::string Device_Path(const std::string& identifier) {
 }
 
 std::unique_ptr<FileSectorSource> FileSectorSource::Open(const std::string& path, std::string* why) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    const int err = errno;
-    if (why != nullptr) {
-      if (err == EACCES || err == EPERM) {
-        *why = "Permission denied opening " + path +
-               ". Reading a device needs administrator rights or membership of the "
-               "\"disk\" group: run Tamberlin with sudo, or add yourself to the disk group "
-               "and log in again.";
-      } else if (err == ENOENT || err == ENXIO || err == ENODEV) {
-        *why = path + " does not exist. The medium may have been removed: plug it in "
-               "again and refresh the list.";
-      } else {
-        *why = "Cannot open " + path + ": " + std::strerror(err) + ".";
-      }
-    }
-    return nullptr;
-  }
+  MediumIdentity identity;
+  const int fd = Open_Medium(path, why, &identity);
+  if (fd < 0) return nullptr;
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  return std::unique_ptr<FileSectorSource>(new FileSectorSource(fd));
+  return std::unique_ptr<FileSectorSource>(new FileSectorSource(fd, std::move(identity)));
 }
 
-FileSectorSource::FileSectorSource(int fd)
-    : fd_(fd), block_(kBlockSectors * kSectorSize), single_(kSectorSize) {}
+FileSectorSource::FileSectorSource(int fd, MediumIdentity identity)
+    : fd_(fd), identity_(std::move(identity)), block_(kBlockSectors * kSectorSize), single_(kSectorSize) {}
 
 FileSectorSource::~FileSectorSource() { ::close(fd_); }
 
@@ -85,6 +69,18 @@ const std::uint8_t* MemorySectorSource::Read_Sector(std::uint64_t sector) {
 SourceOpener File_Opener() {
   return [](const std::string& path, std::string* why) -> std::unique_ptr<SectorSource> {
     return FileSectorSource::Open(path, why);
+  };
+}
+
+SourceOpener Same_Medium_Opener(SourceOpener inner, std::optional<MediumIdentity> expected) {
+  return [inner = std::move(inner), expected = std::move(expected)](
+             const std::string& path, std::string* why) -> std::unique_ptr<SectorSource> {
+    auto source = inner(path, why);
+    if (!source || !expected || source->Identity() == nullptr) return source;
+    std::string change = Medium_Change(path, *expected, *source->Identity());
+    if (change.empty()) return source;
+    if (why != nullptr) *why = std::move(change);
+    return nullptr;
   };
 }
 

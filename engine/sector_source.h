@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "header_index.h"
+#include "medium.h"
 
 namespace tamberlin {
 
@@ -22,6 +24,9 @@ class SectorSource {
   // whole (an I/O error, or past the end). The pointer stays valid until the
   // next call. Reads are cheapest in ascending order.
   virtual const std::uint8_t* Read_Sector(std::uint64_t sector) = 0;
+  // Which medium this is, taken when it was opened; null for sources that
+  // are not files (memory).
+  virtual const MediumIdentity* Identity() const { return nullptr; }
 };
 
 // The path a medium is read from: "/dev/" + identifier (sdb1 -> /dev/sdb1);
@@ -33,22 +38,26 @@ std::string Device_Path(const std::string& identifier);
 // Opened with O_RDONLY: nothing is ever written to the medium.
 class FileSectorSource final : public SectorSource {
  public:
-  // Opens `path` read-only. On failure returns null and puts a sentence a
-  // user can act on in `*why` (e.g. that raw devices need the disk group).
+  // Opens `path` read-only (see Open_Medium: only regular files and block
+  // devices, and the open never waits). On failure returns null and puts a
+  // sentence a user can act on in `*why` (e.g. that raw devices need the
+  // disk group, or that a folder is no disk image).
   static std::unique_ptr<FileSectorSource> Open(const std::string& path, std::string* why);
   ~FileSectorSource() override;
   FileSectorSource(const FileSectorSource&) = delete;
   FileSectorSource& operator=(const FileSectorSource&) = delete;
 
   const std::uint8_t* Read_Sector(std::uint64_t sector) override;
+  const MediumIdentity* Identity() const override { return &identity_; }
 
   static constexpr std::size_t kBlockSectors = 256;  // 128 KiB per read
 
  private:
-  explicit FileSectorSource(int fd);
+  FileSectorSource(int fd, MediumIdentity identity);
   void Fill_Block(std::uint64_t first);
 
   int fd_;
+  MediumIdentity identity_;
   std::vector<std::uint8_t> block_;
   std::uint64_t block_first_ = 0;
   std::size_t block_valid_ = 0;     // whole sectors read at block_first_
@@ -76,5 +85,10 @@ class MemorySectorSource final : public SectorSource {
 using SourceOpener =
     std::function<std::unique_ptr<SectorSource>(const std::string& path, std::string* why)>;
 SourceOpener File_Opener();
+
+// `inner`, refusing a source whose identity differs from `expected` with the
+// sentence Medium_Change gives. Sources without an identity pass, and so does
+// everything when `expected` is empty (the identity could not be taken).
+SourceOpener Same_Medium_Opener(SourceOpener inner, std::optional<MediumIdentity> expected);
 
 }  // namespace tamberlin

@@ -283,10 +283,11 @@ std::optional<MyDataObject> Image_Record(const QString& path, const BlkidProbe& 
   if (path.isEmpty() || !info.exists())
     return fail(QStringLiteral("The disk image \u201c%1\u201d does not exist.").arg(shown));
   if (info.isDir())
-    return fail(QStringLiteral("\u201c%1\u201d is a folder, not a disk image file.").arg(shown));
+    return fail(QStringLiteral("\u201c%1\u201d is a folder, not a disk or disk image.").arg(shown));
+  // Only stat so far: a pipe with no writer must be refused, not opened.
   if (!info.isFile())
-    return fail(QStringLiteral("\u201c%1\u201d is not a regular file. Only disk image files "
-                               "(.img, .dd, .iso) can be added.")
+    return fail(QStringLiteral("\u201c%1\u201d is not a disk or disk image: it is not a regular file. "
+                               "Only disk image files (.img, .dd, .iso) can be added.")
                     .arg(shown));
   QFile file(info.absoluteFilePath());
   if (!file.open(QIODevice::ReadOnly))

@@ -20,6 +20,13 @@ constexpr ListChoice kLists[] = {
     {"video", kVideoCatalogue},       {"video-thorough", kVideoThoroughCatalogue},
 };
 
+constexpr const char* kCatalogueUsage =
+    "usage: tamberlin-cli catalogue [--resources DIR] [LIST]\n"
+    "Prints the signature records as the program reads them, tab-separated, one a line:\n"
+    "type, maximum size, signature, position, end marker, description, first byte.\n"
+    "LIST is one of photo, photo-thorough, raw, raw-thorough, video, video-thorough\n"
+    "(default: every list, each under its name). DIR is the folder holding the catalogue files.\n";
+
 void Print_Records(const StringList& list) {
   for (std::size_t r = 0; r < Record_Count(list); ++r) {
     for (std::size_t e = 0; e < kRecordWidth; ++e) {
@@ -35,6 +42,10 @@ int Catalogue_Verb(const Args& args) {
   std::filesystem::path dir = Default_Data_Dir();
   std::string only;
   for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--help" || args[i] == "-h") {
+      std::fputs(kCatalogueUsage, stdout);
+      return 0;
+    }
     if (args[i] == "--resources") {
       if (i + 1 >= args.size()) {
         std::fputs("tamberlin-cli catalogue: --resources needs a folder\n", stderr);

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -31,7 +32,22 @@ constexpr const char* kUsage =
 #ifdef TAMBERLIN_CLI_HAS_MEDIA
     "  media                                 list removable media, tab-separated\n"
 #endif
-    ;
+    "Each verb takes --help.\n";
+
+constexpr int kExitOutputFailed = 5;
+
+// Output that could not be written (a full disk) is a failure
+// even when the verb itself went well: a script must not take a cut-off list
+// for the whole one.
+int Checked_Output(int status) {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  const int err = errno;
+  if (flushed && std::ferror(stdout) == 0) return status;
+  std::fprintf(stderr, "tamberlin-cli: cannot write to standard output%s%s\n", err != 0 ? ": " : "",
+               err != 0 ? std::strerror(err) : "");
+  return status == 0 ? kExitOutputFailed : status;
+}
 
 }  // namespace
 
@@ -43,12 +59,12 @@ int main(int argc, char** argv) {
   }
   const std::string verb = argv[1];
   const Args args(argv + 2, argv + argc);
-  if (verb == "catalogue") return Catalogue_Verb(args);
+  if (verb == "catalogue") return Checked_Output(Catalogue_Verb(args));
 #ifdef TAMBERLIN_CLI_HAS_SCAN
-  if (verb == "scan") return Scan_Verb(args);
+  if (verb == "scan") return Checked_Output(Scan_Verb(args));
 #endif
 #ifdef TAMBERLIN_CLI_HAS_MEDIA
-  if (verb == "media") return Media_Verb(args);
+  if (verb == "media") return Checked_Output(Media_Verb(args));
 #endif
   std::fprintf(stderr, "tamberlin-cli: unknown verb '%s'\n\n%s", verb.c_str(), kUsage);
   return 2;

@@ -35,7 +35,11 @@ constexpr const char* kScanUsage =
     "SOURCE is a device identifier (sdb1 means /dev/sdb1) or the path of a device or disk image.\n"
     "--recover DIR writes every item found into DIR, cut to its real end where the format tells it,\n"
     "with DIR/recovery-report.csv; DIR must not be on SOURCE. Items whose bytes are not their format are\n"
-    "not written unless --keep-doubtful, which writes them into DIR/doubtful.\n";
+    "not written unless --keep-doubtful, which writes them into DIR/doubtful.\n"
+    "exit codes: 0 completed; 1 completed, but sectors could not be read (the count is on stderr)\n"
+    "or the medium stopped answering; 2 bad usage; 3 SOURCE cannot be opened, is no disk or disk\n"
+    "image, or is empty; 4 recovery refused or stopped; 5 standard output could not be written;\n"
+    "130 interrupted.\n";
 
 constexpr int kExitCompleted = 0;
 constexpr int kExitReadError = 1;
@@ -169,8 +173,8 @@ int Usage_Error(const std::string& what) {
 }
 
 // Writes `items` into `folder`, with a progress line on a terminal.
-int Recover(const std::vector<recovery::RecoveryItem>& items, const std::string& path, const std::string& folder,
-            bool quiet, const recovery::RecoveryOptions& options) {
+int Recover(const std::vector<recovery::RecoveryItem>& items, const SourceOpener& open, const std::string& path,
+            const std::string& folder, bool quiet, const recovery::RecoveryOptions& options) {
   std::uint64_t needed = 0;
   for (const auto& i : items) needed += (i.end_sector - i.first_sector) * kSectorSize;
   if (const auto free = recovery::Free_Bytes(folder)) {
@@ -179,9 +183,9 @@ int Recover(const std::vector<recovery::RecoveryItem>& items, const std::string&
     }
   }
   std::string why;
-  auto source = FileSectorSource::Open(path, &why);
+  auto source = open(path, &why);  // refused when the medium changed since the scan started
   if (!source) {
-    std::fprintf(stderr, "%s\n%s\n", Plain(kStorageReadError).c_str(), why.c_str());
+    std::fprintf(stderr, "%s\n", why.c_str());
     return kExitCannotOpen;
   }
   recovery::RecoveryProgress progress;
@@ -285,12 +289,11 @@ int Scan_Verb(const Args& args) {
   }
   if (o.source.empty()) return Usage_Error("no SOURCE given");
   if (o.keep_doubtful && !o.recover) return Usage_Error("--keep-doubtful needs --recover DIR");
-  // A path (anything with a slash, or a file here that is no device name)
-  // is read as it is; a bare name is a device identifier under /dev.
+  // A path (anything with a slash, or a name that is no device under /dev)
+  // is read as it is; a bare name of a device is its identifier.
   {
     std::error_code ec;
-    const bool is_path = o.source.find('/') != std::string::npos ||
-                         (!std::filesystem::exists("/dev/" + o.source, ec) && std::filesystem::exists(o.source, ec));
+    const bool is_path = o.source.find('/') != std::string::npos || !std::filesystem::exists("/dev/" + o.source, ec);
     if (is_path) o.source = std::filesystem::absolute(o.source, ec).lexically_normal().string();
   }
 
@@ -320,20 +323,25 @@ int Scan_Verb(const Args& args) {
   if (!Check_For_One_Extension_Selection(rows)) return Usage_Error(Plain("\nPlease select atleast one extension type."));
   const AppliedSelection applied = Apply_Selection(rows, general, thorough);
 
-  // The medium's size, for the entire-disk range and the range check.
+  // The medium's identity and size, for the entire-disk range, the range
+  // check and every later open.
   const std::string path = Device_Path(o.source);
-  std::uint64_t sectors = 0;
+  MediumIdentity medium;
   {
     std::string why;
-    if (!FileSectorSource::Open(path, &why)) {
-      std::fprintf(stderr, "%s\n%s\n", Plain(kStorageReadError).c_str(), why.c_str());
+    const int fd = Open_Medium(path, &why, &medium);
+    if (fd < 0) {
+      std::fprintf(stderr, "%s\n", why.c_str());
       return kExitCannotOpen;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    const off_t size = fd >= 0 ? ::lseek(fd, 0, SEEK_END) : -1;
-    if (fd >= 0) ::close(fd);
-    sectors = size > 0 ? static_cast<std::uint64_t>(size) / kSectorSize : 0;
+    ::close(fd);
   }
+  if (medium.size < kSectorSize) {
+    std::fprintf(stderr, "%s: %s.\n", path.c_str(), kEmptyMediumMessage);
+    return kExitCannotOpen;
+  }
+  const std::uint64_t sectors = medium.size / kSectorSize;
+  const SourceOpener open_medium = Same_Medium_Opener(File_Opener(), medium);
 
   // The destination is checked before the scan, so a long scan does not end
   // in a refusal.
@@ -366,6 +374,7 @@ int Scan_Verb(const Args& args) {
   job.state = &state;
   job.host = &host;
   job.counts = &host.summary;
+  job.open_source = open_medium;
   job.settings.disk_identifier = o.source;
   job.settings.sectors_val = std::to_string(sectors);
   job.settings.Thro_Mode_Chk = job.settings.Thro_Mode_Chk_SIG = o.thorough;
@@ -444,13 +453,18 @@ int Scan_Verb(const Args& args) {
     if (o.recover) std::fputs("Nothing was recovered.\n", stderr);
     return kExitInterrupted;
   }
-  const int scan_status = host.read_error() ? kExitReadError : kExitCompleted;
+  const std::uint64_t unreadable = state.unreadable_sectors.load();
+  if (unreadable != 0) {
+    std::fprintf(stderr, "%llu unreadable sector%s skipped (searched as zeros).\n",
+                 static_cast<unsigned long long>(unreadable), unreadable == 1 ? " was" : "s were");
+  }
+  const int scan_status = host.read_error() || unreadable != 0 ? kExitReadError : kExitCompleted;
   if (!o.recover) return scan_status;
   std::vector<recovery::RecoveryItem> items;
   for (const auto& f : host.found) items.push_back(recovery::Make_Item(f.name, f.first, f.end, general, thorough));
   recovery::RecoveryOptions options;
   options.keep_doubtful = o.keep_doubtful;
-  const int status = Recover(items, path, *o.recover, o.quiet, options);
+  const int status = Recover(items, open_medium, path, *o.recover, o.quiet, options);
   return status != kExitCompleted ? status : scan_status;
 }
 

@@ -196,6 +196,14 @@ class MyTableController : public QMainWindow {
   QMediaPlayer* Movie() const;  // the player behind mMovieView
   // How the preview opens the medium (read-only); tests read from memory.
   tamberlin::SourceOpener preview_source_opener = tamberlin::File_Opener();
+  // The medium as it was when the scan started; the passes, the preview and
+  // the recovery refuse to read another one behind the same path. Empty when
+  // it could not be taken (the scan then reports the open failure itself).
+  std::optional<tamberlin::MediumIdentity> scan_medium_;
+  // `opener`, refusing a medium other than the one scanned.
+  tamberlin::SourceOpener Scanned_Medium(const tamberlin::SourceOpener& opener) const {
+    return tamberlin::Same_Medium_Opener(opener, scan_medium_);
+  }
 
   // ---- recovery into the destination folder (controller_recover.cpp) ----
   // Recover button: the selected items of the results screen (all when none

@@ -88,7 +88,7 @@ void MyTableController::CreateFile_QuickLook_View(const QString& path, quint64 F
     failure = QString::fromUtf8(kNoMediumMessage);
   } else {
     std::string why;
-    medium = preview_source_opener(Device_Path(identifier.toStdString()), &why);
+    medium = Scanned_Medium(preview_source_opener)(Device_Path(identifier.toStdString()), &why);
     if (!medium) {
       failure = QString::fromUtf8(kReadMessage);
       reason = QString::fromStdString(why);

@@ -115,7 +115,7 @@ void MyTableController::Recover_btn() {
     }
   }
   std::string why;
-  std::shared_ptr<SectorSource> source(preview_source_opener(source_path, &why).release());
+  std::shared_ptr<SectorSource> source(Scanned_Medium(preview_source_opener)(source_path, &why).release());
   if (!source) {
     Show_Alert(this, QStringLiteral("\nError in storage media reading."), Text(why));
     return;

@@ -235,6 +235,10 @@ void MyTableController::Launch_Scan() {
   job.state = &scan_state;
   job.host = scan_host_.get();
   job.counts = &nsSIGFileInfoDataObject;
+  // The medium's identity, taken before the first read; every later open of
+  // this scan's medium is checked against it.
+  scan_medium_ = Read_Medium_Identity(Device_Path(job.settings.disk_identifier), nullptr);
+  job.open_source = Scanned_Medium(job.open_source);
   // What the general pass starts with: no found items, browsers at their
   // first zoom. Done here, before the thread exists, so no item of the new
   // scan can be added before it.
@@ -303,10 +307,19 @@ void MyTableController::Final_or_Stop_Screen() {
   ui->_stop_scan->hide();
 
   const bool photo = Recovery_MODE == 0;
+  NoticeWindow* notice = photo ? static_cast<NoticeWindow*>(SaveFile_Info_Window)
+                               : static_cast<NoticeWindow*>(SaveFile_Info_For_RAW_Window);
+  const QString text = notice->Message()->text();
+  const std::uint64_t unreadable = scan_state.unreadable_sectors.load();
+  if (unreadable != 0) {
+    notice->Message()->setText(text + QStringLiteral("\n\n") +
+                               tr("%n sector(s) of the medium could not be read and were searched as zeros.",
+                                  nullptr, static_cast<int>(std::min<std::uint64_t>(unreadable, INT32_MAX))));
+  }
   end_notice_running_ = true;
-  Run_Modal_Notice(photo ? static_cast<QDialog*>(SaveFile_Info_Window)
-                         : static_cast<QDialog*>(SaveFile_Info_For_RAW_Window));
+  Run_Modal_Notice(notice);
   end_notice_running_ = false;
+  notice->Message()->setText(text);
 
   scan_state.stop_now.store(0);
   ui->_zoom_label->setHidden(!photo);
