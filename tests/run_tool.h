@@ -37,7 +37,8 @@ inline ToolRun Run_Tool(const QString& program, const QStringList& args, const Q
   }
   QProcess p;
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  for (const QString& pair : env) environment.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
+  for (const QString& pair : env)
+    environment.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
   p.setProcessEnvironment(environment);
   if (!folder.isEmpty()) p.setWorkingDirectory(folder);
   p.start(exe, args);
