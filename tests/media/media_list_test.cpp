@@ -53,9 +53,10 @@ class MediaListTest : public QObject {
     QTest::addColumn<QStringList>("rows");
     const QByteArray system = Device("sda", "disk", "sata", false, nullptr, nullptr, 256060514304, nullptr,
                                      Device("sda1", "part", nullptr, false, "root", "ext4", 256059465728, "/"));
-    const QByteArray stick = Device("sdb", "disk", "usb", true, nullptr, nullptr, 8019509248, nullptr,
-                                    Device("sdb1", "part", nullptr, true, "PHOTOS", "vfat", 4009754624, "/media/P") +
-                                        "," + Device("sdb2", "part", nullptr, true, nullptr, nullptr, 1006632960, "/m"));
+    const QByteArray stick =
+        Device("sdb", "disk", "usb", true, nullptr, nullptr, 8019509248, nullptr,
+               Device("sdb1", "part", nullptr, true, "PHOTOS", "vfat", 4009754624, "/media/P") + "," +
+                   Device("sdb2", "part", nullptr, true, nullptr, nullptr, 1006632960, "/m"));
     QTest::newRow("system disk left out, stick listed")
         << Lsblk(system + "," + stick) << QByteArray()
         << QStringList{"sdb1|PHOTOS|FAT|3.73  GB |sdb|7831552", "sdb2|Untitled|Unknown|960.00  MB |sdb|1966080"};
