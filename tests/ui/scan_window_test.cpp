@@ -16,7 +16,7 @@ constexpr int kScanTimeoutMs = 300000;  // a guard against a hang, not a speed c
 
 // A small image: JPEGs at 10, 100 and 500, a PNG at 1000 (thorough photo
 // pass), Word files at 1200, 1300 and 1400, a PDF at 1600.
-const std::vector<std::pair<quint64, QByteArray>> kSmallImage = {
+const Sector_Headers kSmallImage = {
     {10, Jpeg_Header()},  {100, Jpeg_Header()}, {500, Jpeg_Header()}, {1000, QByteArray::fromHex("89504E470D0A1A0A")},
     {1200, Doc_Header()}, {1300, Doc_Header()}, {1400, Doc_Header()}, {1600, QByteArray("%PDF-1.4\n")}};
 // A long, sparse image (1 GiB) that takes a while to read, items near its start.
@@ -26,7 +26,7 @@ struct Scan_Fixture : Window_Fixture {
   Modal_Watcher watcher;
   QString image = Image(QStringLiteral("card.img"));
 
-  explicit Scan_Fixture(quint64 sectors = 2048, const std::vector<std::pair<quint64, QByteArray>>& headers = kSmallImage) {
+  explicit Scan_Fixture(quint64 sectors = 2048, const Sector_Headers& headers = kSmallImage) {
     Write_Image(image, sectors, headers);
     QVERIFY(window->Add_Image(image));
   }

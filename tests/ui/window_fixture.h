@@ -69,12 +69,16 @@ inline void Write_Test_Catalogue(const QString& dir) {
   Write_File(dir + "/USBVideoAdv.dll", Catalogue_Group(".mov", "0000001466747970", "QuickTime movie"));
 }
 
-// A disk image of `sectors` sectors, all zero except the given headers, each
-// written at the start of its sector. Large images stay sparse.
-inline void Write_Image(const QString& path, quint64 sectors, const std::vector<std::pair<quint64, QByteArray>>& headers) {
+// Headers to plant, each at the start of its sector.
+using Sector_Headers = std::vector<std::pair<quint64, QByteArray>>;
+
+// A disk image of `sectors` sectors, all zero except the given headers.
+// Large images stay sparse.
+inline void Write_Image(const QString& path, quint64 sectors, const Sector_Headers& headers) {
   QFile f(path);
   QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.resize(static_cast<qint64>(sectors * 512)));
-  for (const auto& [sector, bytes] : headers) QVERIFY(f.seek(static_cast<qint64>(sector * 512)) && f.write(bytes) == bytes.size());
+  for (const auto& [sector, bytes] : headers)
+    QVERIFY(f.seek(static_cast<qint64>(sector * 512)) && f.write(bytes) == bytes.size());
 }
 
 inline QByteArray Jpeg_Header() { return QByteArray::fromHex("FFD8FFE000104A464946000101"); }
@@ -170,7 +174,8 @@ struct Window_Fixture {
   // Selects the media row of `identifier` (the stick "sdb1" or an image path).
   bool Select(const QString& identifier) {
     const auto& rows = window->nsMutaryOfDataObject();
-    const auto row = std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r.nsStrDiskIdentifier == identifier; });
+    const auto row =
+        std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r.nsStrDiskIdentifier == identifier; });
     if (row != rows.end()) Find<QTableView>("idTableView")->selectRow(static_cast<int>(row - rows.begin()));
     return row != rows.end();
   }
