@@ -185,13 +185,12 @@ std::optional<FatImage> Build_Fat_Image(const QString& path, std::uint32_t size_
 }
 
 std::vector<PlantedFile> Standard_Files() {
-  QByteArray list, text;
-  for (int i = 0; i < 200; ++i) list += "Item " + QByteArray::number(i) + ": camera battery, charger, cable\n";
-  for (int i = 0; i < 30; ++i) text += "Shopping list, week " + QByteArray::number(i + 1) + ": bread, milk, apples.\n";
-  QString notes;
-  for (int i = 0; i < 12; ++i) notes += QStringLiteral("Line %1 of the holiday notes that were deleted.\n").arg(i + 1);
+  const QByteArray list = QByteArray("Item: camera battery, charger, cable\n").repeated(200);
+  const QByteArray text = QByteArray("Shopping list: bread, milk, apples.\n").repeated(30);
+  const QString notes = QStringLiteral("A line of the holiday notes that were deleted.\n").repeated(12);
   return {
-      {QStringLiteral("BEACH.JPG"), QStringLiteral("JPG"), samples::Encode(samples::Test_Picture(640, 480, 1), "jpeg", 90)},
+      {QStringLiteral("BEACH.JPG"), QStringLiteral("JPG"),
+       samples::Encode(samples::Test_Picture(640, 480, 1), "jpeg", 90)},
       {QStringLiteral("MAP.PNG"), QStringLiteral("PNG"), samples::Encode(samples::Test_Picture(320, 240, 2), "png")},
       {QStringLiteral("WAVE.GIF"), QStringLiteral("GIF"), samples::Make_Gif(96, 64)},
       {QStringLiteral("NOTES.PDF"), QStringLiteral("PDF"), samples::Make_Pdf(QStringLiteral("Holiday notes"), notes)},
