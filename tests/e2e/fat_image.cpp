@@ -1,123 +1,35 @@
 #include "fat_image.h"
 
-#include "sample_files.h"
-
 #include <QCryptographicHash>
 #include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <map>
+
+#include "run_tool.h"
+#include "sample_files.h"
 
 namespace tamberlin::e2e {
 namespace {
 
-using samples::Put16_Be;
-using samples::Put32_Be;
+using testing::Run_Tool;
 
 std::uint32_t Get16(const QByteArray& b, qsizetype at) {
   return static_cast<std::uint8_t>(b[at]) | static_cast<std::uint32_t>(static_cast<std::uint8_t>(b[at + 1])) << 8;
 }
 std::uint32_t Get32(const QByteArray& b, qsizetype at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
 
-struct RunResult {
-  bool ok = false;
-  QString output;
-};
-
-RunResult Run(const QString& program, const QStringList& args, int timeout_ms = 60000) {
-  QProcess p;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("MTOOLS_SKIP_CHECK"), QStringLiteral("1"));  // images have no disk geometry
-  p.setProcessEnvironment(env);
-  p.setProcessChannelMode(QProcess::MergedChannels);
-  p.start(program, args);
-  if (!p.waitForStarted(10000)) return {false, program + QStringLiteral(" could not be started")};
-  if (!p.waitForFinished(timeout_ms)) {
-    p.kill();
-    p.waitForFinished(2000);
-    return {false, program + QStringLiteral(" did not finish in time")};
-  }
-  const QString out = QString::fromLocal8Bit(p.readAll());
-  const bool ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-  return {ok, ok ? out : program + QLatin1Char(' ') + args.join(QLatin1Char(' ')) + QStringLiteral(": ") + out};
+// mtools refuses images without a disk geometry unless told not to check.
+bool Mtools(const char* tool, const QStringList& args, QString* error) {
+  const testing::ToolRun run =
+      Run_Tool(QString::fromLatin1(tool), args, {QStringLiteral("MTOOLS_SKIP_CHECK=1")});
+  if (!run.Ok() && error) *error = run.problem;
+  return run.Ok();
 }
 
-QString Tool(const char* name) {
-  // mkfs.vfat lives in /usr/sbin, which a plain user's PATH may lack.
-  QString found = QStandardPaths::findExecutable(QString::fromLatin1(name));
-  if (found.isEmpty())
-    found = QStandardPaths::findExecutable(QString::fromLatin1(name), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
-  return found;
-}
-
-// ------------------------------------------------------------ file contents
-
-QByteArray Make_Jpeg_With_Exif(int width, int height, int orientation) {
-  const QByteArray jpeg = samples::Encode(samples::Test_Picture(width, height, 1), "jpeg", 90);
-  // APP1 "Exif": a big-endian TIFF header and IFD0 with one entry,
-  // Orientation (0x0112, SHORT), as cameras write it.
-  QByteArray tiff("MM", 2);
-  Put16_Be(tiff, 42);
-  Put32_Be(tiff, 8);    // IFD0 right after the header
-  Put16_Be(tiff, 1);    // one entry
-  Put16_Be(tiff, 0x0112);
-  Put16_Be(tiff, 3);    // SHORT
-  Put32_Be(tiff, 1);    // one value
-  Put16_Be(tiff, static_cast<std::uint32_t>(orientation));
-  Put16_Be(tiff, 0);    // value padding
-  Put32_Be(tiff, 0);    // no next IFD
-  QByteArray app1("\xFF\xE1", 2);
-  const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
-  Put16_Be(app1, static_cast<std::uint32_t>(payload.size() + 2));
-  app1 += payload;
-  return jpeg.left(2) + app1 + jpeg.mid(2);  // right after SOI
-}
-
-QByteArray Make_Pdf() {
-  QString body;
-  for (int i = 0; i < 12; ++i) body += QStringLiteral("Line %1 of the holiday notes that were deleted.\n").arg(i + 1);
-  return samples::Make_Pdf(QStringLiteral("Holiday notes"), body);
-}
-
-QByteArray Make_Zip() {
-  QByteArray list;
-  for (int i = 0; i < 200; ++i) list += "Item " + QByteArray::number(i) + ": camera battery, charger, cable\n";
-  return samples::Make_Stored_Zip({{"readme.txt", "Packing lists for the trip.\n"}, {"packing.txt", list}});
-}
-
-// Plain text no catalogue knows.
-QByteArray Make_Text() {
-  QByteArray text;
-  for (int i = 0; i < 30; ++i) text += "Shopping list, week " + QByteArray::number(i + 1) + ": bread, milk, apples.\n";
-  return text;
-}
-
-// A short WebM from GStreamer (videotestsrc, vp8enc, webmmux), or nothing
-// when gst-launch-1.0 or the plugins are missing; `why` then says which.
-std::optional<QByteArray> Make_Webm(QString* why) {
-  const QString gst = QStandardPaths::findExecutable(QStringLiteral("gst-launch-1.0"));
-  if (gst.isEmpty()) {
-    if (why) *why = QStringLiteral("gst-launch-1.0 is not installed (gstreamer1.0-tools)");
-    return std::nullopt;
-  }
-  QTemporaryDir dir;
-  const QString out = dir.filePath(QStringLiteral("clip.webm"));
-  const RunResult r = Run(gst, {QStringLiteral("-q"), QStringLiteral("videotestsrc"), QStringLiteral("num-buffers=30"),
-                                QStringLiteral("!"), QStringLiteral("video/x-raw,width=160,height=120"),
-                                QStringLiteral("!"), QStringLiteral("vp8enc"), QStringLiteral("!"),
-                                QStringLiteral("webmmux"), QStringLiteral("!"), QStringLiteral("filesink"),
-                                QStringLiteral("location=") + out});
-  QFile f(out);
-  if (!r.ok || !f.open(QIODevice::ReadOnly) || f.size() < 512) {
-    if (why) *why = QStringLiteral("GStreamer could not make a WebM (vp8enc and webmmux are in gstreamer1.0-plugins-good): ") + r.output;
-    return std::nullopt;
-  }
-  return f.readAll();
+bool Fail(QString* error, const QString& reason) {
+  if (error) *error = reason;
+  return false;
 }
 
 }  // namespace
@@ -125,29 +37,27 @@ std::optional<QByteArray> Make_Webm(QString* why) {
 // ------------------------------------------------------------ reading FAT32
 
 std::optional<FatLayout> Read_Fat_Layout(const QByteArray& image, QString* why) {
-  auto fail = [why](const QString& reason) -> std::optional<FatLayout> {
-    if (why) *why = reason;
-    return std::nullopt;
-  };
-  if (image.size() < 512) return fail(QStringLiteral("the image is shorter than one sector"));
-  if (static_cast<std::uint8_t>(image[510]) != 0x55 || static_cast<std::uint8_t>(image[511]) != 0xAA)
-    return fail(QStringLiteral("no boot sector signature 55 AA"));
   FatLayout l;
-  l.bytes_per_sector = Get16(image, 11);
-  l.sectors_per_cluster = static_cast<std::uint8_t>(image[13]);
-  l.reserved_sectors = Get16(image, 14);
-  l.fat_count = static_cast<std::uint8_t>(image[16]);
-  const std::uint32_t fat16_size = Get16(image, 22);
-  l.fat_sectors = Get32(image, 36);
-  l.root_cluster = Get32(image, 44);
-  const std::uint32_t small_total = Get16(image, 19);
-  l.total_sectors = small_total != 0 ? small_total : Get32(image, 32);
-  if (l.bytes_per_sector != kSectorBytes) return fail(QStringLiteral("sectors are not 512 bytes"));
-  if (fat16_size != 0 || l.fat_sectors == 0 || image.mid(82, 5) != "FAT32")
-    return fail(QStringLiteral("not a FAT32 file system"));
-  if (l.sectors_per_cluster == 0 || l.fat_count == 0 || l.root_cluster < 2)
-    return fail(QStringLiteral("a broken FAT32 boot sector"));
-  return l;
+  const bool boot = image.size() >= 512 && Get16(image, 510) == 0xAA55;
+  if (boot) {
+    l.bytes_per_sector = Get16(image, 11);
+    l.sectors_per_cluster = static_cast<std::uint8_t>(image[13]);
+    l.reserved_sectors = Get16(image, 14);
+    l.fat_count = static_cast<std::uint8_t>(image[16]);
+    l.fat_sectors = Get32(image, 36);
+    l.root_cluster = Get32(image, 44);
+    l.total_sectors = Get16(image, 19) != 0 ? Get16(image, 19) : Get32(image, 32);
+  }
+  const char* problem = !boot                                 ? "no boot sector signature 55 AA"
+                        : l.bytes_per_sector != kSectorBytes ? "sectors are not 512 bytes"
+                        : Get16(image, 22) != 0 || l.fat_sectors == 0 || image.mid(82, 5) != "FAT32"
+                            ? "not a FAT32 file system"
+                        : l.sectors_per_cluster == 0 || l.fat_count == 0 || l.root_cluster < 2
+                            ? "a broken FAT32 boot sector"
+                            : nullptr;
+  if (problem == nullptr) return l;
+  Fail(why, QString::fromLatin1(problem));
+  return std::nullopt;
 }
 
 std::vector<std::uint32_t> Cluster_Chain(const QByteArray& image, const FatLayout& layout, std::uint32_t first) {
@@ -211,27 +121,15 @@ QByteArray FatImage::Read_All() const {
 }
 
 QByteArray FatImage::Sha256() const {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return {};
-  QCryptographicHash h(QCryptographicHash::Sha256);
-  h.addData(&f);
-  return h.result().toHex();
+  return QCryptographicHash::hash(Read_All(), QCryptographicHash::Sha256).toHex();
 }
 
-const PlantedFile* FatImage::File(const QString& name) const {
-  const auto it = std::find_if(files.begin(), files.end(), [&](const PlantedFile& f) { return f.name == name; });
-  return it == files.end() ? nullptr : &*it;
-}
-
-Found FatImage::Planted(const QStringList& types, quint64 from, quint64 to) const {
-  static const std::map<QString, QStringList> kReportedAs = {
-      {QStringLiteral("WEBM"), {QStringLiteral("MKV")}}};
+Found FatImage::Planted(const QStringList& types) const {
   Found out;
   for (const PlantedFile& f : files) {
-    if (!types.contains(f.type) || f.first_sector < from || f.first_sector >= to) continue;
-    const auto shared = kReportedAs.find(f.type);
-    for (const QString& t : shared == kReportedAs.end() ? QStringList{f.type} : shared->second)
-      out.insert({t, f.first_sector});
+    if (!types.contains(f.type)) continue;
+    // A header several types share is one record named for the family.
+    out.insert({f.type == QLatin1String("WEBM") ? QStringLiteral("MKV") : f.type, f.first_sector});
   }
   return out;
 }
@@ -240,145 +138,103 @@ Found FatImage::Planted(const QStringList& types, quint64 from, quint64 to) cons
 
 std::optional<QString> Missing_Fat_Tools() {
   QStringList missing;
-  if (Tool("mkfs.vfat").isEmpty()) missing << QStringLiteral("mkfs.vfat (package dosfstools)");
-  if (Tool("mcopy").isEmpty()) missing << QStringLiteral("mcopy (package mtools)");
-  if (Tool("mdel").isEmpty()) missing << QStringLiteral("mdel (package mtools)");
+  for (const char* tool : {"mkfs.vfat", "mcopy", "mdel"})
+    if (testing::Find_Tool(QString::fromLatin1(tool)).isEmpty()) missing << QString::fromLatin1(tool);
   if (missing.isEmpty()) return std::nullopt;
-  return QStringLiteral("cannot make a FAT32 stick image without ") + missing.join(QStringLiteral(", "));
+  return QStringLiteral("cannot make a FAT32 stick image without ") + missing.join(QStringLiteral(", ")) +
+         QStringLiteral(" (packages dosfstools, mtools)");
 }
 
 std::optional<FatImage> Build_Fat_Image(const QString& path, std::uint32_t size_kib, std::vector<PlantedFile> files,
                                         QString* error) {
   auto fail = [error](const QString& reason) -> std::optional<FatImage> {
-    if (error) *error = reason;
+    Fail(error, reason);
     return std::nullopt;
   };
-  if (const auto missing = Missing_Fat_Tools()) return fail(*missing);
-  QFile::remove(path);
-  const QString image_arg = path;
-  if (const RunResult r = Run(Tool("mkfs.vfat"), {QStringLiteral("-C"), QStringLiteral("-F"), QStringLiteral("32"),
-                                                  QStringLiteral("-n"), QStringLiteral("HOLIDAY"), image_arg,
-                                                  QString::number(size_kib)});
-      !r.ok)
-    return fail(r.output);
-
-  QTemporaryDir staging;
-  if (!staging.isValid()) return fail(QStringLiteral("no temporary folder for the files to copy"));
+  if (!Format_Fat_Image(path, size_kib, 0, error)) return std::nullopt;
+  QStringList names;
   for (const PlantedFile& f : files) {
-    const QString local = staging.filePath(f.name);
-    QFile out(local);
-    if (!out.open(QIODevice::WriteOnly) || out.write(f.bytes) != f.bytes.size())
-      return fail(QStringLiteral("cannot write ") + local);
-    out.close();
-    if (const RunResult r = Run(Tool("mcopy"), {QStringLiteral("-i"), image_arg, local, QStringLiteral("::/") + f.name});
-        !r.ok)
-      return fail(r.output);
+    if (!Copy_Into_Fat_Image(path, f.name, f.bytes, error)) return std::nullopt;
+    names << f.name;
   }
-
   FatImage result;
   result.path = path;
   QByteArray image = result.Read_All();
-  QString why;
-  const auto layout = Read_Fat_Layout(image, &why);
-  if (!layout) return fail(path + QStringLiteral(": ") + why);
+  const auto layout = Read_Fat_Layout(image, error);
+  if (!layout) return std::nullopt;
   result.layout = *layout;
   const std::vector<DirEntry> folder = Read_Root_Folder(image, *layout);
   for (PlantedFile& f : files) {
     const auto entry = std::find_if(folder.begin(), folder.end(),
                                     [&](const DirEntry& d) { return !d.deleted && d.name == f.name; });
-    if (entry == folder.end()) return fail(f.name + QStringLiteral(" is not in the root folder after mcopy"));
-    if (entry->size != static_cast<std::uint32_t>(f.bytes.size()))
-      return fail(f.name + QStringLiteral(" has the wrong size in its folder entry"));
-    f.start_cluster = entry->start_cluster;
+    if (entry == folder.end() || entry->size != static_cast<std::uint32_t>(f.bytes.size()))
+      return fail(f.name + QStringLiteral(" is missing from the root folder after mcopy, or has the wrong size"));
     f.first_sector = layout->Cluster_Sector(entry->start_cluster);
     const std::vector<std::uint32_t> chain = Cluster_Chain(image, *layout, entry->start_cluster);
-    f.contiguous = !chain.empty();
-    for (std::size_t i = 1; i < chain.size(); ++i) f.contiguous = f.contiguous && chain[i] == chain[i - 1] + 1;
-    // The first cluster holds the file's first bytes, wherever the rest went.
-    const qsizetype check = f.contiguous ? f.bytes.size()
-                                         : std::min<qsizetype>(f.bytes.size(), layout->sectors_per_cluster * kSectorBytes);
-    if (image.mid(static_cast<qsizetype>(f.first_sector * kSectorBytes), check) != f.bytes.left(check))
-      return fail(f.name + QStringLiteral(" does not start where its folder entry says"));
+    f.contiguous = !chain.empty() && chain.back() - chain.front() + 1 == chain.size();
   }
-
-  for (const PlantedFile& f : files) {
-    if (const RunResult r = Run(Tool("mdel"), {QStringLiteral("-i"), image_arg, QStringLiteral("::/") + f.name}); !r.ok)
-      return fail(r.output);
-  }
+  if (!Delete_From_Fat_Image(path, names, error)) return std::nullopt;
   // Deleted, yet still there: the entries are marked, the data untouched.
   image = result.Read_All();
-  for (const DirEntry& d : Read_Root_Folder(image, *layout)) {
-    if (!d.deleted) return fail(d.name + QStringLiteral(" is still listed after mdel"));
-  }
   for (const PlantedFile& f : files) {
     if (f.contiguous && image.mid(static_cast<qsizetype>(f.first_sector * kSectorBytes), f.bytes.size()) != f.bytes)
-      return fail(f.name + QStringLiteral("'s data changed when it was deleted"));
+      return fail(f.name + QStringLiteral(" is not where its folder entry said, or changed when it was deleted"));
   }
   result.files = std::move(files);
   return result;
 }
 
-std::vector<PlantedFile> Standard_Files(QString* webm_why) {
-  std::vector<PlantedFile> files = {
-      {QStringLiteral("BEACH.JPG"), QStringLiteral("JPG"), Make_Jpeg_With_Exif(640, 480, 6)},
+std::vector<PlantedFile> Standard_Files() {
+  const QByteArray list = QByteArray("Item: camera battery, charger, cable\n").repeated(200);
+  const QByteArray text = QByteArray("Shopping list: bread, milk, apples.\n").repeated(30);
+  const QString notes = QStringLiteral("A line of the holiday notes that were deleted.\n").repeated(12);
+  return {
+      {QStringLiteral("BEACH.JPG"), QStringLiteral("JPG"),
+       samples::Encode(samples::Test_Picture(640, 480, 1), "jpeg", 90)},
       {QStringLiteral("MAP.PNG"), QStringLiteral("PNG"), samples::Encode(samples::Test_Picture(320, 240, 2), "png")},
       {QStringLiteral("WAVE.GIF"), QStringLiteral("GIF"), samples::Make_Gif(96, 64)},
-      {QStringLiteral("NOTES.PDF"), QStringLiteral("PDF"), Make_Pdf()},
+      {QStringLiteral("NOTES.PDF"), QStringLiteral("PDF"), samples::Make_Pdf(QStringLiteral("Holiday notes"), notes)},
       {QStringLiteral("MINUTES.DOCX"), QStringLiteral("DOCX"), samples::Make_Docx(40)},
-      {QStringLiteral("LISTS.ZIP"), QStringLiteral("ZIP"), Make_Zip()},
+      {QStringLiteral("LISTS.ZIP"), QStringLiteral("ZIP"),
+       samples::Make_Stored_Zip({{"readme.txt", "Packing lists for the trip.\n"}, {"packing.txt", list}})},
       {QStringLiteral("BIRDS.WAV"), QStringLiteral("WAV"), samples::Make_Wav(1500, 8000)},
-      {QStringLiteral("SHOPPING.TXT"), QString(), Make_Text()},
+      {QStringLiteral("SHOPPING.TXT"), QString(), text},  // known to no catalogue
   };
-  if (auto webm = Make_Webm(webm_why)) files.push_back({QStringLiteral("CLIP.WEBM"), QStringLiteral("WEBM"), *webm});
-  return files;
 }
 
 // ------------------------------------------------------------ step by step
 
 bool Format_Fat_Image(const QString& path, std::uint32_t size_kib, std::uint32_t sectors_per_cluster,
                       QString* error) {
-  if (const auto missing = Missing_Fat_Tools()) {
-    if (error) *error = *missing;
-    return false;
-  }
+  if (const auto missing = Missing_Fat_Tools()) return Fail(error, *missing);
   QFile::remove(path);
   QStringList args = {QStringLiteral("-C"), QStringLiteral("-F"), QStringLiteral("32"), QStringLiteral("-n"),
                       QStringLiteral("HOLIDAY")};
   if (sectors_per_cluster != 0) args << QStringLiteral("-s") << QString::number(sectors_per_cluster);
   args << path << QString::number(size_kib);
-  const RunResult r = Run(Tool("mkfs.vfat"), args);
-  if (!r.ok && error) *error = r.output;
-  return r.ok;
+  const testing::ToolRun run = Run_Tool(QStringLiteral("mkfs.vfat"), args);
+  return run.Ok() || Fail(error, run.problem);
 }
 
 bool Copy_Into_Fat_Image(const QString& path, const QString& name, const QByteArray& bytes, QString* error) {
   QTemporaryDir staging;
   const QString local = staging.filePath(name);
   QFile out(local);
-  if (!staging.isValid() || !out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size()) {
-    if (error) *error = QStringLiteral("cannot write ") + local;
-    return false;
-  }
+  if (!staging.isValid() || !out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+    return Fail(error, QStringLiteral("cannot write ") + local);
   out.close();
-  const RunResult r = Run(Tool("mcopy"), {QStringLiteral("-i"), path, local, QStringLiteral("::/") + name});
-  if (!r.ok && error) *error = r.output;
-  return r.ok;
+  return Mtools("mcopy", {QStringLiteral("-i"), path, local, QStringLiteral("::/") + name}, error);
 }
 
 bool Delete_From_Fat_Image(const QString& path, const QStringList& names, QString* error) {
   if (names.isEmpty()) return true;
   QStringList args = {QStringLiteral("-i"), path};
   for (const QString& n : names) args << QStringLiteral("::/") + n;
-  const RunResult r = Run(Tool("mdel"), args);
-  if (!r.ok && error) *error = r.output;
-  return r.ok;
+  return Mtools("mdel", args, error);
 }
 
 bool Allocate_From_Cluster(const QString& path, std::uint32_t cluster, QString* error) {
-  auto fail = [error](const QString& reason) {
-    if (error) *error = reason;
-    return false;
-  };
+  auto fail = [error](const QString& reason) { return Fail(error, reason); };
   QFile f(path);
   if (!f.open(QIODevice::ReadWrite)) return fail(path + QStringLiteral(": cannot open for writing"));
   const QByteArray boot = f.read(kSectorBytes);

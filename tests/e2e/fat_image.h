@@ -29,7 +29,6 @@ struct PlantedFile {
   QString type;     // the catalogue key a scan should report (JPG, PDF, ...)
   QByteArray bytes;
   std::uint64_t first_sector = 0;  // where the file's data starts in the image
-  std::uint32_t start_cluster = 0;
   bool contiguous = false;  // its clusters follow one another
 };
 
@@ -43,11 +42,9 @@ struct FatLayout {
   std::uint32_t root_cluster = 0;
   std::uint64_t total_sectors = 0;
 
-  std::uint64_t First_Data_Sector() const {
-    return reserved_sectors + static_cast<std::uint64_t>(fat_count) * fat_sectors;
-  }
+  std::uint64_t First_Data_Sector() const { return reserved_sectors + std::uint64_t{fat_count} * fat_sectors; }
   std::uint64_t Cluster_Sector(std::uint32_t cluster) const {
-    return First_Data_Sector() + static_cast<std::uint64_t>(cluster - 2) * sectors_per_cluster;
+    return First_Data_Sector() + std::uint64_t{cluster - 2} * sectors_per_cluster;
   }
 };
 
@@ -64,8 +61,7 @@ struct DirEntry {
 std::vector<DirEntry> Read_Root_Folder(const QByteArray& image, const FatLayout& layout);
 
 // The cluster chain of a file from the first FAT (empty on a broken chain).
-std::vector<std::uint32_t> Cluster_Chain(const QByteArray& image, const FatLayout& layout,
-                                         std::uint32_t first);
+std::vector<std::uint32_t> Cluster_Chain(const QByteArray& image, const FatLayout& layout, std::uint32_t first);
 
 // (type, first sector) of found items; what a scan is checked by.
 using Found = std::multiset<std::pair<QString, quint64>>;
@@ -76,11 +72,10 @@ struct FatImage {
   std::vector<PlantedFile> files;  // in the order they were copied
   QByteArray Read_All() const;
   QByteArray Sha256() const;  // of the image file: a scan must leave it unchanged
-  const PlantedFile* File(const QString& name) const;  // nullptr when not planted
-  // The planted files of these types starting in [from, to), as the general
-  // pass reports them. A header several types share is one record named for
-  // the family (WebM is found as MKV); the type comes from content at recovery.
-  Found Planted(const QStringList& types, quint64 from = 0, quint64 to = UINT64_MAX) const;
+  // The planted files of these types, as the general pass reports them. A
+  // header that several types share opens one item per type: by its first
+  // bytes a Word document cannot be told from a workbook or a slide show.
+  Found Planted(const QStringList& types) const;
 };
 
 // mkfs.vfat, mcopy and mdel, or a sentence naming what is missing.
@@ -92,10 +87,9 @@ std::optional<QString> Missing_Fat_Tools();
 std::optional<FatImage> Build_Fat_Image(const QString& path, std::uint32_t size_kib,
                                         std::vector<PlantedFile> files, QString* error);
 
-// The usual set of planted files: a JPEG with Exif, a PNG, a GIF, a PDF, a
-// DOCX, a ZIP, a WAV, a text file no catalogue knows, and a WebM when
-// GStreamer can make one (`webm_why` says why not).
-std::vector<PlantedFile> Standard_Files(QString* webm_why = nullptr);
+// The usual set of planted files: a JPEG, a PNG, a GIF, a PDF, a DOCX, a
+// ZIP, a WAV and a text file no catalogue knows.
+std::vector<PlantedFile> Standard_Files();
 
 // ------------------------------------------------------------ step by step
 // A stick image built one operation at a time, for the recovery benchmark:

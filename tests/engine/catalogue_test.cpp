@@ -1,83 +1,55 @@
-#include "catalogue.h"
-
+// The catalogue files' text format, the sector test and index built from
+// the records, and the file type choice over them.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
+#include <array>
+#include <random>
+
+#include "catalogue.h"
+#include "header_index.h"
+#include "type_selection.h"
 
 namespace tamberlin {
 namespace {
 
-struct ParseCase {
-  const char* name;
-  const char* text;
-  StringList expected;
-};
-
-class ParseCatalogueTest : public ::testing::TestWithParam<ParseCase> {};
-
-TEST_P(ParseCatalogueTest, Parses) {
-  EXPECT_EQ(Parse_Catalogue_Text(GetParam().text), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, ParseCatalogueTest,
-    ::testing::Values(
-        ParseCase{"JpgGroup",
-                  "Extension : .jpg\nSize : 20000000\nHeader : FFD8FFE0\nPosition : 1\n"
-                  "Footer : FFD9\nDescription : JPEG picture\n",
-                  {"JPG", "20000000", "FFD8FFE0", "1", "FFD9", "JPEG picture", "255"}},
-        ParseCase{"HeaderWithoutSpaceIsNoHeaderLine",
-                  "E : .a\nS : 1\nHeader: FFD8\nP : 1\nF : -\nD : d\n",
-                  {"A", "1", "FFD8", "1", "-", "d", ""}},
-        ParseCase{"LowerCaseHeaderTrimmed",
-                  "E : x\nS : 1\nHeader :    ffd8   \nP : nn\nF : -\nD : d\n",
-                  {"x", "1", "ffd8", "nn", "-", "d", "255"}},
-        ParseCase{"DotRuleUpperCasesAfterFirstDot",
-                  "E : *.jpg\nS : Version 1.5 format\nHeader : 00\nP : 1\nF : a.b.c\nD : d\n",
-                  {"JPG", "5 FORMAT", "00", "1", "B.C", "d", "0"}},
-        ParseCase{"LinesWithoutColonDoNotBreakGroup",
-                  "# photo types\n\nE : .png\nS : 1\n\ncomment\nHeader : 89504E47\nP : 1\n"
-                  "F : -\n\nD : PNG picture\n",
-                  {"PNG", "1", "89504E47", "1", "-", "PNG picture", "137"}},
-        ParseCase{"WindowsLineEnds",
-                  "E : .gif\r\nS : 5\r\nHeader : 474946\r\nP : 1\r\nF : 3B\r\nD : GIF\r\n",
-                  {"GIF", "5", "474946", "1", "3B", "GIF", "71"}},
-        ParseCase{"CarriageReturnAloneDoesNotSplit", "E : a\rS : b\nS : 1\nH : 2\nP : 1\nF : -\nD : d\n",
-                  {"a\rS : b", "1", "2", "1", "-", "d", ""}},
-        ParseCase{"KeyEndsAtFirstColon", "E : a:b\nS : 1\nHeader : 0102\nP : 1\nF : -\nD : d\n",
-                  {"a:b", "1", "0102", "1", "-", "d", "1"}},
-        ParseCase{"ShortHeaderValueGivesEmptyFirstByte",
-                  "E : a\nS : 1\nHeader : F\nP : 1\nF : -\nD : d\n",
-                  {"a", "1", "F", "1", "-", "d", ""}},
-        ParseCase{"FirstByteResetsBetweenGroups",
-                  "E : a\nS : 1\nHeader : FF\nP : 1\nF : -\nD : d\n"
-                  "E : b\nS : 1\nH : 10\nP : 1\nF : -\nD : d\n",
-                  {"a", "1", "FF", "1", "-", "d", "255", "b", "1", "10", "1", "-", "d", ""}},
-        ParseCase{"TrailingPartialGroupDropped",
-                  "E : a\nS : 1\nHeader : FF\nP : 1\nF : -\nD : d\nE : b\nS : 2\n",
-                  {"a", "1", "FF", "1", "-", "d", "255"}},
-        ParseCase{"EmptyText", "", {}}),
-    [](const auto& p) { return std::string(p.param.name); });
-
-TEST(LoadCatalogueFileTest, MissingFileGivesEmptyList) {
+// Catalogue files are read as "Key : value" lines, six to a record; the
+// seventh element is the signature's first byte in decimal.
+TEST(CatalogueTest, ParsesTheEdgeCasesOfTheTextFormat) {
+  struct Case {
+    const char* name;
+    const char* text;
+    StringList expected;
+  };
+  const Case cases[] = {
+      {"JpgGroup", "Extension : .jpg\nSize : 20000000\nHeader : FFD8FFE0\nP : 1\nFooter : FFD9\nDescription : JPEG\n",
+       {"JPG", "20000000", "FFD8FFE0", "1", "FFD9", "JPEG", "255"}},
+      {"HeaderWithoutSpaceIsNoHeaderLine", "E : .a\nS : 1\nHeader: FFD8\nP : 1\nF : -\nD : d\n",
+       {"A", "1", "FFD8", "1", "-", "d", ""}},
+      {"LowerCaseHeaderTrimmed", "E : x\nS : 1\nHeader :    ffd8   \nP : nn\nF : -\nD : d\n",
+       {"x", "1", "ffd8", "nn", "-", "d", "255"}},
+      {"DotRuleUpperCasesAfterFirstDot", "E : *.jpg\nS : Version 1.5 format\nHeader : 00\nP : 1\nF : a.b.c\nD : d\n",
+       {"JPG", "5 FORMAT", "00", "1", "B.C", "d", "0"}},
+      {"LinesWithoutColonDoNotBreakGroup", "# c\n\nE : .png\nS : 1\nc\nHeader : 89504E47\nP : 1\nF : -\n\nD : P\n",
+       {"PNG", "1", "89504E47", "1", "-", "P", "137"}},
+      {"WindowsLineEnds", "E : .gif\r\nS : 5\r\nHeader : 474946\r\nP : 1\r\nF : 3B\r\nD : GIF\r\n",
+       {"GIF", "5", "474946", "1", "3B", "GIF", "71"}},
+      {"OneDigitHeaderGivesNoFirstByte", "E : a\nS : 1\nHeader : F\nP : 1\nF : -\nD : d\n",
+       {"a", "1", "F", "1", "-", "d", ""}},
+      {"FirstByteResetsBetweenGroups",
+       "E : a\nS : 1\nHeader : FF\nP : 1\nF : -\nD : d\nE : b\nS : 1\nH : 10\nP : 1\nF : -\nD : d\n",
+       {"a", "1", "FF", "1", "-", "d", "255", "b", "1", "10", "1", "-", "d", ""}},
+      {"TrailingPartialGroupDropped", "E : a\nS : 1\nHeader : FF\nP : 1\nF : -\nD : d\nE : b\nS : 2\n",
+       {"a", "1", "FF", "1", "-", "d", "255"}},
+      {"EmptyText", "", {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Parse_Catalogue_Text(c.text), c.expected) << c.name;
   EXPECT_TRUE(Load_Catalogue_File("/nonexistent/USBExt2.dll").empty());
 }
 
-TEST(LoadCatalogueFileTest, LoadsAllSixListsFromAFolder) {
-  const auto dir = std::filesystem::path(::testing::TempDir()) / "catalogue_load";
-  std::filesystem::create_directories(dir);
-  std::ofstream(dir / kRawCatalogue) << "E : .doc\nS : 1\nHeader : D0CF\nP : 1\nF : -\nD : Word\n";
-  const Catalogue c = Catalogue::Load(dir);
-  EXPECT_EQ(Record_Count(c.RawFile_Array), 1u);
-  EXPECT_TRUE(c.Ext_Array.empty());
-  EXPECT_TRUE(c.Video_Array.empty());
-  EXPECT_EQ(&c.General(RecoveryMode::RawFile), &c.RawFile_Array);
-  EXPECT_EQ(&c.Thorough(RecoveryMode::Video), &c.Adv_Video_Array);
-}
+using Sector = std::array<std::uint8_t, kSectorSize>;
 
-StringList Rec(const std::string& type, const std::string& sig) {
-  return {type, "1", sig, "1", "-", "d", "0"};
+StringList Rec(const std::string& type, const std::string& sig, const std::string& pos, const std::string& first) {
+  return {type, "1000", sig, pos, "-", "d", first};
 }
 
 StringList Join(std::initializer_list<StringList> parts) {
@@ -86,19 +58,104 @@ StringList Join(std::initializer_list<StringList> parts) {
   return out;
 }
 
-TEST(CheckListHeadersTest, UncheckedTypeLosesEveryRecordIncludingAdjacentOnes) {
-  const StringList general =
-      Join({Rec("DOC", "D0"), Rec("PDF", "25"), Rec("PDF", "26"), Rec("PDF", "27"), Rec("ZIP", "50")});
-  const StringList thorough = Join({Rec("PDF", "28"), Rec("ZIP", "51")});
-  const auto lists = Fill_CheckListHeaders(general, thorough, {"PDF"});
-  EXPECT_EQ(lists.CheckListHeader_Array, Join({Rec("DOC", "D0"), Rec("ZIP", "50")}));
-  EXPECT_EQ(lists.CheckListHeader_Adv_Array, Rec("ZIP", "51"));
+Sector With(std::size_t at, std::initializer_list<std::uint8_t> bytes, std::uint8_t fill = 0x11) {
+  Sector s;
+  s.fill(fill);
+  for (auto b : bytes) s[at++] = b;
+  return s;
 }
 
-TEST(CheckListHeadersTest, EmptyVideoListsStayEmpty) {
-  const auto lists = Fill_CheckListHeaders({}, {}, {});
-  EXPECT_TRUE(lists.CheckListHeader_Array.empty());
-  EXPECT_TRUE(lists.CheckListHeader_Adv_Array.empty());
+// The sector test at the edges of the positions a record can give: the
+// start, a run of repeated first bytes ("nn"), and an offset near the end.
+TEST(HeaderTest, MatchesAtTheBoundariesOfEachPosition) {
+  struct Case {
+    const char* name;
+    StringList record;
+    Sector sector;
+    bool matches;
+  };
+  const Case cases[] = {
+      {"StartMatches", Rec("JPG", "FFD8FF", "1", "255"), With(0, {0xFF, 0xD8, 0xFF}), true},
+      {"StartNeedsByteZero", Rec("JPG", "FFD8FF", "1", "255"), With(1, {0xFF, 0xD8, 0xFF}), false},
+      {"FirstByteComesFromElementSix", Rec("X", "FFD8", "1", ""), With(0, {0xFF, 0xD8}), false},
+      {"RunToleratesLeadingRepeats", Rec("JPG", "FFD8FF", "nn", "255"), With(0, {0xFF, 0xFF, 0xFF, 0xD8, 0xFF}), true},
+      {"RunAcrossTheSectorEnd", Rec("X", "AAAB", "nn", "170"), With(0, {}, 0xAA), false},
+      {"OffsetNine", Rec("WAV", "57415645", "9", "87"), With(8, {'W', 'A', 'V', 'E'}), true},
+      {"Offset507TriedAtByte506", Rec("X", "ABCD", "507", "171"), With(506, {0xAB, 0xCD}), true},
+      {"Offset508NeverMatches", Rec("X", "AB", "508", "171"), With(507, {0xAB}), false},
+      {"HeaderPastSectorEnd", Rec("X", "ABCDEF", "510", "171"), With(509, {0xAB, 0xCD, 0xEF}), false},
+      {"OffsetLeadingInteger", Rec("TAR", "7573746172", "258 (ustar)", "117"), With(257, {'u', 's', 't', 'a', 'r'}),
+       true},
+      {"OffsetZeroIsBeforeTheSector", Rec("X", "11", "0", "17"), With(0, {}), false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Header_Test(Decode_Record(c.record, 0), c.sector.data()), c.matches) << c.name;
+    EXPECT_EQ(HeaderIndex(c.record).Find(c.sector.data()) == 0, c.matches) << c.name;
+  }
+}
+
+// The index must find what the plain rule finds, trying the records in list
+// order; small signatures over a four-letter alphabet make many overlaps.
+TEST(HeaderIndexTest, AgreesWithTheRuleOnRandomSectors) {
+  const HeaderIndex index(Join({Rec("A", "0102", "1", "1"), Rec("B", "0101", "nn", "1"), Rec("C", "0203", "3", "2"),
+                                Rec("D", "01", "1", "1"), Rec("E", "0302", "nn", "3"), Rec("F", "0100", "2", "1")}));
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> byte(0, 3);
+  for (int round = 0; round < 20000; ++round) {
+    Sector s;
+    for (auto& b : s) b = static_cast<std::uint8_t>(byte(rng));
+    std::size_t expected = HeaderIndex::npos;
+    for (std::size_t r = 0; r < index.size() && expected == HeaderIndex::npos; ++r)
+      if (Header_Test(index[r], s.data())) expected = r;
+    ASSERT_EQ(index.Find(s.data()), expected) << "round " << round;
+  }
+}
+
+// A header opens the matching record and every later record whose signature
+// contains it or is contained in it at the same position.
+TEST(HeaderIndexTest, FamilyOpensTheRelatedLaterRecords) {
+  struct Case {
+    const char* name;
+    StringList list;
+    std::size_t matched;
+    std::vector<std::uint32_t> opened;
+  };
+  const StringList zip = Rec("ZIP", "504B", "1", "80"), docx = Rec("DOCX", "504B0304", "1", "80");
+  const Case cases[] = {
+      {"ShortFirstOpensLonger", Join({zip, docx}), 0, {0, 1}},
+      {"LongFirstOpensShorter", Join({docx, zip}), 0, {0, 1}},
+      {"EarlierRecordsNeverOpen", Join({docx, zip}), 1, {1}},
+      {"LongerLaterNeedsSamePosition", Join({zip, Rec("DOCX", "504B0304", "nn", "80")}), 0, {0}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(HeaderIndex(c.list).Family(c.matched), c.opened) << c.name;
+}
+
+StringList Records(std::initializer_list<std::pair<const char*, const char*>> records) {
+  StringList out;
+  for (const auto& [type, description] : records) out.insert(out.end(), {type, "1", "00", "1", "-", description, "0"});
+  return out;
+}
+
+// The file type screen lists each type once, sorted without regard to case,
+// with the first description (a star marks types only the thorough pass
+// searches); the types left ticked decide the records both
+// passes search, in display order.
+TEST(TypeSelectionTest, UntickedTypesLeaveBothLists) {
+  const StringList general = Records({{"ZIP", "first zip"}, {"doc", "lower doc"}, {"ZIP", "second zip"}, {"DOC", "d"}});
+  const StringList thorough = Records({{"ZIP", "thorough zip"}, {"ARJ", "only thorough"}, {"DOC", "d2"}});
+  auto rows = Build_Extension_List(general, thorough);
+  std::vector<std::string> shown;
+  for (const auto& r : rows) shown.push_back(r.Extension + (r.Thoro.empty() ? "" : "*") + " " + r.Description);
+  EXPECT_EQ(shown, (std::vector<std::string>{"ARJ* only thorough", "doc lower doc", "DOC d", "ZIP first zip"}));
+  for (auto& r : rows) r.State = r.Extension != "DOC";  // case counts: "doc" stays
+  const auto applied = Apply_Selection(rows, general, thorough);
+  EXPECT_EQ(applied.ticked_types, (std::vector<std::string>{"ARJ", "doc", "ZIP"}));
+  EXPECT_EQ(applied.lists.CheckListHeader_Array,
+            Records({{"ZIP", "first zip"}, {"doc", "lower doc"}, {"ZIP", "second zip"}}));
+  EXPECT_EQ(applied.lists.CheckListHeader_Adv_Array, Records({{"ZIP", "thorough zip"}, {"ARJ", "only thorough"}}));
+  for (auto& r : rows) r.State = false;
+  EXPECT_FALSE(Check_For_One_Extension_Selection(rows));
+  EXPECT_TRUE(Apply_Selection(rows, general, thorough).lists.CheckListHeader_Array.empty());
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Pictures made at test time for the results tests.
+// Pictures made at test time for the results and window tests.
 #pragma once
 
 #include <QBuffer>
@@ -9,34 +9,30 @@
 
 namespace tamberlin::results::testing {
 
+inline QByteArray Encoded(const QImage& image, const char* format) {
+  QByteArray bytes;
+  QBuffer out(&bytes);
+  out.open(QIODevice::WriteOnly);
+  image.save(&out, format, 95);
+  return bytes;
+}
+
 // A JPEG `width` x `height`, left half red and right half blue.
 inline QByteArray Two_Colour_Jpeg(int width, int height) {
   QImage image(width, height, QImage::Format_RGB32);
   image.fill(Qt::blue);
   QPainter(&image).fillRect(0, 0, width / 2, height, Qt::red);
-  QByteArray bytes;
-  QBuffer out(&bytes);
-  out.open(QIODevice::WriteOnly);
-  image.save(&out, "JPEG", 95);
-  return bytes;
+  return Encoded(image, "JPEG");
 }
 
-// `jpeg` with an EXIF block saying the picture is stored turned: orientation
+// `jpeg` with an Exif block saying the picture is stored turned: orientation
 // 6 means "rotate 90 degrees clockwise to show".
-inline QByteArray With_Exif_Orientation(const QByteArray& jpeg, quint16 orientation) {
-  QByteArray tiff = QByteArray::fromHex("4D4D002A00000008");  // big-endian, IFD at 8
-  tiff += QByteArray::fromHex("0001");                         // one entry
-  tiff += QByteArray::fromHex("0112000300000001");             // Orientation, SHORT, 1
-  tiff += char(orientation >> 8);
-  tiff += char(orientation & 0xFF);
-  tiff += QByteArray::fromHex("0000");
-  tiff += QByteArray::fromHex("00000000");  // no next IFD
+inline QByteArray With_Exif_Orientation(const QByteArray& jpeg, quint8 orientation) {
+  // Big-endian TIFF, IFD0 at 8 with one entry: Orientation, SHORT, one value.
+  const QByteArray tiff = QByteArray::fromHex("4D4D002A000000080001011200030000000100") + char(orientation) +
+                          QByteArray::fromHex("000000000000");
   const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
-  const int length = static_cast<int>(payload.size()) + 2;
-  QByteArray app1 = QByteArray::fromHex("FFE1");
-  app1 += char(length >> 8);
-  app1 += char(length & 0xFF);
-  app1 += payload;
+  const QByteArray app1 = QByteArray::fromHex("FFE100") + char(payload.size() + 2) + payload;
   return jpeg.left(2) + app1 + jpeg.mid(2);
 }
 
@@ -45,17 +41,11 @@ inline QByteArray Transparent_Png(int side) {
   QImage image(side, side, QImage::Format_ARGB32);
   image.fill(Qt::transparent);
   QPainter(&image).fillRect(side / 4, side / 4, side / 2, side / 2, Qt::black);
-  QByteArray bytes;
-  QBuffer out(&bytes);
-  out.open(QIODevice::WriteOnly);
-  image.save(&out, "PNG");
-  return bytes;
+  return Encoded(image, "PNG");
 }
 
-inline bool Near(QColor a, QColor b, int tolerance = 60) {
-  return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
-             std::abs(a.blue() - b.blue()) <=
-         tolerance;
+inline bool Near(QColor a, QColor b) {
+  return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) <= 60;
 }
 
 }  // namespace tamberlin::results::testing

@@ -1,23 +1,11 @@
-// What the window tests of the set-up screens and the scans share: a window
-// with a fake lsblk and folder chooser, a data folder with a small
-// catalogue, disk images written sector by sector, and a watcher that
-// answers every modal box and notice while recording what it saw.
+// What the window tests share: a window with a fake lsblk and folder chooser,
+// a data folder with a small catalogue, disk images written sector by sector,
+// and a watcher that answers every modal box and notice while recording what
+// it saw.
 #pragma once
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSlider>
-#include <QTableView>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
+#include <QtWidgets>
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -28,11 +16,9 @@ namespace tamberlin::ui::testing {
 
 // lsblk output with one USB stick partition of `bytes` bytes, "sdb1".
 inline QByteArray One_Stick(quint64 bytes) {
-  return QStringLiteral(
-             R"({"blockdevices":[{"name":"sdb","path":"/dev/sdb","size":%1,"tran":"usb","type":"disk",)"
-             R"("rm":true,"hotplug":true,"mountpoints":[null],"children":[{"name":"sdb1","path":"/dev/sdb1",)"
-             R"("label":"STICK","fstype":"vfat","size":%2,"type":"part","rm":true,"hotplug":true,)"
-             R"("mountpoints":["/media/STICK"]}]}]})")
+  return QStringLiteral(R"({"blockdevices":[{"name":"sdb","path":"/dev/sdb","size":%1,"tran":"usb","type":"disk",)"
+                        R"("rm":true,"hotplug":true,"children":[{"name":"sdb1","path":"/dev/sdb1","label":"STICK",)"
+                        R"("fstype":"vfat","size":%2,"type":"part","rm":true,"hotplug":true,"mountpoints":["/m"]}]}]})")
       .arg(bytes + 1048576)
       .arg(bytes)
       .toUtf8();
@@ -41,23 +27,21 @@ inline QByteArray One_Stick(quint64 bytes) {
 class FakeRunner final : public media::CommandRunner {
  public:
   std::optional<QByteArray> lsblk;
-  int lsblk_calls = 0;
   std::optional<QByteArray> Run(const QString& program, const QStringList&) override {
-    if (program != QLatin1String("lsblk")) return std::nullopt;
-    ++lsblk_calls;
-    return lsblk;
+    return program == QLatin1String("lsblk") ? lsblk : std::nullopt;
   }
 };
 
 class FakeChooser final : public FolderChooser {
  public:
   std::optional<QString> folder;  // what the folder dialog answers
+  std::optional<QString> image;   // what the disk image dialog answers
   int folder_calls = 0;
   std::optional<QString> Choose_Folder(QWidget*) override {
     ++folder_calls;
     return folder;
   }
-  std::optional<QString> Choose_Image(QWidget*) override { return std::nullopt; }
+  std::optional<QString> Choose_Image(QWidget*) override { return image; }
 };
 
 // One catalogue record as the catalogue files write it.
@@ -69,8 +53,7 @@ inline QByteArray Catalogue_Group(const char* ext, const char* header, const cha
 
 inline void Write_File(const QString& path, const QByteArray& bytes) {
   QFile f(path);
-  QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-  QCOMPARE(f.write(bytes), bytes.size());
+  QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size(), qPrintable(path));
 }
 
 // The catalogue the scan tests use: photo JPEG (general) and PNG (thorough);
@@ -86,24 +69,24 @@ inline void Write_Test_Catalogue(const QString& dir) {
   Write_File(dir + "/USBVideoAdv.dll", Catalogue_Group(".mov", "0000001466747970", "QuickTime movie"));
 }
 
-// A disk image of `sectors` sectors, all zero except the given headers, each
-// written at the start of its sector. Large images stay sparse.
-inline void Write_Image(const QString& path, quint64 sectors,
-                        const std::vector<std::pair<quint64, QByteArray>>& headers) {
+// Headers to plant, each at the start of its sector.
+using Sector_Headers = std::vector<std::pair<quint64, QByteArray>>;
+
+// A disk image of `sectors` sectors, all zero except the given headers.
+// Large images stay sparse.
+inline void Write_Image(const QString& path, quint64 sectors, const Sector_Headers& headers) {
   QFile f(path);
-  QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  QVERIFY(f.resize(static_cast<qint64>(sectors * 512)));
-  for (const auto& [sector, bytes] : headers) {
-    QVERIFY(f.seek(static_cast<qint64>(sector * 512)));
-    QCOMPARE(f.write(bytes), bytes.size());
-  }
+  QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.resize(static_cast<qint64>(sectors * 512)));
+  for (const auto& [sector, bytes] : headers)
+    QVERIFY(f.seek(static_cast<qint64>(sector * 512)) && f.write(bytes) == bytes.size());
 }
 
 inline QByteArray Jpeg_Header() { return QByteArray::fromHex("FFD8FFE000104A464946000101"); }
 inline QByteArray Doc_Header() { return QByteArray::fromHex("D0CF11E0A1B11AE1000000000000"); }
 
-// Answers every modal window that comes up: message boxes with their first
-// button, notices with their button. Records what it saw, in order.
+// Answers every modal window that comes up: message boxes with the button
+// titled `answer` (the first button when empty), notices with their button.
+// Records what it saw, in order.
 class Modal_Watcher {
  public:
   struct Seen {
@@ -119,8 +102,8 @@ class Modal_Watcher {
   }
 
   std::vector<Seen> seen;
-  // Runs while a notice is up, before it is answered.
-  std::function<void(QWidget*)> on_notice;
+  QString answer;
+  std::function<void(QWidget*)> on_notice;  // runs while a notice is up, before it is answered
 
   int Count(const QString& kind) const {
     return static_cast<int>(std::count_if(seen.begin(), seen.end(), [&](const Seen& s) { return s.kind == kind; }));
@@ -133,13 +116,14 @@ class Modal_Watcher {
   }
 
  private:
-  // A box or notice closes as soon as its button is clicked, so each shows
-  // up here once.
+  // A box or notice closes as soon as its button is clicked, so each shows up here once.
   void Poll() {
     QWidget* modal = QApplication::activeModalWidget();
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       seen.push_back({QStringLiteral("box"), box->text(), box->informativeText()});
-      box->buttons().front()->click();
+      const auto buttons = box->buttons();
+      const auto it = std::find_if(buttons.begin(), buttons.end(), [&](auto* b) { return b->text() == answer; });
+      (it == buttons.end() ? buttons.front() : *it)->click();
     } else if (auto* notice = qobject_cast<NoticeWindow*>(modal)) {
       seen.push_back({notice->objectName(), notice->Message()->text(), {}});
       if (on_notice) on_notice(notice);
@@ -156,26 +140,26 @@ struct Window_Fixture {
   QTemporaryDir media;  // disk images
   std::shared_ptr<FakeRunner> runner = std::make_shared<FakeRunner>();
   std::shared_ptr<FakeChooser> chooser = std::make_shared<FakeChooser>();
+  int quits = 0;
   std::unique_ptr<MyTableController> window;
 
-  // A window over one 4 GB stick, with the test catalogue.
-  explicit Window_Fixture(quint64 stick_bytes = 4009754624ull) {
+  // A window over one 4 GB stick, with the test catalogue or the data
+  // folder `data_dir`.
+  explicit Window_Fixture(quint64 stick_bytes = 4009754624ull, const QString& data_dir = {}) {
     Write_Test_Catalogue(data.path());
     runner->lsblk = One_Stick(stick_bytes);
     ControllerSetup setup;
-    setup.data_dir = data.path();
+    setup.data_dir = data_dir.isEmpty() ? data.path() : data_dir;
     setup.preview_dir = previews.path();
     setup.runner = runner;
     setup.chooser = chooser;
-    setup.quit = [] {};
+    setup.quit = [this] { ++quits; };
     window = std::make_unique<MyTableController>(setup);
   }
 
   template <typename T>
   T* Find(const QString& name) {
-    T* w = window->findChild<T*>(name);
-    if (!w) qWarning("no widget %s", qPrintable(name));
-    return w;
+    return window->findChild<T*>(name);
   }
   bool Shown(const QString& name) { return Find<QWidget>(name)->isVisibleTo(window.get()); }
   QString Text(const QString& name) {
@@ -190,13 +174,10 @@ struct Window_Fixture {
   // Selects the media row of `identifier` (the stick "sdb1" or an image path).
   bool Select(const QString& identifier) {
     const auto& rows = window->nsMutaryOfDataObject();
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-      if (rows[r].nsStrDiskIdentifier == identifier) {
-        Find<QTableView>("idTableView")->selectRow(static_cast<int>(r));
-        return true;
-      }
-    }
-    return false;
+    const auto row =
+        std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r.nsStrDiskIdentifier == identifier; });
+    if (row != rows.end()) Find<QTableView>("idTableView")->selectRow(static_cast<int>(row - rows.begin()));
+    return row != rows.end();
   }
   // Media screen to range screen in `mode` over `identifier`.
   void To_Range_Screen(int mode, const QString& identifier = QStringLiteral("sdb1")) {
