@@ -325,6 +325,7 @@ RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryIt
     row.end_sector = item.first_sector + (written + kSectorSize - 1) / kSectorSize;
     row.end = Adjust_Text(plan.adjust);
     row.sha256 = sha.Hex_Digest();
+    row.zero_filled_sectors = unreadable;
     if (unreadable != 0) row.note += "; " + std::to_string(unreadable) + " unreadable sectors written as zeros";
     written_at[{item.first_sector, plan.length}] = out.rows.size();
     out.rows.push_back(row);

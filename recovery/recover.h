@@ -55,6 +55,7 @@ struct RecoveredFile {
   std::string end;               // Adjust_Text, "duplicate" or "not written"
   std::string sha256;            // "" when not written
   std::string note;
+  std::uint64_t zero_filled_sectors = 0;  // unreadable sectors written as zeros
 };
 
 // Shared with whoever shows progress; written by the worker only, except
