@@ -88,11 +88,12 @@ class CliHost final : public HeadlessScanHost {
     std::fprintf(stderr, "%s%s\n", progress_shown ? "\n" : "", Plain(message).c_str());
     if (!informative.empty()) std::fprintf(stderr, "%s\n", informative.c_str());
     progress_shown = false;
-    if (!open_failed_ && message == kStorageReadError) read_error_ = true;
+    // A read error, or memory running out: the scan did not see everything.
+    if (!open_failed_) read_error_ = true;
   }
-  void addImageWithData(const std::vector<std::uint8_t>& bytes, const std::string& name, const std::string& uid,
+  void addImageWithData(const std::vector<std::uint8_t>&, const std::string& name, const std::string& uid,
                         std::uint64_t first_sector, std::uint64_t sector_count) override {
-    Row(name, uid, first_sector, first_sector + sector_count, bytes.size());
+    Row(name, uid, first_sector, first_sector + sector_count, sector_count * kSectorSize);
     found.push_back({name, first_sector, first_sector + sector_count});
     auto& t = photo_types_[Extension_Of(name)];
     ++t.first;
