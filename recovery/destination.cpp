@@ -5,6 +5,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -184,6 +186,36 @@ std::optional<DestinationProblem> Check_Destination(const fs::path& folder, cons
     }
   }
   return std::nullopt;
+}
+
+namespace {
+
+// ".NAME.part.XXXXXX", the six characters as mkstemp makes them.
+bool Is_Part_Name(const std::string& name) {
+  static const std::string kPart = ".part.";
+  constexpr std::size_t kRandom = 6;
+  if (name.size() < 1 + 1 + kPart.size() + kRandom || name[0] != '.') return false;
+  const std::size_t at = name.size() - kRandom - kPart.size();
+  if (name.compare(at, kPart.size(), kPart) != 0) return false;
+  return std::all_of(name.end() - kRandom, name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+}
+
+}  // namespace
+
+std::uint64_t Remove_Stale_Parts(const fs::path& folder, std::chrono::system_clock::time_point since) {
+  std::uint64_t removed = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (!Is_Part_Name(it->path().filename().string())) continue;
+    struct stat st {};
+    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    const auto changed = std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::seconds(st.st_mtim.tv_sec) +
+                                                                        std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+    if (changed >= since) continue;  // another recovery may be writing it now
+    if (::unlink(it->path().c_str()) == 0) ++removed;
+  }
+  return removed;
 }
 
 std::optional<std::uint64_t> Free_Bytes(const fs::path& folder) {

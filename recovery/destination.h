@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -44,6 +45,12 @@ std::optional<dev_t> Folder_Device(const std::filesystem::path& folder,
 std::optional<DestinationProblem> Check_Destination(const std::filesystem::path& folder,
                                                     const std::string& source_path,
                                                     const std::filesystem::path& sys_root = "/sys");
+
+// Removes the unfinished copies a recovery stopped by a signal or a crash
+// left in `folder`: regular files named like this program's temporary files
+// (".NAME.part.XXXXXX") last changed before `since`. Returns how many went.
+std::uint64_t Remove_Stale_Parts(const std::filesystem::path& folder,
+                                 std::chrono::system_clock::time_point since);
 
 // Bytes a non-root user may still write in `folder`'s file system; nothing
 // when the file system cannot tell.

@@ -196,6 +196,7 @@ std::string Numbered_Name(const std::string& name, unsigned n) {
 RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryItem>& items, const fs::path& folder,
                               RecoveryProgress& progress, [[maybe_unused]] const RecoveryOptions& options) {
   RecoveryOutcome out;
+  out.stale_parts_removed = Remove_Stale_Parts(folder, std::chrono::system_clock::now());
   progress.items_total.store(items.size());
   Report report;
   if (!report.Open(folder)) {

@@ -7,6 +7,7 @@
 
 #include <QTemporaryDir>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -179,6 +180,45 @@ TEST(DestinationTest, RefusesMissingFoldersAndFiles) {
     const auto problem = Check_Destination(c.path, file);
     ASSERT_TRUE(problem);
     EXPECT_EQ(problem->message, c.message);
+  }
+}
+
+TEST(DestinationTest, OnlyThisProgramsUnfinishedFilesFromBeforeTheRunAreRemoved) {
+  QTemporaryDir folder;
+  const fs::path dir = folder.path().toStdString();
+  const auto now = std::chrono::system_clock::now();
+  const struct {
+    std::string name;
+    bool folder;
+    int age_seconds;  // negative: changed after the run started
+    bool removed;
+  } cases[] = {
+      {".GND00001.JPG.part.Ab12Cd", false, 3600, true},
+      {".a.part.999999", false, 1, true},
+      {".GND00002.JPG.part.Ab12Cd", false, -60, false},  // another recovery is writing it
+      {"GND00003.JPG.part.Ab12Cd", false, 3600, false},  // no leading dot
+      {".GND00004.JPG.part.Ab12C", false, 3600, false},  // five characters
+      {".GND00005.JPG.part.Ab-12C", false, 3600, false},
+      {".part.Ab12Cd", false, 3600, false},  // no name
+      {".notes.part.txt", false, 3600, false},
+      {".GND00006.JPG.part.Ab12Cd.keep", false, 3600, false},
+      {".GND00007.JPG.part.Xy98Zw", true, 3600, false},  // a folder
+  };
+  for (const auto& c : cases) {
+    const fs::path p = dir / c.name;
+    if (c.folder) {
+      fs::create_directory(p);
+    } else {
+      std::ofstream(p) << "part";
+    }
+    fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::seconds(c.age_seconds));
+  }
+  std::uint64_t expected = 0;
+  for (const auto& c : cases) expected += c.removed;
+  EXPECT_EQ(Remove_Stale_Parts(dir, now), expected);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(fs::exists(dir / c.name), !c.removed);
   }
 }
 
