@@ -73,7 +73,8 @@ TEST(ItemBytesTest, RunsOfUnreadableSectorsAreZerosAndOnlyTheMediumsSizeEndsTheI
 }
 
 TEST(ItemBytesTest, TwoUnreadableSectorsInARowDoNotCutARecoveredPdf) {
-  std::vector<std::uint8_t> medium(Pdf_Saved_Twice().begin(), Pdf_Saved_Twice().end());
+  const QByteArray pdf = Pdf_Saved_Twice();
+  std::vector<std::uint8_t> medium(pdf.begin(), pdf.end());
   const std::uint64_t pdf_size = medium.size();
   medium.resize((medium.size() / 512 + 8) * 512, 'g');
   MemorySectorSource source(medium, {4, 5});
