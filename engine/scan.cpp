@@ -6,6 +6,7 @@
 #include <exception>
 #include <limits>
 #include <memory>
+#include <new>
 
 #include "header_index.h"
 
@@ -111,7 +112,8 @@ void Honour_Stop(ScanJob& job) {
 // The photo item being collected.
 struct PhotoItem {
   bool open = false;
-  std::vector<std::uint8_t> data;
+  std::vector<std::uint8_t> data;  // the item's first sectors, up to kPhotoBytesKept
+  std::uint64_t sectors = 0;       // the item's sectors, kept in `data` or not
   std::uint64_t size = 0;   // bytes counted, a multiple of 512
   std::uint64_t limit = 0;
   std::uint64_t first_sector = 0;
@@ -121,10 +123,9 @@ struct PhotoItem {
 // Hands the item over; the buffer keeps its capacity for the next item, so
 // a pass does not allocate (and fault in) fresh memory for every photo.
 void Record_Photo(ScanJob& job, PhotoItem& item) {
-  if (!item.data.empty()) {
-    const std::uint64_t sectors = item.data.size() / kSectorSize;
-    job.host->addImageWithData(item.data, item.name, item.uid, item.first_sector, sectors);
-  }
+  const std::uint64_t sectors = item.sectors;
+  item.sectors = 0;
+  if (sectors != 0) job.host->addImageWithData(item.data, item.name, item.uid, item.first_sector, sectors);
   item.data.clear();
 }
 
@@ -134,7 +135,8 @@ void Record_Photo(ScanJob& job, PhotoItem& item) {
 void Size_Step(ScanJob& job, PhotoItem& item, const std::uint8_t* sector) {
   item.size += kSectorSize;
   if (item.size < item.limit) {
-    item.data.insert(item.data.end(), sector, sector + kSectorSize);
+    ++item.sectors;
+    if (item.data.size() < kPhotoBytesKept) item.data.insert(item.data.end(), sector, sector + kSectorSize);
     return;
   }
   Record_Photo(job, item);
@@ -263,14 +265,27 @@ bool Photo_Recovey_Mode(ScanJob& job, Pass pass) {
       // the run of zeros that stood in for it.
       const std::uint64_t first_failed = st.for_index.load() - kVanishedRun;
       if (item.open && first_failed > item.first_sector) {
-        item.data.resize(std::min<std::uint64_t>(item.data.size(), (first_failed - item.first_sector) * kSectorSize));
+        const std::uint64_t kept = first_failed - item.first_sector;
+        item.sectors = std::min(item.sectors, kept);
+        item.data.resize(std::min<std::uint64_t>(item.data.size(), kept * kSectorSize));
       }
       vanished = Vanished_Text(first_failed);
     }
+    Record_Photo(job, item);
+  } catch (const std::bad_alloc&) {
+    // Memory ran out (a huge item, or the host's copy of one): say so and
+    // stop, so a scan that missed the rest of the medium never looks complete.
+    std::vector<std::uint8_t>().swap(item.data);
+    source.reset();
+    const std::string at = std::to_string(st.for_index.load());
+    job.host->Alert(kOutOfMemoryAlert, "Items found before sector " + at +
+                                           " are listed. Close other programs and scan again, or scan from "
+                                           "sector " + at + " on with a sector range.");
+    return false;
   } catch (const std::exception&) {
     // Completion path below keeps what was found.
   }
-  Record_Photo(job, item);
+  Record_Photo(job, item);  // nothing left to record unless the loop threw
   source.reset();
   return Finish_Pass(job, last_read_ok, vanished);
 }

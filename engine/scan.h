@@ -2,9 +2,13 @@
 // bodies that sequence them. A scan reads only through a SectorSource and
 // reaches the window only through ScanHost; everything it shares with other
 // threads sits in ScanState as atomics, so the sector loop takes no lock.
+// The photo pass holds one item's first kPhotoBytesKept bytes at most (for
+// its thumbnail), however large the type allows; running out of memory stops
+// the pass with an alert.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -78,8 +82,11 @@ class ScanHost {
   virtual void Stop_Progress_Timer() = 0;
   virtual void Alert(const std::string& message, const std::string& informative) = 0;
   virtual void Final_or_Stop_Screen() = 0;
-  // A photo item: its bytes (header sector first), name, id, and where it
-  // lies. The bytes are only valid during the call: copy what you keep.
+  // A photo item: its first bytes (header sector first, at most
+  // kPhotoBytesKept, enough for a thumbnail), name, id, and where it lies:
+  // `sector_count` covers the whole item, however many bytes were kept. The
+  // bytes are only valid during the call: copy what you keep. May throw
+  // std::bad_alloc, which stops the pass with kOutOfMemoryAlert.
   virtual void addImageWithData(const std::vector<std::uint8_t>& bytes, const std::string& name,
                                 const std::string& uid, std::uint64_t first_sector,
                                 std::uint64_t sector_count) = 0;
@@ -141,10 +148,17 @@ inline constexpr std::uint64_t kRawItemLimit = 18874368;  // bytes, 36864 sector
 // patch on a stick that is still there, short enough to end within seconds.
 inline constexpr std::uint64_t kVanishedRun = 2048;
 
+// The most bytes of one photo item held in memory and handed to the host
+// (a PSB may be 2 GB long; its thumbnail needs far less). The window's
+// thumbnail queue bounds what waits in total.
+inline constexpr std::size_t kPhotoBytesKept = std::size_t{64} << 20;
+inline constexpr const char* kOutOfMemoryAlert = "\nThe scan stopped: the computer ran out of memory.";
+
 // One pass each. True when the pass completed and its last read returned a
 // whole sector, or there was nothing to search for; false when the device
 // could not be opened, the user stopped, the range was empty, the last read
-// failed or kVanishedRun reads in a row failed. Scan thread only.
+// failed, kVanishedRun reads in a row failed or memory ran out. Scan thread
+// only.
 bool Photo_Recovey_Mode(ScanJob& job, Pass pass);
 bool Raw_File_Recovey_Mode(ScanJob& job, Pass pass);
 

@@ -56,6 +56,15 @@ const std::uint8_t* FileSectorSource::Read_Sector(std::uint64_t sector) {
   return n == static_cast<ssize_t>(kSectorSize) ? single_.data() : nullptr;
 }
 
+std::uint64_t FileSectorSource::Sector_Count() {
+  if (sector_count_ == 0) {
+    // Works for block devices as well as files; pread does not use the offset.
+    const off_t end = ::lseek(fd_, 0, SEEK_END);
+    sector_count_ = end >= 0 ? static_cast<std::uint64_t>(end) / kSectorSize : kUnknownSize;
+  }
+  return sector_count_;
+}
+
 MemorySectorSource::MemorySectorSource(std::vector<std::uint8_t> bytes, std::set<std::uint64_t> unreadable)
     : bytes_(std::move(bytes)), unreadable_(std::move(unreadable)) {}
 

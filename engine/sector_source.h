@@ -27,6 +27,11 @@ class SectorSource {
   // Which medium this is, taken when it was opened; null for sources that
   // are not files (memory).
   virtual const MediumIdentity* Identity() const { return nullptr; }
+  // How many sectors the medium holds, or kUnknownSize when the source
+  // cannot tell. Only this ends the medium: a failed read below it is a bad
+  // sector, not the end.
+  static constexpr std::uint64_t kUnknownSize = ~std::uint64_t{0};
+  virtual std::uint64_t Sector_Count() { return kUnknownSize; }
 };
 
 // The path a medium is read from: "/dev/" + identifier (sdb1 -> /dev/sdb1);
@@ -49,6 +54,7 @@ class FileSectorSource final : public SectorSource {
 
   const std::uint8_t* Read_Sector(std::uint64_t sector) override;
   const MediumIdentity* Identity() const override { return &identity_; }
+  std::uint64_t Sector_Count() override;
 
   static constexpr std::size_t kBlockSectors = 256;  // 128 KiB per read
 
@@ -64,6 +70,7 @@ class FileSectorSource final : public SectorSource {
   bool block_loaded_ = false;
   std::uint64_t retry_end_ = 0;     // sectors below this are read one by one
   std::vector<std::uint8_t> single_;
+  std::uint64_t sector_count_ = 0;  // 0 until asked
 };
 
 // Sectors in memory; sectors listed in `unreadable` and sectors past the end
@@ -72,6 +79,7 @@ class MemorySectorSource final : public SectorSource {
  public:
   explicit MemorySectorSource(std::vector<std::uint8_t> bytes, std::set<std::uint64_t> unreadable = {});
   const std::uint8_t* Read_Sector(std::uint64_t sector) override;
+  std::uint64_t Sector_Count() override { return bytes_.size() / kSectorSize; }
   // Sectors asked for, in order (lets tests check what a pass read).
   const std::vector<std::uint64_t>& Reads() const { return reads_; }
 

@@ -5,6 +5,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -62,7 +64,54 @@ std::string Unescape(const std::string& s) {
   return out;
 }
 
+// The first line of a small /sys file, empty when there is none.
+std::string Sys_Line(const fs::path& p) {
+  std::ifstream in(p);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+// "7:0" (or a bare device number) as a dev_t; nothing when unreadable.
+std::optional<dev_t> Parse_Dev(const std::string& text) {
+  unsigned maj = 0, min = 0;
+  if (std::sscanf(text.c_str(), "%u:%u", &maj, &min) == 2) return makedev(maj, min);
+  if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos) {
+    return static_cast<dev_t>(std::stoull(text));
+  }
+  return std::nullopt;
+}
+
+// Whether the loop device described by `loop_dir` (/sys/block/loopN/loop)
+// reads from the file `file` is.
+bool Loop_Reads(const fs::path& loop_dir, const struct stat& file) {
+  // Newer kernels give the backing file's device and inode directly.
+  const auto dev = Parse_Dev(Sys_Line(loop_dir / "backing_dev"));
+  const std::string ino = Sys_Line(loop_dir / "backing_inode");
+  if (dev && !ino.empty() && ino.find_first_not_of("0123456789") == std::string::npos) {
+    return *dev == file.st_dev && std::stoull(ino) == file.st_ino;
+  }
+  std::string path = Sys_Line(loop_dir / "backing_file");
+  const std::string deleted = " (deleted)";
+  if (path.size() > deleted.size() && path.ends_with(deleted)) path.resize(path.size() - deleted.size());
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && st.st_dev == file.st_dev && st.st_ino == file.st_ino;
+}
+
 }  // namespace
+
+bool File_Backs_Device(const fs::path& file, dev_t device, const fs::path& sys_root) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  std::error_code ec;
+  for (fs::directory_iterator it(sys_root / "block", ec), end; !ec && it != end; it.increment(ec)) {
+    if (!it->path().filename().string().starts_with("loop")) continue;
+    if (!Loop_Reads(it->path() / "loop", st)) continue;
+    const auto loop = Parse_Dev(Sys_Line(it->path() / "dev"));
+    if (loop && Devices_Overlap(device, *loop, sys_root)) return true;
+  }
+  return false;
+}
 
 bool Devices_Overlap(dev_t a, dev_t b, const fs::path& sys_root) {
   if (a == b) return true;
@@ -126,8 +175,47 @@ std::optional<DestinationProblem> Check_Destination(const fs::path& folder, cons
           "Writing there would overwrite the very files you are trying to recover. Please choose a folder on "
           "another disk."};
     }
+  } else if (S_ISREG(src.st_mode)) {
+    const auto dest = Folder_Device(folder, sys_root);
+    if (dest && File_Backs_Device(source_path, *dest, sys_root)) {
+      return DestinationProblem{
+          "The destination folder is inside the disk image being recovered.",
+          "It lies on a file system mounted from \u201c" + source_path +
+              "\u201d. Writing there would overwrite the very files you are trying to recover. Please choose a "
+              "folder on another disk."};
+    }
   }
   return std::nullopt;
+}
+
+namespace {
+
+// ".NAME.part.XXXXXX", the six characters as mkstemp makes them.
+bool Is_Part_Name(const std::string& name) {
+  static const std::string kPart = ".part.";
+  constexpr std::size_t kRandom = 6;
+  if (name.size() < 1 + 1 + kPart.size() + kRandom || name[0] != '.') return false;
+  const std::size_t at = name.size() - kRandom - kPart.size();
+  if (name.compare(at, kPart.size(), kPart) != 0) return false;
+  return std::all_of(name.end() - kRandom, name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+}
+
+}  // namespace
+
+std::uint64_t Remove_Stale_Parts(const fs::path& folder, std::chrono::system_clock::time_point since) {
+  std::uint64_t removed = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (!Is_Part_Name(it->path().filename().string())) continue;
+    struct stat st {};
+    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    const auto changed = std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::seconds(st.st_mtim.tv_sec) +
+                                                                        std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+    if (changed >= since) continue;  // another recovery may be writing it now
+    if (::unlink(it->path().c_str()) == 0) ++removed;
+  }
+  return removed;
 }
 
 std::optional<std::uint64_t> Free_Bytes(const fs::path& folder) {

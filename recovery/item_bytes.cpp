@@ -7,7 +7,7 @@ namespace tamberlin::recovery {
 
 ItemBytes::ItemBytes(SectorSource& source, std::uint64_t first_sector, std::uint64_t range, std::uint64_t limit)
     : source_(source), first_sector_(first_sector), range_(range), limit_(std::max(range, limit)),
-      block_(kBlockBytes) {}
+      medium_sectors_(source.Sector_Count()), block_(kBlockBytes) {}
 
 bool ItemBytes::Load(std::uint64_t offset) {
   if (offset >= limit_) return false;
@@ -17,11 +17,11 @@ bool ItemBytes::Load(std::uint64_t offset) {
   std::size_t got = 0;
   while (got < want) {
     const std::uint64_t sector = first_sector_ + (start + got) / kSectorSize;
+    if (sector >= medium_sectors_) break;  // the medium's end ends the item
     const std::uint8_t* bytes = source_.Read_Sector(sector);
     if (bytes == nullptr) {
-      // Past the medium's end the item ends; an unreadable sector inside it
-      // reads as zeros, as the copy writes it. Tell them apart by the next one.
-      if (source_.Read_Sector(sector + 1) == nullptr) break;
+      // A bad sector, or a run of them, reads as zeros, as the copy writes it.
+      zero_filled_.insert(sector - first_sector_);
       std::memset(block_.data() + got, 0, kSectorSize);
     } else {
       std::memcpy(block_.data() + got, bytes, kSectorSize);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -19,14 +20,18 @@ class ItemBytes {
   // The item starts at `first_sector` of `source` (which must outlive this
   // object). `range` is how many bytes the scan gave the item; `limit` is
   // the most a finder may read (at least `range`; the type's maximum size
-  // when that is larger). Reads past the medium's end come back short.
+  // when that is larger). Reads past the medium's end (the source's
+  // Sector_Count) come back short; unreadable sectors before it read as zeros.
   ItemBytes(SectorSource& source, std::uint64_t first_sector, std::uint64_t range, std::uint64_t limit);
 
   std::uint64_t Range() const { return range_; }
   std::uint64_t Limit() const { return limit_; }
+  // Distinct sectors read so far that could not be read and were given as zeros.
+  std::uint64_t Zero_Filled_Sectors() const { return zero_filled_.size(); }
 
   // Up to `n` bytes from `offset` into `out`; fewer only at the limit or at
-  // the medium's end. An unreadable sector reads as zeros (as it is written).
+  // the medium's end. An unreadable sector reads as zeros (as it is written),
+  // however many follow it.
   std::size_t Read(std::uint64_t offset, std::uint8_t* out, std::size_t n);
   // True when all `n` bytes at `offset` exist (below the limit, on the medium).
   bool Has(std::uint64_t offset, std::size_t n);
@@ -61,6 +66,8 @@ class ItemBytes {
   std::uint64_t first_sector_;
   std::uint64_t range_;
   std::uint64_t limit_;
+  std::uint64_t medium_sectors_;          // the source's Sector_Count
+  std::set<std::uint64_t> zero_filled_;   // item-relative sector numbers
   static constexpr std::size_t kBlockBytes = 64 * 1024;
   std::vector<std::uint8_t> block_;
   std::uint64_t block_offset_ = npos;  // item offset of block_[0]

@@ -258,6 +258,7 @@ fs::path Doubtful_Folder(const fs::path& folder) {
 RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryItem>& items, const fs::path& folder,
                               RecoveryProgress& progress, const RecoveryOptions& options) {
   RecoveryOutcome out;
+  out.stale_parts_removed = Remove_Stale_Parts(folder, std::chrono::system_clock::now());
   progress.items_total.store(items.size());
   Report report;
   if (!report.Open(folder)) {
@@ -424,6 +425,7 @@ RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryIt
     row.kind = plan.end == ItemEnd::NotWritten ? ItemEnd::Doubtful : plan.end;
     row.end = End_Text(row.kind);
     row.sha256 = sha.Hex_Digest();
+    row.zero_filled_sectors = unreadable;
     if (unreadable != 0) row.note += "; " + std::to_string(unreadable) + " unreadable sectors written as zeros";
     written_at[{item.first_sector, plan.length}] = out.rows.size();
     // Only a file whose end its format states can hold others: one written as

@@ -69,6 +69,7 @@ struct RecoveredFile {
   std::string end;               // End_Text(kind)
   std::string sha256;            // "" when not written
   std::string note;
+  std::uint64_t zero_filled_sectors = 0;  // unreadable sectors written as zeros
 };
 
 // Shared with whoever shows progress; written by the worker only, except
@@ -93,6 +94,7 @@ struct RecoveryOutcome {
   std::uint64_t duplicates = 0;           // items with the same bytes as an earlier one: not written again
   std::uint64_t not_this_format = 0;      // items that failed their format's checks (kept or not)
   std::uint64_t inside = 0;               // items lying wholly inside a file already written
+  std::uint64_t stale_parts_removed = 0;  // unfinished files of an earlier, stopped recovery, removed
   bool cancelled = false;
   std::optional<std::string> stopped_because;  // e.g. the folder filled up
   std::filesystem::path report_path;      // empty when the report could not be made
@@ -104,7 +106,8 @@ std::string Numbered_Name(const std::string& name, unsigned n);
 
 // Recovers `items` in order into `folder` (checked beforehand with
 // Check_Destination), writing `folder`/recovery-report.csv (numbered like a
-// file when one exists). No existing file is ever replaced; a cancelled or
+// file when one exists). Unfinished files an earlier, stopped recovery left
+// there are removed first (Remove_Stale_Parts). No existing file is ever replaced; a cancelled or
 // failed item leaves no file under a final name. An item starting where an
 // earlier one did and coming to the same length (both passes find most
 // items) is not written twice: its row names the file that holds its bytes;

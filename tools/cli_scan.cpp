@@ -46,21 +46,37 @@ constexpr int kExitReadError = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitCannotOpen = 3;
 constexpr int kExitRecoveryFailed = 4;
-constexpr int kExitInterrupted = 130;
 
 std::atomic<int>* g_stop_flag = nullptr;
-std::atomic<bool> g_interrupted{false};
+std::atomic<int> g_interrupted{0};  // the signal that stopped the run, 0 when none
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
               "the interrupt handler needs lock-free atomics");
 
 std::atomic<bool>* g_recover_cancel = nullptr;
 
-extern "C" void On_Interrupt(int) {
-  g_interrupted.store(true);
+// Ctrl-C, kill (SIGTERM) and a closed terminal (SIGHUP) all stop the scan or
+// the recovery cleanly: no unfinished file is left behind.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void On_Interrupt(int sig) {
+  g_interrupted.store(sig);
   if (g_stop_flag != nullptr) g_stop_flag->store(1);
   if (g_recover_cancel != nullptr) g_recover_cancel->store(true);
-  ::signal(SIGINT, SIG_DFL);  // a second Ctrl-C ends the program at once
+  ::signal(sig, SIG_DFL);  // a second one ends the program at once
 }
+
+void Catch_Stop_Signals() {
+  struct sigaction sa {};
+  sa.sa_handler = On_Interrupt;
+  for (const int sig : kStopSignals) ::sigaction(sig, &sa, nullptr);
+}
+
+void Default_Stop_Signals() {
+  for (const int sig : kStopSignals) ::signal(sig, SIG_DFL);
+}
+
+// 128 + the signal, as shells report a program the signal ended (130 for Ctrl-C).
+int Exit_Interrupted() { return 128 + g_interrupted.load(); }
 
 std::string Plain(std::string text) {
   while (!text.empty() && text.front() == '\n') text.erase(text.begin());
@@ -94,11 +110,12 @@ class CliHost final : public HeadlessScanHost {
     std::fprintf(stderr, "%s%s\n", progress_shown ? "\n" : "", Plain(message).c_str());
     if (!informative.empty()) std::fprintf(stderr, "%s\n", informative.c_str());
     progress_shown = false;
-    if (!open_failed_ && message == kStorageReadError) read_error_ = true;
+    // A read error, or memory running out: the scan did not see everything.
+    if (!open_failed_) read_error_ = true;
   }
-  void addImageWithData(const std::vector<std::uint8_t>& bytes, const std::string& name, const std::string& uid,
+  void addImageWithData(const std::vector<std::uint8_t>&, const std::string& name, const std::string& uid,
                         std::uint64_t first_sector, std::uint64_t sector_count) override {
-    Row(name, uid, first_sector, first_sector + sector_count, bytes.size());
+    Row(name, uid, first_sector, first_sector + sector_count, sector_count * kSectorSize);
     found.push_back({name, first_sector, first_sector + sector_count});
     auto& t = photo_types_[Extension_Of(name)];
     ++t.first;
@@ -190,9 +207,7 @@ int Recover(const std::vector<recovery::RecoveryItem>& items, const SourceOpener
   }
   recovery::RecoveryProgress progress;
   g_recover_cancel = &progress.cancel;
-  struct sigaction sa {};
-  sa.sa_handler = On_Interrupt;
-  ::sigaction(SIGINT, &sa, nullptr);
+  Catch_Stop_Signals();
   std::atomic<bool> done{false};
   std::thread meter;
   if (!quiet && ::isatty(STDERR_FILENO)) {
@@ -210,8 +225,12 @@ int Recover(const std::vector<recovery::RecoveryItem>& items, const SourceOpener
   const auto outcome = recovery::Recover_Items(*source, items, folder, progress, options);
   done.store(true);
   if (meter.joinable()) meter.join();
-  ::signal(SIGINT, SIG_DFL);
+  Default_Stop_Signals();
   g_recover_cancel = nullptr;
+  if (outcome.stale_parts_removed != 0) {
+    std::fprintf(stderr, "Removed %llu unfinished files left in %s by an earlier recovery that was stopped.\n",
+                 static_cast<unsigned long long>(outcome.stale_parts_removed), folder.c_str());
+  }
 
   std::uint64_t trimmed = 0, extended = 0, doubtful = 0;
   for (const auto& r : outcome.rows) {
@@ -230,7 +249,7 @@ int Recover(const std::vector<recovery::RecoveryItem>& items, const SourceOpener
   if (!outcome.report_path.empty()) std::fprintf(stderr, "Report: %s\n", outcome.report_path.c_str());
   if (outcome.cancelled) {
     std::fputs("Recovery stopped: no partial file was left.\n", stderr);
-    return kExitInterrupted;
+    return Exit_Interrupted();
   }
   if (outcome.stopped_because) {
     std::fprintf(stderr, "%s\n", outcome.stopped_because->c_str());
@@ -409,9 +428,7 @@ int Scan_Verb(const Args& args) {
 
   std::printf("pass,name,uid,type,start_sector,end_sector,bytes\n");
   g_stop_flag = &state.stop_now;
-  struct sigaction sa {};
-  sa.sa_handler = On_Interrupt;
-  ::sigaction(SIGINT, &sa, nullptr);
+  Catch_Stop_Signals();
 
   // Progress on a terminal every half second, from the shared counters.
   std::mutex done_mu;
@@ -436,7 +453,7 @@ int Scan_Verb(const Args& args) {
   } else {
     Raw_File_Rec_Thread(job);
   }
-  ::signal(SIGINT, SIG_DFL);
+  Default_Stop_Signals();
   {
     std::lock_guard l(done_mu);
     done = true;
@@ -448,10 +465,10 @@ int Scan_Verb(const Args& args) {
 
   host.Print_Summary();
   if (host.open_failed()) return kExitCannotOpen;
-  if (g_interrupted.load()) {
+  if (g_interrupted.load() != 0) {
     std::fputs("Stopped: the items above were found before the stop.\n", stderr);
     if (o.recover) std::fputs("Nothing was recovered.\n", stderr);
-    return kExitInterrupted;
+    return Exit_Interrupted();
   }
   const std::uint64_t unreadable = state.unreadable_sectors.load();
   if (unreadable != 0) {

@@ -186,11 +186,14 @@ void MyTableController::Finish_Recovery() {
     extended += r.end == "extended";
   }
   const QString folder = QDir::toNativeSeparators(run->folder);
-  const QString report =
+  QString report =
       out.report_path.empty()
           ? QString()
           : QStringLiteral("\n\nThe report %1 lists every file with its sectors and SHA-256 checksum.")
                 .arg(Text(out.report_path.filename().string()));
+  if (out.stale_parts_removed != 0)
+    report += QStringLiteral("\n\n%1 unfinished files left by an earlier, stopped recovery were removed.")
+                  .arg(out.stale_parts_removed);
   const QString counts = QStringLiteral("%1 cut to their real end, %2 extended to it.").arg(trimmed).arg(extended);
   if (out.cancelled) {
     Show_Alert(this, QStringLiteral("Recovery was cancelled."),

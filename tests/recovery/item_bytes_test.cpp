@@ -1,12 +1,16 @@
 // ItemBytes: reads across block edges, at the limit, past the medium's end,
-// over unreadable sectors, and searches that straddle blocks.
+// over unreadable sectors and runs of them, and searches that straddle blocks.
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+
+#include "recover.h"
 #include "recovery/item_fixture.h"
 
 namespace tamberlin::recovery {
 namespace {
 
+using testing::Garbage;
 using testing::Item;
 
 TEST(ItemBytesTest, ReadsStopAtTheLimitAndAtTheMediumsEnd) {
@@ -30,6 +34,61 @@ TEST(ItemBytesTest, UnreadableSectorInsideTheItemReadsAsZeros) {
   EXPECT_EQ(b[0], 'x');
   EXPECT_EQ(b[1], 0);
   EXPECT_EQ(b[2], 0);
+}
+
+// A PDF of about 43 KB saved twice: the first revision's %%EOF lies near
+// its start, as incremental saves leave it.
+QByteArray Pdf_Saved_Twice() {
+  QByteArray pdf = "%PDF-1.4\n" + QByteArray(1000, 'r') + "\n%%EOF\n";
+  while (pdf.size() < 43000) pdf += "a line of page text in the second revision\n";
+  return pdf + "%%EOF\n";
+}
+
+std::set<std::uint64_t> Sectors(std::uint64_t first, std::uint64_t count) {
+  std::set<std::uint64_t> out;
+  for (std::uint64_t s = first; s < first + count; ++s) out.insert(s);
+  return out;
+}
+
+TEST(ItemBytesTest, RunsOfUnreadableSectorsAreZerosAndOnlyTheMediumsSizeEndsTheItem) {
+  const QByteArray pdf = Pdf_Saved_Twice();
+  const std::uint64_t medium = (pdf.size() + 4096 + 511) / 512 * 512;
+  const struct {
+    const char* why;
+    std::set<std::uint64_t> bad;
+  } cases[] = {
+      {"one bad sector", {4}},
+      {"two in a row", Sectors(4, 2)},
+      {"a long run", Sectors(10, 40)},
+      {"a run up to the medium's last sector", Sectors(medium / 512 - 3, 3)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    Item item(pdf, Garbage(4096), 0, 0, c.bad);
+    EXPECT_EQ(Find_Pdf_End(item.bytes()).length, static_cast<std::uint64_t>(pdf.size()));
+    std::vector<std::uint8_t> buf(4096);
+    EXPECT_EQ(item.bytes().Read(medium - 10, buf.data(), buf.size()), 10u);
+    EXPECT_EQ(item.bytes().Zero_Filled_Sectors(), c.bad.size());
+  }
+}
+
+TEST(ItemBytesTest, TwoUnreadableSectorsInARowDoNotCutARecoveredPdf) {
+  const QByteArray pdf = Pdf_Saved_Twice();
+  std::vector<std::uint8_t> medium(pdf.begin(), pdf.end());
+  const std::uint64_t pdf_size = medium.size();
+  medium.resize((medium.size() / 512 + 8) * 512, 'g');
+  MemorySectorSource source(medium, {4, 5});
+  RecoveryItem item;
+  item.name = "GND00001.PDF";
+  item.type = "PDF";
+  item.end_sector = medium.size() / 512;
+  QTemporaryDir folder;
+  RecoveryProgress progress;
+  const auto out = Recover_Items(source, {item}, folder.path().toStdString(), progress);
+  ASSERT_EQ(out.rows.size(), 1u);
+  EXPECT_EQ(out.rows[0].bytes_written, pdf_size);
+  EXPECT_EQ(out.rows[0].zero_filled_sectors, 2u);
+  EXPECT_NE(out.rows[0].note.find("2 unreadable sectors written as zeros"), std::string::npos) << out.rows[0].note;
 }
 
 TEST(ItemBytesTest, FindsPatternsThatStraddleBlocksFirstAndLast) {
