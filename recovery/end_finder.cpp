@@ -22,6 +22,18 @@ constexpr std::pair<std::string_view, EndFinder> kFinders[] = {
     {"ICO", Find_Ico_End},    {"CUR", Find_Ico_End},    {"TAR", Find_Tar_End},     {"OGG", Find_Ogg_End},
     {"OGV", Find_Ogg_End},    {"OGA", Find_Ogg_End},    {"OPUS", Find_Ogg_End},    {"SPX", Find_Ogg_End},
     {"MKV", Find_Ebml_End},   {"WEBM", Find_Ebml_End},  {"MKA", Find_Ebml_End},    {"MK3D", Find_Ebml_End},
+    // archives, executables, documents, fonts and text
+    {"SQLITE", Find_Sqlite_End}, {"RAR", Find_Rar_End},   {"7Z", Find_7z_End},       {"ZST", Find_Zstd_End},
+    {"LZ4", Find_Lz4_End},    {"CAB", Find_Cab_End},    {"DEB", Find_Deb_End},     {"RPM", Find_Rpm_End},
+    {"Z", Find_Z_End},        {"LZH", Find_Lzh_End},    {"ARJ", Find_Arj_End},     {"ELF", Find_Elf_End},
+    {"EXE", Find_Pe_End},     {"DLL", Find_Pe_End},     {"CLASS", Find_Class_End}, {"MACHO", Find_Macho_End},
+    {"TTF", Find_Sfnt_End},   {"OTF", Find_Sfnt_End},   {"TTC", Find_Ttc_End},     {"WOFF", Find_Woff_End},
+    {"WOFF2", Find_Woff_End}, {"PST", Find_Pst_End},    {"MDB", Find_Jet_End},     {"ACCDB", Find_Jet_End},
+    {"ONE", Find_One_End},    {"WPD", Find_Wpd_End},    {"DJVU", Find_Djvu_End},   {"CHM", Find_Chm_End},
+    {"MOBI", Find_Mobi_End},  {"KDBX", Find_Kdbx_End},  {"DWG", Find_Dwg_End},     {"BLEND", Find_Blend_End},
+    {"TORRENT", Find_Torrent_End}, {"VMDK", Find_Vmdk_End}, {"VHD", Find_Vhd_End}, {"VCF", Find_Vcf_End},
+    {"ICS", Find_Ics_End},    {"XML", Find_Xml_End},    {"HTML", Find_Html_End},   {"SVG", Find_Svg_End},
+    {"EPS", Find_Ps_End},     {"PS", Find_Ps_End},      {"RTF", Find_Rtf_End},
 };
 
 }  // namespace

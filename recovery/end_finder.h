@@ -71,5 +71,35 @@ EndFinding Find_Ico_End(ItemBytes& bytes);
 EndFinding Find_Tar_End(ItemBytes& bytes);
 EndFinding Find_Ogg_End(ItemBytes& bytes);
 EndFinding Find_Ebml_End(ItemBytes& bytes);
+// Pictures, sound and video.
+EndFinding Find_Psd_End(ItemBytes& bytes);
+EndFinding Find_Crw_End(ItemBytes& bytes);
+EndFinding Find_Raf_End(ItemBytes& bytes);
+EndFinding Find_Mrw_End(ItemBytes& bytes);
+EndFinding Find_X3f_End(ItemBytes& bytes);
+EndFinding Find_Jp2_End(ItemBytes& bytes);
+EndFinding Find_J2k_End(ItemBytes& bytes);
+EndFinding Find_Jxl_End(ItemBytes& bytes);
+EndFinding Find_Exr_End(ItemBytes& bytes);
+EndFinding Find_Pcx_End(ItemBytes& bytes);
+EndFinding Find_Aiff_End(ItemBytes& bytes);
+EndFinding Find_Flac_End(ItemBytes& bytes);
+EndFinding Find_Midi_End(ItemBytes& bytes);
+EndFinding Find_Amr_End(ItemBytes& bytes);
+EndFinding Find_Asf_End(ItemBytes& bytes);
+EndFinding Find_Au_End(ItemBytes& bytes);
+EndFinding Find_Aac_End(ItemBytes& bytes);
+EndFinding Find_Wavpack_End(ItemBytes& bytes);
+EndFinding Find_Ape_End(ItemBytes& bytes);
+EndFinding Find_Flv_End(ItemBytes& bytes);
+EndFinding Find_Swf_End(ItemBytes& bytes);
+EndFinding Find_Mpeg_Ps_End(ItemBytes& bytes);
+EndFinding Find_Mpeg_Video_End(ItemBytes& bytes);
+EndFinding Find_Mpeg_Ts_End(ItemBytes& bytes);
+EndFinding Find_Realmedia_End(ItemBytes& bytes);
+EndFinding Find_Mxf_End(ItemBytes& bytes);
+EndFinding Find_Y4m_End(ItemBytes& bytes);
+EndFinding Find_Ivf_End(ItemBytes& bytes);
+EndFinding Find_Bink_End(ItemBytes& bytes);
 
 }  // namespace tamberlin::recovery
