@@ -14,7 +14,9 @@ namespace tamberlin::recovery {
 namespace {
 
 constexpr std::uint64_t kSector = 512;
-constexpr std::uint64_t kMinFirstText = 64;  // a first run shorter than this is not a text file
+// A first run shorter than this is not a text file, unless only zeros
+// follow it in the sector (a short file).
+constexpr std::uint64_t kMinFirstText = 64, kMinShortText = 16;
 
 bool Hard_Fault(std::uint8_t c) {
   if (c >= 0x20 && c != 0x7F) return false;
@@ -60,7 +62,11 @@ std::optional<std::uint64_t> Text_End(ItemBytes& bytes) {
   for (std::uint64_t pos = 0;; pos += kSector) {
     const std::size_t got = bytes.Read(pos, sector, kSector);
     const Run run = Text_Run(sector, got);
-    if (pos == 0 && (!run.text || run.length < std::min<std::uint64_t>(kMinFirstText, got))) return std::nullopt;
+    if (pos == 0 && (!run.text || (run.length < std::min<std::uint64_t>(kMinFirstText, got) &&
+                                   !(run.length >= kMinShortText &&
+                                     std::all_of(sector + run.length, sector + got, [](std::uint8_t c) { return c == 0; }))))) {
+      return std::nullopt;
+    }
     if (!run.text) return pos;
     if (run.length < kSector) return pos + run.length;
   }
