@@ -24,8 +24,9 @@ EndFinding Find_Aiff_End(ItemBytes& b) {
       common = true;
     }
     at += 8 + size + (size & 1);
-    if (at > end + 1)
+    if (at > end + 1) {
       return common ? EndFinding::Unknown("a chunk crosses the form's end") : no("chunk crosses the form");
+    }
   }
   if (!common) return no("no COMM chunk");
   if (end > b.Limit() || !b.Has(end - 1, 1)) return EndFinding::Unknown("form runs past the limit");

@@ -80,8 +80,9 @@ EndFinding Find_Raf_End(ItemBytes& b) {
 EndFinding Find_Mrw_End(ItemBytes& b) {
   const auto no = [](const char* why) { return EndFinding::Not_This_Format(why); };
   if (!b.Matches(0, std::string_view("\0MRM", 4)) || !b.Has(0, 8 + 8 + 20)) return no("no MRW header");
-  if (!b.Matches(8, std::string_view("\0PRD", 4)) || b.U32be(12) < 20)
+  if (!b.Matches(8, std::string_view("\0PRD", 4)) || b.U32be(12) < 20) {
     return no("MRW does not open with its PRD block");
+  }
   const std::uint64_t data = 8 + std::uint64_t{b.U32be(4)};
   const std::uint64_t height = b.U16be(16 + 8), width = b.U16be(16 + 10);  // the sensor
   const std::uint8_t bits = b.View(16 + 16)[0];

@@ -70,10 +70,12 @@ EndFinding Find_Exr_End(ItemBytes& b) {
     at = value + size;
   }
   at += 1;  // the header's terminating zero
-  if (ymax < ymin || xmax < xmin || Lines_Per_Chunk(compression) == 0)
+  if (ymax < ymin || xmax < xmin || Lines_Per_Chunk(compression) == 0) {
     return no("header lacks a sound data window or compression");
-  if ((version & (kDeep | kMultiPart)) != 0)
+  }
+  if ((version & (kDeep | kMultiPart)) != 0) {
     return EndFinding::Unknown("multi-part or deep file: chunk count not read");
+  }
 
   std::uint64_t chunks = 0;
   const auto height = static_cast<std::uint64_t>(ymax - ymin + 1), width = static_cast<std::uint64_t>(xmax - xmin + 1);

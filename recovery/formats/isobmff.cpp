@@ -45,8 +45,9 @@ const char* First_Box_Fault(ItemBytes& bytes, std::string_view type, std::uint64
     char raw[4] = {};
     bytes.Read(12, reinterpret_cast<std::uint8_t*>(raw), 4);
     const std::uint32_t child = bytes.U32be(8);
-    if (!One_Of(std::string_view(raw, 4), kChildren) || child < 8 || child > size - 8)
+    if (!One_Of(std::string_view(raw, 4), kChildren) || child < 8 || child > size - 8) {
       return "moov box holds no movie box";
+    }
   }
   return nullptr;
 }

@@ -11,7 +11,7 @@ namespace tamberlin::recovery {
 
 namespace {
 
-constexpr int kMinPacks = 2;
+constexpr int kMinUnits = 3;  // packs and packets in a row
 
 // The length of the pack header at `at` (MPEG-1 or MPEG-2), 0 when its marker bits are wrong.
 std::uint64_t Pack_Length(ItemBytes& b, std::uint64_t at) {
@@ -34,24 +34,24 @@ EndFinding Find_Mpeg_Ps_End(ItemBytes& b) {
   const auto no = [](const char* why) { return EndFinding::Not_This_Format(why); };
   if (!b.Matches(0, std::string_view("\0\0\x01\xBA", 4)) || Pack_Length(b, 0) == 0) return no("no pack header");
   std::uint64_t at = 0;
-  int packs = 0;
-  for (;;) {
-    if (!b.Has(at, 4))
-      return packs >= kMinPacks ? EndFinding::Unknown("stream runs to the limit") : no("too few packs");
+  int units = 0;
+  for (;; ++units) {
+    if (!b.Has(at, 4)) {
+      return units >= kMinUnits ? EndFinding::Unknown("stream runs to the limit") : no("too few packs and packets");
+    }
     const std::uint32_t code = b.U32be(at);
     if (code == 0x000001B9) return EndFinding::Found(at + 4);
     if (code == 0x000001BA) {
       const std::uint64_t n = Pack_Length(b, at);
       if (n == 0) break;
       at += n;
-      ++packs;
       continue;
     }
     if (code < 0x000001BB || code > 0x000001FF) break;
     if (!b.Has(at, 6)) break;
     at += 6 + std::uint64_t{b.U16be(at + 4)};
   }
-  if (packs < kMinPacks) return no("too few packs in a row");
+  if (units < kMinUnits) return no("too few packs and packets in a row");
   return EndFinding::Found(at);
 }
 
