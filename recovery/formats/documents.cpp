@@ -80,8 +80,9 @@ EndFinding Find_Djvu_End(ItemBytes& b) {
 EndFinding Find_Chm_End(ItemBytes& b) {
   if (!b.Matches(0, std::string_view("ITSF\3\0\0\0", 8)) || !b.Has(0, 0x60)) return EndFinding::Not_This_Format("no CHM header");
   if (b.U32le(8) != 0x60 || b.U32le(12) != 1) return EndFinding::Not_This_Format("CHM header fields are wrong");
-  // Header section 0 holds the file's size at its offset 8.
-  const std::uint64_t section = b.U64le(0x48);
+  // The header section table starts at 0x38 with section 0, which holds the
+  // file's size at its offset 8.
+  const std::uint64_t section = b.U64le(0x38);
   if (section < 0x60 || section > 0x10000 || !b.Has(section, 16)) return EndFinding::Not_This_Format("no header section 0");
   if (b.U32le(section) != 0x01FE) return EndFinding::Not_This_Format("header section 0 is wrong");
   return Found_If_Whole(b, b.U64le(section + 8), "file size lies past the limit");

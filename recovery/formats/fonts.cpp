@@ -17,9 +17,8 @@ constexpr std::uint64_t kMaxTables = 256;
 constexpr std::uint64_t kMaxFonts = 1024;
 
 // The end of the furthest table of the font whose directory starts at `at`,
-// or nothing with `why` set (`structure`: the directory itself is wrong).
-std::optional<std::uint64_t> Directory_End(ItemBytes& b, std::uint64_t at, const char*& why, bool& structure) {
-  structure = true;
+// or nothing with `why` set.
+std::optional<std::uint64_t> Directory_End(ItemBytes& b, std::uint64_t at, const char*& why) {
   const std::uint32_t version = b.U32be(at);
   if (version != 0x00010000 && version != 0x4F54544F && version != 0x74727565) {  // 1.0, "OTTO", "true"
     why = "no sfnt version";
@@ -60,7 +59,6 @@ std::optional<std::uint64_t> Directory_End(ItemBytes& b, std::uint64_t at, const
     }
     end = std::max(end, *table_end);
   }
-  structure = false;
   return end;
 }
 
@@ -82,9 +80,8 @@ EndFinding Finish(ItemBytes& b, std::uint64_t end) {
 
 EndFinding Find_Sfnt_End(ItemBytes& bytes) {
   const char* why = "";
-  bool structure = true;
-  const auto end = Directory_End(bytes, 0, why, structure);
-  if (!end) return structure ? EndFinding::Not_This_Format(why) : EndFinding::Unknown(why);
+  const auto end = Directory_End(bytes, 0, why);
+  if (!end) return EndFinding::Not_This_Format(why);
   return Finish(bytes, *end);
 }
 
@@ -99,11 +96,10 @@ EndFinding Find_Ttc_End(ItemBytes& bytes) {
   std::uint64_t end = 12 + fonts * 4;
   for (std::uint64_t i = 0; i < fonts; ++i) {
     const char* why = "";
-    bool structure = true;
     const std::uint64_t at = bytes.U32be(12 + i * 4);
     if (at < 12 + fonts * 4) return EndFinding::Not_This_Format("a font overlaps the header");
-    const auto font_end = Directory_End(bytes, at, why, structure);
-    if (!font_end) return structure ? EndFinding::Not_This_Format(why) : EndFinding::Unknown(why);
+    const auto font_end = Directory_End(bytes, at, why);
+    if (!font_end) return EndFinding::Not_This_Format(why);
     end = std::max(end, *font_end);
   }
   // Version 2 may add a digital signature table.
