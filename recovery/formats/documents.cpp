@@ -93,7 +93,8 @@ EndFinding Find_Mobi_End(ItemBytes& b) {
   std::uint8_t name[32] = {};
   b.Read(0, name, 32);
   const auto nul = std::find(name, name + 32, std::uint8_t{0});
-  if (nul == name || nul == name + 32 || !std::all_of(name, nul, Printable)) {
+  const auto is_text = [](std::uint8_t c) { return c >= 0x20 && c != 0x7F; };
+  if (nul == name || nul == name + 32 || !std::all_of(name, nul, is_text)) {
     return EndFinding::Not_This_Format("database name is not text");
   }
   const std::uint64_t records = b.U16be(76);
@@ -147,8 +148,18 @@ EndFinding Find_Dwg_End(ItemBytes& b) {
 }
 
 EndFinding Find_Blend_End(ItemBytes& b) {
-  std::uint8_t h[12] = {};
-  if (b.Read(0, h, 12) != 12 || !b.Matches(0, "BLENDER")) return EndFinding::Not_This_Format("no Blender header");
+  std::uint8_t h[17] = {};
+  if (b.Read(0, h, 17) != 17 || !b.Matches(0, "BLENDER")) return EndFinding::Not_This_Format("no Blender header");
+  const auto digits = [&h](int from, int to) {
+    return std::all_of(h + from, h + to, [](std::uint8_t c) { return c >= '0' && c <= '9'; });
+  };
+  // The newer header form: "BLENDER", header size, '-', file format version, 'v', version.
+  if (digits(7, 9)) {
+    if (h[9] != '-' || !digits(10, 12) || h[12] != 'v' || !digits(13, 17)) {
+      return EndFinding::Not_This_Format("Blender header fields are wrong");
+    }
+    return EndFinding::Unknown("newer Blender header form");
+  }
   const bool wide = h[7] == '-';
   if ((h[7] != '_' && h[7] != '-') || (h[8] != 'v' && h[8] != 'V') ||
       !std::all_of(h + 9, h + 12, [](std::uint8_t c) { return c >= '0' && c <= '9'; })) {

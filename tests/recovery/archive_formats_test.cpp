@@ -463,6 +463,11 @@ TEST(TextFormatTest, TextEndsAtItsClosingLineOrWhereTheTextStops) {
   const QByteArray xml = "<?xml version=\"1.0\"?>\n<notes>\n" + QByteArray("  <note>card</note>\n").repeated(70) +
                          "</notes>\n";
   const QByteArray latin = "<!DOCTYPE html>\n<p>Gr\xFC\xDF" "e aus K\xF6ln</p>\n" + html.mid(16);
+  const QByteArray calendar = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n" +
+                               QByteArray("BEGIN:VEVENT\r\nSUMMARY:Meeting\r\nEND:VEVENT\r\n").repeated(20) +
+                               "END:VCALENDAR\r\n";
+  const QByteArray svg = "<svg xmlns=\"http://www.w3.org/2000/svg\">\n" +
+                         QByteArray("  <circle cx=\"5\" cy=\"5\" r=\"4\"/>\n").repeated(30) + "</svg>\n";
   const auto n = [](const QByteArray& b) { return static_cast<std::uint64_t>(b.size()); };
   const QByteArray not_text = Garbage(4096, 21);
   const struct {
@@ -480,6 +485,8 @@ TEST(TextFormatTest, TextEndsAtItsClosingLineOrWhereTheTextStops) {
       {"html without its end", Find_Html_End, html.left(1500), Zeros(512), 1500, false},
       {"rtf, text after the brace", Find_Rtf_End, rtf, "trailing words", n(rtf), false},
       {"postscript", Find_Ps_End, ps, not_text, n(ps), false},
+      {"calendar", Find_Ics_End, calendar, not_text, n(calendar), false},
+      {"svg, text after", Find_Svg_End, svg, "<p>next</p>", n(svg), false},
       {"xml, zeros after", Find_Xml_End, xml, Zeros(4096), n(xml), false},
       {"xml ending on a sector boundary", Find_Xml_End, xml.left(1024), Zeros(512), 1024, false},
       {"short file in its first sector", Find_Xml_End, xml.left(100), Zeros(512), 100, false},
@@ -493,6 +500,83 @@ TEST(TextFormatTest, TextEndsAtItsClosingLineOrWhereTheTextStops) {
     const EndFinding f = item.Run(c.finder);
     EXPECT_EQ(f.found() ? f.length : 0, c.expect) << f.why;
     EXPECT_EQ(f.not_this_format(), c.not_this_format) << f.why;
+  }
+}
+
+// Formats whose header states where the file ends, built field by field:
+// the end is the stated one; one damaged header field makes it not this format.
+TEST(HeaderFormatTest, StatedEndsAndDamagedHeaderFields) {
+  QByteArray macho("\xCF\xFA\xED\xFE", 4);
+  for (const std::uint32_t v : {0x0100000Cu, 0u, 2u, 1u, 72u, 0u, 0u, 0x19u, 72u}) Put32(macho, v);
+  macho += QByteArray("__TEXT").leftJustified(16, '\0');
+  for (const std::uint64_t v : {0x100000000ull, 0x1000ull, 0ull, 0x1000ull}) Put64(macho, v);
+  macho += QByteArray(16, '\0');
+  macho += Garbage(4096 - static_cast<int>(macho.size()), 2);
+
+  QByteArray chm("ITSF\3\0\0\0", 8);
+  for (const std::uint32_t v : {0x60u, 1u, 0u, 0x409u}) Put32(chm, v);
+  chm += QByteArray(32, '\x11');
+  for (const std::uint64_t v : {0x60ull, 0x18ull, 0x78ull, 0x54ull, 0x1000ull}) Put64(chm, v);
+  for (const std::uint32_t v : {0x1FEu, 0u, 8192u, 0u, 0u, 0u}) Put32(chm, v);
+  chm += Garbage(8192 - static_cast<int>(chm.size()), 3);
+
+  // A dynamic disk: footer copy, dynamic header, a table of 4 blocks (two used), blocks, footer.
+  QByteArray footer("conectix\0\0\0\2\0\1\0\0", 16);
+  Put32_Be(footer, 0);
+  Put32_Be(footer, 512);  // the dynamic header's offset
+  footer += QByteArray(36, '\0');
+  Put32_Be(footer, 3);
+  Put32_Be(footer, 0);
+  footer = footer.leftJustified(512, '\0');
+  std::uint32_t sum = 0;
+  for (const char c : footer) sum += static_cast<std::uint8_t>(c);
+  Set32_Be(footer, 64, ~sum);
+  QByteArray vhd = footer + "cxsparse" + QByteArray(8, '\xFF');
+  Put32_Be(vhd, 0);
+  Put32_Be(vhd, 1536);  // table offset, big-endian 64-bit
+  Put32_Be(vhd, 0x00010000);
+  Put32_Be(vhd, 4);
+  Put32_Be(vhd, 4096);  // block size
+  vhd = vhd.leftJustified(1536, '\0');
+  for (const std::uint32_t v : {4u, 0xFFFFFFFFu, 13u, 0xFFFFFFFFu}) Put32_Be(vhd, v);
+  vhd = vhd.leftJustified(13 * 512 + 512 + 4096, '\x22') + footer;
+
+  QByteArray pst("!BDN\0\0\0\0SM\x17\0\x13\0\1\1", 16);
+  pst = pst.leftJustified(0xB8, '\0');
+  Put64(pst, 8192);
+  pst += Garbage(8192 - static_cast<int>(pst.size()), 4);
+
+  const QByteArray postscript = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\nshowpage\n%%EOF\n";
+  QByteArray eps("\xC5\xD0\xD3\xC6", 4);
+  for (const std::uint32_t v : {30u, static_cast<std::uint32_t>(postscript.size()), 0u, 0u,
+                                30u + static_cast<std::uint32_t>(postscript.size()), 3000u}) {
+    Put32(eps, v);
+  }
+  Put16(eps, 0xFFFF);
+  eps += postscript + Garbage(3000, 5);
+
+  const auto n = [](const QByteArray& b) { return static_cast<std::uint64_t>(b.size()); };
+  const struct {
+    const char* what;
+    EndFinder finder;
+    QByteArray file;
+    std::uint64_t expect;
+    qsizetype damage;  // a header byte whose damage makes it not this format
+  } cases[] = {
+      {"mach-o", Find_Macho_End, macho, 4096, 4},     {"chm", Find_Chm_End, chm, 8192, 8},
+      {"vhd", Find_Vhd_End, vhd, n(vhd), 70},        {"pst", Find_Pst_End, pst, 8192, 9},
+      {"binary eps", Find_Ps_End, eps, n(eps), 30},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Item whole(c.file, Garbage(8192, 6)), cut(c.file.left(c.file.size() * 3 / 4));
+    QByteArray damaged = c.file;
+    damaged[c.damage] = static_cast<char>(damaged[c.damage] ^ 0x5A);
+    Item broken(damaged, Garbage(8192, 6));
+    const EndFinding f = whole.Run(c.finder), short_one = cut.Run(c.finder), bad = broken.Run(c.finder);
+    EXPECT_EQ(f.found() ? f.length : 0, c.expect) << f.why;
+    EXPECT_TRUE(!short_one.found() && !short_one.not_this_format()) << short_one.why;
+    EXPECT_TRUE(bad.not_this_format()) << bad.why;
   }
 }
 
