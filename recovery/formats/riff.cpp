@@ -33,6 +33,10 @@ std::uint64_t Chunk_End(ItemBytes& bytes, std::uint64_t offset) {
 EndFinding Find_Riff_End(ItemBytes& bytes) {
   if (!bytes.Matches(0, "RIFF")) return EndFinding::Not_This_Format("no RIFF header");
   std::uint64_t end = Chunk_End(bytes, 0);
+  // Recorders that never finished a file leave its size zero.
+  if (end == 0 && bytes.U32le(4) == 0 && Is_Chunk_Id(bytes, 8) && Is_Chunk_Id(bytes, 12)) {
+    return EndFinding::Unknown("RIFF size not stated");
+  }
   if (end == 0) return EndFinding::Not_This_Format("bad RIFF size or form type");
   // The form's first chunk: a printable id and a size inside the form.
   if (bytes.U32le(4) > 4 && (!Is_Chunk_Id(bytes, 12) || bytes.U32le(16) > bytes.U32le(4) - 12)) {

@@ -27,6 +27,9 @@ std::string Line(ItemBytes& b, std::uint64_t at) {
 // Bytes in one frame for width x height pixels in colour space `c` (4:2:0 when not given).
 std::uint64_t Frame_Bytes(std::uint64_t w, std::uint64_t h, std::string_view c) {
   const std::uint64_t cw = (w + 1) / 2, ch = (h + 1) / 2;
+  if (c == "420p10" || c == "420p12" || c == "420p16") return 2 * (w * h + 2 * cw * ch);
+  if (c == "422p10" || c == "422p12" || c == "422p16") return 2 * (w * h + 2 * cw * h);
+  if (c == "444p10" || c == "444p12" || c == "444p16") return 6 * w * h;
   if (c.empty() || c.starts_with("420")) return w * h + 2 * cw * ch;
   if (c == "422") return w * h + 2 * cw * h;
   if (c == "444") return 3 * w * h;
@@ -34,9 +37,6 @@ std::uint64_t Frame_Bytes(std::uint64_t w, std::uint64_t h, std::string_view c) 
   if (c == "411") return w * h + 2 * ((w + 3) / 4) * h;
   if (c == "mono") return w * h;
   if (c == "mono16") return 2 * w * h;
-  if (c == "420p10" || c == "420p12" || c == "420p16") return 2 * (w * h + 2 * cw * ch);
-  if (c == "422p10" || c == "422p12" || c == "422p16") return 2 * (w * h + 2 * cw * h);
-  if (c == "444p10" || c == "444p12" || c == "444p16") return 6 * w * h;
   return 0;
 }
 

@@ -187,6 +187,9 @@ Made Hand(QByteArray b) { return {std::move(b), {}}; }
 const Sample kSamples[] = {
     {"Flac", Find_Flac_End, [] { return Ffmpeg(SINE, "a.flac"); }},
     {"FlacStereoSide", Find_Flac_End, [] { return Ffmpeg(SINE "-ac 2 -af aeval=val(0)|val(0)*0.5", "s.flac"); }},
+    {"FlacLpcOrder32", Find_Flac_End, [] { return Ffmpeg(SINE "-compression_level 12", "h.flac"); }},
+    {"Flac24BitStereo", Find_Flac_End,
+     [] { return Ffmpeg(SINE "-sample_fmt s32 -bits_per_raw_sample 24 -ac 2 -af aeval=val(0)|-val(0)", "h24.flac"); }},
     {"WavPack", Find_Wavpack_End, [] { return Ffmpeg(SINE, "a.wv"); }, true},
     {"Aiff", Find_Aiff_End, [] { return Ffmpeg(SINE, "a.aiff"); }},
     {"AifcAlaw", Find_Aiff_End, [] { return Ffmpeg(SINE "-c:a pcm_alaw", "c.aiff"); }},
@@ -196,6 +199,12 @@ const Sample kSamples[] = {
     {"Wmv", Find_Asf_End, [] { return Ffmpeg(BARS "-c:v wmv2", "v.wmv"); }},
     {"Flv", Find_Flv_End, [] { return Ffmpeg(BARS "-c:v flv1", "v.flv"); }, true},
     {"SwfPlain", Find_Swf_End, [] { return Ffmpeg(BARS "-c:v flv1", "v.swf"); }},
+    {"WmvWithAudio", Find_Asf_End, [] { return Ffmpeg(BARS SINE "-c:v wmv1 -c:a wmav1 -f asf", "v.asf"); }},
+    {"FlvWithAudio", Find_Flv_End, [] { return Ffmpeg(BARS SINE "-c:v flv1 -c:a aac", "av.flv"); }, true},
+    {"VobWithAudio", Find_Mpeg_Ps_End,
+     [] { return Ffmpeg(BARS SINE "-c:v mpeg2video -c:a mp2 -f vob -shortest", "av.vob"); }},
+    {"TransportStreamWithAudio", Find_Mpeg_Ts_End,
+     [] { return Ffmpeg(BARS SINE "-c:a mp2 -f mpegts -shortest", "av.ts"); }, true},
     {"Mpeg1Program", Find_Mpeg_Ps_End, [] { return Ffmpeg(BARS "-f mpeg", "v.mpg"); }},
     {"Vob", Find_Mpeg_Ps_End, [] { return Ffmpeg(BARS "-c:v mpeg2video -f vob", "v.vob"); }},
     {"Mpeg2Video", Find_Mpeg_Video_End,
@@ -210,6 +219,15 @@ const Sample kSamples[] = {
     {"Y4m", Find_Y4m_End, [] { return Ffmpeg(BARS "-pix_fmt yuv420p", "v.y4m"); }, true},
     {"Ivf", Find_Ivf_End, [] { return Ffmpeg(BARS "-c:v libvpx", "v.ivf"); }},
     {"Pcx", Find_Pcx_End, [] { return Ffmpeg(BARS "-frames:v 1 -c:v pcx", "i.pcx"); }},
+    {"PcxPalette", Find_Pcx_End, [] { return Ffmpeg(BARS "-frames:v 1 -c:v pcx -pix_fmt pal8", "p8.pcx"); }},
+    {"PcxMono", Find_Pcx_End, [] { return Ffmpeg(BARS "-frames:v 1 -c:v pcx -pix_fmt monob", "m.pcx"); }},
+    {"ExrZip16Lines", Find_Exr_End,
+     [] { return Ffmpeg(BARS "-frames:v 1 -c:v exr -compression zip16 -pix_fmt gbrpf32le", "z.exr"); }},
+    {"ExrRle", Find_Exr_End,
+     [] { return Ffmpeg(BARS "-frames:v 1 -c:v exr -compression rle -pix_fmt gbrpf32le", "r.exr"); }},
+    {"Y4m10BitIsNotTaken8Bit", Find_Y4m_End, [] { return Ffmpeg(BARS "-strict -1 -pix_fmt yuv420p10le", "t.y4m"); }, true},
+    {"Y4m444", Find_Y4m_End, [] { return Ffmpeg(BARS "-pix_fmt yuv444p", "g.y4m"); }, true},
+    {"IvfVp9", Find_Ivf_End, [] { return Ffmpeg(BARS "-c:v libvpx-vp9", "v9.ivf"); }},
     {"Exr", Find_Exr_End, [] { return Ffmpeg(BARS "-frames:v 1 -c:v exr -pix_fmt gbrpf32le", "i.exr"); }},
     {"Jp2", Find_Jp2_End, [] { return Ffmpeg(BARS "-frames:v 1 -c:v jpeg2000", "i.jp2"); }},
     {"J2k", Find_J2k_End, [] { return Ffmpeg(BARS "-frames:v 1 -c:v jpeg2000 -format j2k", "i.j2k"); }},
@@ -354,6 +372,34 @@ TEST(MediaFileEdits, BrokenStructureIsNotThisFormatDamagedEndIsUnknown) {
     if (e.expect == EndOutcome::Found) {
       EXPECT_EQ(f.length, e.length ? e.length(made.bytes) : static_cast<std::uint64_t>(made.bytes.size()));
     }
+  }
+}
+
+// Formats with no stated length are told from chance by a run of frames:
+// one frame short of the run is not this format, the run itself is found.
+TEST(MediaFrameRuns, ShortestRunThatCounts) {
+  QByteArray adts;  // 22.05 kHz mono AAC frames of 100 bytes
+  for (int i = 0; i < 4; ++i) adts += QByteArray("\xFF\xF1\x5C\x40\x0C\x9F\xFC", 7) + Garbage(93, 30 + i);
+  const QByteArray mpeg1_pack("\0\0\x01\xBA\x21\0\x01\0\x01\x80\x1B\x91", 12);
+  const QByteArray pes = QByteArray("\0\0\x01\xE0\0\x0A", 6) + Garbage(10, 5);
+  const struct {
+    const char* what;
+    EndFinder finder;
+    QByteArray run;       // the shortest run that counts
+    qsizetype last_unit;  // bytes of its last frame or packet
+  } kRuns[] = {
+      {"AMR: eight frames", Find_Amr_End, Amr(8), 32},
+      {"ADTS: four frames", Find_Aac_End, adts, 100},
+      {"program stream: a pack and two packets", Find_Mpeg_Ps_End, mpeg1_pack + pes + pes, pes.size()},
+  };
+  for (const auto& r : kRuns) {
+    SCOPED_TRACE(r.what);
+    Item whole(r.run, Zeros(4096));
+    const EndFinding found = whole.Run(r.finder);
+    EXPECT_TRUE(found.found()) << found.why;
+    EXPECT_EQ(found.length, static_cast<std::uint64_t>(r.run.size()));
+    Item short_run(r.run.left(r.run.size() - r.last_unit), Zeros(4096));
+    EXPECT_TRUE(short_run.Run(r.finder).not_this_format());
   }
 }
 
