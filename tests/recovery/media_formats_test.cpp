@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -400,6 +401,95 @@ TEST(MediaFrameRuns, ShortestRunThatCounts) {
     EXPECT_EQ(found.length, static_cast<std::uint64_t>(r.run.size()));
     Item short_run(r.run.left(r.run.size() - r.last_unit), Zeros(4096));
     EXPECT_TRUE(short_run.Run(r.finder).not_this_format());
+  }
+}
+
+// A large medium of random sectors that counts what is read: a finder that
+// meets a signature in random bytes must say so after a few blocks, never
+// walk or search on through the medium.
+class CountingRandomMedium final : public SectorSource {
+ public:
+  static constexpr std::uint64_t kSectors = std::uint64_t{1} << 21;  // 1 GiB
+  std::uint64_t seed = 0;
+  std::uint64_t reads = 0;
+  QByteArray first;  // what sector 0 starts with
+  const std::uint8_t* Read_Sector(std::uint64_t sector) override {
+    if (sector >= kSectors) return nullptr;
+    ++reads;
+    std::uint64_t x = seed ^ (sector * 0x9E3779B97F4A7C15ull);
+    for (std::size_t i = 0; i < kSectorSize; i += 8) {
+      x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+      for (std::size_t k = 0; k < 8; ++k) sector_[i + k] = static_cast<std::uint8_t>(x >> (8 * k));
+    }
+    if (sector == 0) std::copy(first.begin(), first.end(), sector_);
+    return sector_;
+  }
+
+ private:
+  std::uint8_t sector_[kSectorSize] = {};
+};
+
+TEST(MediaFinderCost, RandomBytesBehindASignatureAreRejectedWithinAFewBlocks) {
+  constexpr std::uint64_t kMostSectors = 8 * 128;  // eight of the item's 64 KiB blocks
+  const struct {
+    EndFinder finder;
+    QByteArray start;  // the signature, at the offset the catalogue gives it
+  } kStarts[] = {
+      {Find_Jpeg_End, "\xFF\xD8\xFF"},
+      {Find_Png_End, "\x89PNG\r\n\x1A\n"},
+      {Find_Gif_End, "GIF89a"},
+      {Find_Bmp_End, "BM"},
+      {Find_Tiff_End, QByteArray("II*\0", 4)},
+      {Find_Isobmff_End, QByteArray(4, '\x10') + "mdat"},
+      {Find_Riff_End, "RIFF"},
+      {Find_Mp3_End, "ID3"},
+      {Find_Mp3_End, "\xFF\xFB"},
+      {Find_Ico_End, QByteArray("\0\0\x01\0", 4)},
+      {Find_Ogg_End, "OggS"},
+      {Find_Ebml_End, "\x1A\x45\xDF\xA3"},
+      {Find_Psd_End, QByteArray("8BPS\0\x01\0\0\0\0\0\0", 12)},
+      {Find_Crw_End, QByteArray("II\x1A\0\0\0HEAPCCDR", 14)},
+      {Find_Raf_End, "FUJIFILMCCD-RAW "},
+      {Find_Mrw_End, QByteArray("\0MRM", 4)},
+      {Find_X3f_End, "FOVb"},
+      {Find_Jp2_End, QByteArray("\0\0\0\x0CjP  \r\n\x87\n", 12)},
+      {Find_J2k_End, "\xFF\x4F\xFF\x51"},
+      {Find_Jxl_End, "\xFF\x0A"},
+      {Find_Exr_End, "\x76\x2F\x31\x01"},
+      {Find_Pcx_End, "\x0A\x05\x01"},
+      {Find_Aiff_End, "FORM"},
+      {Find_Flac_End, "fLaC"},
+      {Find_Midi_End, QByteArray("MThd\0\0\0\x06", 8)},
+      {Find_Amr_End, "#!AMR\n"},
+      {Find_Asf_End, QByteArray("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16)},
+      {Find_Au_End, ".snd"},
+      {Find_Aac_End, "\xFF\xF1"},
+      {Find_Wavpack_End, "wvpk"},
+      {Find_Ape_End, "MAC "},
+      {Find_Flv_End, "FLV\x01"},
+      {Find_Swf_End, "FWS"},
+      {Find_Swf_End, "CWS"},
+      {Find_Mpeg_Ps_End, QByteArray("\0\0\x01\xBA", 4)},
+      {Find_Mpeg_Video_End, QByteArray("\0\0\x01\xB3", 4)},
+      {Find_Mpeg_Ts_End, QByteArray("\x47\x40\0\x10", 4)},
+      {Find_Realmedia_End, QByteArray(".RMF\0\0\0\x12", 8)},
+      {Find_Mxf_End, QByteArray("\x06\x0E\x2B\x34\x02\x05\x01\x01\x0D\x01\x02\x01\x01\x02", 14)},
+      {Find_Y4m_End, "YUV4MPEG2 "},
+      {Find_Ivf_End, "DKIF"},
+      {Find_Bink_End, "BIK"},
+  };
+  for (const auto& s : kStarts) {
+    SCOPED_TRACE(s.start.toHex().toStdString());
+    std::uint64_t most = 0;
+    for (std::uint64_t v = 0; v < 200; ++v) {
+      CountingRandomMedium medium;
+      medium.seed = 0x5EED0000 + v;
+      medium.first = s.start;
+      ItemBytes bytes(medium, 0, 8 * kSectorSize, CountingRandomMedium::kSectors * kSectorSize);
+      EXPECT_FALSE(s.finder(bytes).found());
+      most = std::max(most, medium.reads);
+    }
+    EXPECT_LE(most, kMostSectors);
   }
 }
 
