@@ -22,6 +22,30 @@ constexpr std::pair<std::string_view, EndFinder> kFinders[] = {
     {"ICO", Find_Ico_End},    {"CUR", Find_Ico_End},    {"TAR", Find_Tar_End},     {"OGG", Find_Ogg_End},
     {"OGV", Find_Ogg_End},    {"OGA", Find_Ogg_End},    {"OPUS", Find_Ogg_End},    {"SPX", Find_Ogg_End},
     {"MKV", Find_Ebml_End},   {"WEBM", Find_Ebml_End},  {"MKA", Find_Ebml_End},    {"MK3D", Find_Ebml_End},
+    // pictures, sound and video
+    {"PSD", Find_Psd_End},    {"PSB", Find_Psd_End},    {"CRW", Find_Crw_End},     {"ORF", Find_Tiff_End},
+    {"RW2", Find_Tiff_End},   {"RAF", Find_Raf_End},    {"MRW", Find_Mrw_End},     {"X3F", Find_X3f_End},
+    {"JP2", Find_Jp2_End},    {"J2K", Find_J2k_End},    {"JXL", Find_Jxl_End},     {"EXR", Find_Exr_End},
+    {"PCX", Find_Pcx_End},    {"AIFF", Find_Aiff_End},  {"AIFC", Find_Aiff_End},   {"AIF", Find_Aiff_End},
+    {"FLAC", Find_Flac_End},  {"MID", Find_Midi_End},   {"MIDI", Find_Midi_End},   {"AMR", Find_Amr_End},
+    {"WMA", Find_Asf_End},    {"WMV", Find_Asf_End},    {"ASF", Find_Asf_End},     {"AU", Find_Au_End},
+    {"SND", Find_Au_End},     {"AAC", Find_Aac_End},    {"WV", Find_Wavpack_End},  {"APE", Find_Ape_End},
+    {"FLV", Find_Flv_End},    {"SWF", Find_Swf_End},    {"MPG", Find_Mpeg_Ps_End}, {"MPEG", Find_Mpeg_Ps_End},
+    {"VOB", Find_Mpeg_Ps_End}, {"M2V", Find_Mpeg_Video_End}, {"TS", Find_Mpeg_Ts_End}, {"RM", Find_Realmedia_End},
+    {"RMVB", Find_Realmedia_End}, {"MXF", Find_Mxf_End}, {"Y4M", Find_Y4m_End},    {"IVF", Find_Ivf_End},
+    {"BIK", Find_Bink_End},
+    // archives, executables, documents, fonts and text
+    {"SQLITE", Find_Sqlite_End}, {"RAR", Find_Rar_End},   {"7Z", Find_7z_End},       {"ZST", Find_Zstd_End},
+    {"LZ4", Find_Lz4_End},    {"CAB", Find_Cab_End},    {"DEB", Find_Deb_End},     {"RPM", Find_Rpm_End},
+    {"Z", Find_Z_End},        {"LZH", Find_Lzh_End},    {"ARJ", Find_Arj_End},     {"ELF", Find_Elf_End},
+    {"EXE", Find_Pe_End},     {"DLL", Find_Pe_End},     {"CLASS", Find_Class_End}, {"MACHO", Find_Macho_End},
+    {"TTF", Find_Sfnt_End},   {"OTF", Find_Sfnt_End},   {"TTC", Find_Ttc_End},     {"WOFF", Find_Woff_End},
+    {"WOFF2", Find_Woff_End}, {"PST", Find_Pst_End},    {"MDB", Find_Jet_End},     {"ACCDB", Find_Jet_End},
+    {"ONE", Find_One_End},    {"WPD", Find_Wpd_End},    {"DJVU", Find_Djvu_End},   {"CHM", Find_Chm_End},
+    {"MOBI", Find_Mobi_End},  {"KDBX", Find_Kdbx_End},  {"DWG", Find_Dwg_End},     {"BLEND", Find_Blend_End},
+    {"TORRENT", Find_Torrent_End}, {"VMDK", Find_Vmdk_End}, {"VHD", Find_Vhd_End}, {"VCF", Find_Vcf_End},
+    {"ICS", Find_Ics_End},    {"XML", Find_Xml_End},    {"HTML", Find_Html_End},   {"SVG", Find_Svg_End},
+    {"EPS", Find_Ps_End},     {"PS", Find_Ps_End},      {"RTF", Find_Rtf_End},
 };
 
 }  // namespace

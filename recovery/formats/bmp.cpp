@@ -1,6 +1,7 @@
 // BMP: the file header's size when the image header backs it up; for
 // uncompressed images a missing or wrong size is replaced by the pixel array's
 // end (rows padded to 4 bytes), or the embedded colour profile's when later.
+// Header fields that disagree with each other mean the bytes are no BMP.
 #include <algorithm>
 #include <cstdlib>
 
@@ -24,12 +25,12 @@ bool Known_Depth(unsigned bpp) {
 }  // namespace
 
 EndFinding Find_Bmp_End(ItemBytes& b) {
-  if (!b.Matches(0, "BM") || !b.Has(0, 30)) return EndFinding::Unknown("no BMP header");
+  if (!b.Matches(0, "BM") || !b.Has(0, 30)) return EndFinding::Not_This_Format("no BMP header");
   const std::uint64_t stated = b.U32le(2);
   const std::uint64_t pixels = b.U32le(10);
   const std::uint32_t header = b.U32le(14);
-  if (!Known_Header_Size(header) || !b.Has(14, header)) return EndFinding::Unknown("unknown image header size");
-  if (pixels < 14 + header) return EndFinding::Unknown("pixel data overlaps the headers");
+  if (!Known_Header_Size(header) || !b.Has(14, header)) return EndFinding::Not_This_Format("unknown image header size");
+  if (pixels < 14 + header) return EndFinding::Not_This_Format("pixel data overlaps the headers");
 
   std::uint64_t width = 0;
   std::uint64_t height = 0;
@@ -41,7 +42,7 @@ EndFinding Find_Bmp_End(ItemBytes& b) {
     height = b.U16le(20);
     bpp = b.U16le(24);
     if (b.U16le(22) != 1 || (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24)) {
-      return EndFinding::Unknown("implausible image header");
+      return EndFinding::Not_This_Format("implausible image header");
     }
   } else {
     const auto w = static_cast<std::int32_t>(b.U32le(18));
@@ -51,13 +52,13 @@ EndFinding Find_Bmp_End(ItemBytes& b) {
     bpp = b.U16le(28);
     compression = b.U32le(30);
     image_size = b.U32le(34);
-    if (b.U16le(26) != 1 || compression > 6) return EndFinding::Unknown("implausible image header");
+    if (b.U16le(26) != 1 || compression > 6) return EndFinding::Not_This_Format("implausible image header");
   }
-  if (width == 0 || height == 0) return EndFinding::Unknown("image has no pixels");
+  if (width == 0 || height == 0) return EndFinding::Not_This_Format("image has no pixels");
 
   const bool uncompressed = compression == 0 || compression == 3 || compression == 6;
   if (uncompressed) {
-    if (!Known_Depth(bpp)) return EndFinding::Unknown("implausible bit depth");
+    if (!Known_Depth(bpp)) return EndFinding::Not_This_Format("implausible bit depth");
     const std::uint64_t row = (width * bpp + 31) / 32 * 4;
     if (height > b.Limit() / row) return EndFinding::Unknown("pixel data past the limit");
     std::uint64_t data_end = pixels + row * height;
@@ -73,11 +74,13 @@ EndFinding Find_Bmp_End(ItemBytes& b) {
   // Compressed pixels: only the stated size says where they end; take it
   // when it lies within the bounds the header allows.
   const bool rle = compression == 1 || compression == 2;
-  if (rle && bpp != (compression == 1 ? 8u : 4u)) return EndFinding::Unknown("implausible bit depth");
-  if (stated <= pixels || stated - pixels < image_size) return EndFinding::Unknown("size field disagrees with header");
+  if (rle && bpp != (compression == 1 ? 8u : 4u)) return EndFinding::Not_This_Format("implausible bit depth");
+  if (stated <= pixels || stated - pixels < image_size) {
+    return EndFinding::Not_This_Format("size field disagrees with header");
+  }
   // An RLE row never takes more than two bytes a pixel plus its end-of-line code.
   if (rle && (height > b.Limit() / (2 * width + 2) || stated - pixels > (2 * width + 2) * height + 2)) {
-    return EndFinding::Unknown("size field disagrees with header");
+    return EndFinding::Not_This_Format("size field disagrees with header");
   }
   if (stated > b.Limit() || !b.Has(stated - 1, 1)) return EndFinding::Unknown("stated size past the limit");
   return EndFinding::Found(stated);

@@ -93,7 +93,7 @@ std::optional<std::uint64_t> Stream_End(ItemBytes& bytes, std::uint64_t at, std:
 }  // namespace
 
 EndFinding Find_Bzip2_End(ItemBytes& bytes) {
-  if (!Is_Stream_Start(bytes, 0)) return EndFinding::Unknown("no bzip2 header and first block");
+  if (!Is_Stream_Start(bytes, 0)) return EndFinding::Not_This_Format("no bzip2 header and first block");
   std::string why;
   auto end = Stream_End(bytes, 0, why);
   if (!end) return EndFinding::Unknown(why);

@@ -1,6 +1,7 @@
 // Matroska and WebM: the EBML header, then the Segment, whose size gives the
 // file's end. A walk over the Segment's top-level elements must not cross
-// that end, which catches a size field that is too small.
+// that end, which catches a size field that is too small. A header without
+// a Matroska or WebM DocType is not this format.
 #include <algorithm>
 #include <bit>
 #include <optional>
@@ -69,8 +70,9 @@ bool Is_Top_Level(std::uint32_t id) {
   return std::find(std::begin(kTopLevelIds), std::end(kTopLevelIds), id) != std::end(kTopLevelIds);
 }
 
-// Checks the header's children stay inside it and its DocType, when given, is one we know.
+// Checks the header's children stay inside it and its DocType is one we know.
 const char* Check_Header(ItemBytes& b, std::uint64_t from, std::uint64_t to) {
+  bool doc_type_seen = false;
   for (std::uint64_t pos = from; pos < to;) {
     const auto child = Read_Element(b, pos);
     if (!child || child->unknown_size || child->size > to - child->data) return "damaged EBML header";
@@ -81,23 +83,24 @@ const char* Check_Header(ItemBytes& b, std::uint64_t from, std::uint64_t to) {
       std::string_view doc_type(text, static_cast<std::size_t>(child->size));
       while (!doc_type.empty() && doc_type.back() == '\0') doc_type.remove_suffix(1);
       if (doc_type != "matroska" && doc_type != "webm") return "unknown DocType";
+      doc_type_seen = true;
     }
     pos = child->data + child->size;
   }
-  return nullptr;
+  return doc_type_seen ? nullptr : "no DocType";
 }
 
 }  // namespace
 
 EndFinding Find_Ebml_End(ItemBytes& b) {
   const auto header = Read_Element(b, 0);
-  if (!header || header->id != kEbmlId) return EndFinding::Unknown("no EBML header");
+  if (!header || header->id != kEbmlId) return EndFinding::Not_This_Format("no EBML header");
   if (header->unknown_size || header->size > kMaxHeaderBytes) {
-    return EndFinding::Unknown("implausible EBML header size");
+    return EndFinding::Not_This_Format("implausible EBML header size");
   }
   const std::uint64_t header_end = header->data + header->size;
-  if (!b.Has(header->data, header->size)) return EndFinding::Unknown("EBML header cut short");
-  if (const char* why = Check_Header(b, header->data, header_end)) return EndFinding::Unknown(why);
+  if (!b.Has(header->data, header->size)) return EndFinding::Not_This_Format("EBML header cut short");
+  if (const char* why = Check_Header(b, header->data, header_end)) return EndFinding::Not_This_Format(why);
 
   std::uint64_t pos = header_end;
   std::optional<Element> segment;

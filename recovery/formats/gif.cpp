@@ -1,5 +1,6 @@
 // GIF: header, screen descriptor and colour table, then extension and image
-// blocks with their sub-block chains, up to the trailer byte 0x3B.
+// blocks with their sub-block chains, up to the trailer byte 0x3B. Until an
+// image descriptor has passed its checks, a broken block means not a GIF.
 #include "end_finder.h"
 
 namespace tamberlin::recovery {
@@ -30,40 +31,52 @@ std::uint64_t Colour_Table_Bytes(std::uint8_t flags) {
 
 EndFinding Find_Gif_End(ItemBytes& b) {
   if (!b.Matches(0, "GIF87a") && !b.Matches(0, "GIF89a")) return EndFinding::Not_This_Format("no GIF header");
-  if (!b.Has(0, 13)) return EndFinding::Unknown("screen descriptor past the limit");
+  if (!b.Has(0, 13)) return EndFinding::Not_This_Format("screen descriptor past the limit");
   std::uint8_t head[13] = {};
   b.Read(0, head, sizeof head);
+  const unsigned screen_w = head[6] | head[7] << 8u, screen_h = head[8] | head[9] << 8u;
+  if (screen_w == 0 || screen_h == 0) return EndFinding::Not_This_Format("screen has no pixels");
   std::uint64_t pos = 13 + Colour_Table_Bytes(head[10]);
-  bool image = false;
+  bool image = false;  // an image descriptor passed its checks
+  const auto fail = [&](const char* why) {
+    return image ? EndFinding::Unknown(why) : EndFinding::Not_This_Format(why);
+  };
   for (;;) {
     std::uint8_t block[10] = {};
-    if (b.Read(pos, block, sizeof block) == 0) return EndFinding::Unknown("no trailer before the limit");
+    if (b.Read(pos, block, sizeof block) == 0) return fail("no trailer before the limit");
     switch (block[0]) {
       case 0x3B:
-        if (!image) return EndFinding::Unknown("trailer before any image");
+        if (!image) return fail("trailer before any image");
         return EndFinding::Found(pos + 1);
       case 0x21: {
+        // Graphic control, plain text and application blocks have a fixed first sub-block.
         const std::uint8_t label = block[1];
-        if (label != 0x01 && label != 0xF9 && label != 0xFE && label != 0xFF) {
-          return EndFinding::Unknown("unknown extension label");
-        }
+        const bool sized = (label == 0xF9 && block[2] == 4 && block[7] == 0) || (label == 0x01 && block[2] == 12) ||
+                           (label == 0xFF && block[2] == 11) || label == 0xFE;
+        if (!sized) return fail("unknown or malformed extension block");
         pos = Skip_Sub_Blocks(b, pos + 2);
         break;
       }
       case 0x2C: {
-        if (!b.Has(pos, 11)) return EndFinding::Unknown("image descriptor past the limit");
+        if (!b.Has(pos, 11)) return fail("image descriptor past the limit");
+        const unsigned left = block[1] | block[2] << 8u, top = block[3] | block[4] << 8u;
+        const unsigned width = block[5] | block[6] << 8u, height = block[7] | block[8] << 8u;
+        if (width == 0 || height == 0 || left + width > screen_w || top + height > screen_h) {
+          return fail("image outside the screen");
+        }
         pos += 10 + Colour_Table_Bytes(block[9]);
         const auto v = b.View(pos);
-        if (v.empty()) return EndFinding::Unknown("image data past the limit");
-        if (v[0] < 1 || v[0] > 12) return EndFinding::Unknown("bad LZW code size");
+        if (v.empty()) return fail("image data past the limit");
+        if (v[0] < 2 || v[0] > 8) return fail("bad LZW code size");
         pos = Skip_Sub_Blocks(b, pos + 1);
+        if (pos == npos) return fail("sub-blocks run past the limit");
         image = true;
         break;
       }
       default:
-        return EndFinding::Unknown("unexpected block type");
+        return fail("unexpected block type");
     }
-    if (pos == npos) return EndFinding::Unknown("sub-blocks run past the limit");
+    if (pos == npos) return fail("sub-blocks run past the limit");
   }
 }
 

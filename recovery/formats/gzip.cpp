@@ -15,6 +15,10 @@ namespace tamberlin::recovery {
 namespace {
 
 constexpr std::uint8_t kFtext = 0x01, kFhcrc = 0x02, kFextra = 0x04, kFname = 0x08, kFcomment = 0x10;
+constexpr std::uint8_t kLastOs = 13, kUnknownOs = 255;
+// Deflate data that fails or runs out this early was never a gzip member:
+// random bytes behind a header. Later damage leaves a real member whose end is lost.
+constexpr std::uint64_t kEarlyDamageBytes = 64 * 1024;
 constexpr std::uint64_t kMaxNameBytes = 64 * 1024;  // FNAME/FCOMMENT; real ones are short
 
 bool Is_Member_Start(ItemBytes& bytes, std::uint64_t at) { return bytes.Matches(at, "\x1F\x8B\x08"); }
@@ -50,6 +54,9 @@ std::optional<std::uint64_t> Parse_Header(ItemBytes& bytes, std::uint64_t at, st
   std::uint8_t flags = 0;
   bytes.Read(at + 3, &flags, 1);
   if ((flags & ~(kFtext | kFhcrc | kFextra | kFname | kFcomment)) != 0) return fail("reserved header flags set");
+  std::uint8_t os = 0;
+  bytes.Read(at + 9, &os, 1);
+  if (os > kLastOs && os != kUnknownOs) return fail("no such operating system in the header");
   std::uint64_t pos = at + 10;
   if (flags & kFextra) {
     if (!bytes.Has(pos, 2)) return fail("extra field cut short");
@@ -70,13 +77,16 @@ std::optional<std::uint64_t> Parse_Header(ItemBytes& bytes, std::uint64_t at, st
 }
 
 // Inflates one member; the offset just past it, or nothing with the reason.
-std::optional<std::uint64_t> Member_End(ItemBytes& bytes, std::uint64_t at, std::string& why) {
+// `structure` tells a header or early deflate failure from a lost end.
+std::optional<std::uint64_t> Member_End(ItemBytes& bytes, std::uint64_t at, std::string& why, bool& structure) {
+  structure = true;
   const auto fail = [&why](const char* reason) {
     why = reason;
     return std::nullopt;
   };
   const auto data = Parse_Header(bytes, at, why);
   if (!data) return std::nullopt;
+  structure = false;
   std::uint64_t pos = *data;
 
   z_stream z{};
@@ -90,6 +100,7 @@ std::optional<std::uint64_t> Member_End(ItemBytes& bytes, std::uint64_t at, std:
     const auto v = bytes.View(pos);
     if (v.empty()) {
       why = "data ends inside the deflate stream";
+      structure = pos - *data < kEarlyDamageBytes;
       break;
     }
     z.next_in = const_cast<Bytef*>(v.data());
@@ -104,7 +115,10 @@ std::optional<std::uint64_t> Member_End(ItemBytes& bytes, std::uint64_t at, std:
     size += produced;
     pos += consumed;
     if (rc == Z_OK && consumed == 0 && produced == 0) rc = Z_BUF_ERROR;  // no progress: never spin
-    if (rc != Z_OK && rc != Z_STREAM_END) why = "deflate data is damaged";
+    if (rc != Z_OK && rc != Z_STREAM_END) {
+      why = "deflate data is damaged";
+      structure = pos - *data < kEarlyDamageBytes;
+    }
   }
   inflateEnd(&z);
   if (rc != Z_STREAM_END) return std::nullopt;
@@ -118,14 +132,15 @@ std::optional<std::uint64_t> Member_End(ItemBytes& bytes, std::uint64_t at, std:
 }  // namespace
 
 EndFinding Find_Gzip_End(ItemBytes& bytes) {
-  if (!Is_Member_Start(bytes, 0)) return EndFinding::Unknown("no gzip header");
+  if (!Is_Member_Start(bytes, 0)) return EndFinding::Not_This_Format("no gzip header");
   std::string why;
-  auto end = Member_End(bytes, 0, why);
-  if (!end) return EndFinding::Unknown(why);
+  bool structure = false;
+  auto end = Member_End(bytes, 0, why, structure);
+  if (!end) return structure ? EndFinding::Not_This_Format(why) : EndFinding::Unknown(why);
   // Each member is at least 18 bytes, so this advances; a damaged later member
   // leaves the whole ones before it as the file.
   while (Is_Member_Start(bytes, *end)) {
-    const auto next = Member_End(bytes, *end, why);
+    const auto next = Member_End(bytes, *end, why, structure);
     if (!next) break;
     end = next;
   }

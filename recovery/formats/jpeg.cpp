@@ -1,6 +1,8 @@
 // JPEG: walks the marker segments from SOI by their lengths, skips each scan's
 // entropy-coded data, and ends after the EOI that follows the last scan. A
 // Multi-Picture index (APP2 "MPF") extends the end over the images it lists.
+// Before the first scan, a segment whose content fails its own rules (or no
+// segment that could be checked at all) means the bytes are not a JPEG.
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -102,42 +104,104 @@ std::uint64_t With_Mpf_Images(ItemBytes& b, const MpfImages& mpf, std::uint64_t 
   return mpf.end;
 }
 
+// True when the segment with marker `m`, `length` bytes from `pos` (at the
+// length field), holds what that marker's segment must: tables that fill it
+// exactly, a frame header whose size matches its components, a known APPn
+// identifier. Markers whose content has no rules say false.
+bool Content_Checks_Out(ItemBytes& b, std::uint8_t m, std::uint64_t pos, std::uint16_t length) {
+  const std::uint64_t end = pos + length;
+  if (!b.Has(pos, length)) return false;
+  if (m == 0xDB) {  // DQT: precision and table id, then 64 entries of 1 or 2 bytes
+    std::uint64_t at = pos + 2;
+    while (at < end) {
+      const std::uint8_t pt = Byte(b, at);
+      if ((pt >> 4) > 1 || (pt & 15) > 3) return false;
+      at += 1 + 64ull * ((pt >> 4) + 1);
+    }
+    return at == end && length > 2;
+  }
+  if (m == 0xC4) {  // DHT: class and id, 16 code counts, the symbols
+    std::uint64_t at = pos + 2;
+    while (at < end) {
+      const std::uint8_t ct = Byte(b, at);
+      if ((ct >> 4) > 1 || (ct & 15) > 3 || at + 17 > end) return false;
+      unsigned symbols = 0;
+      for (int i = 1; i <= 16; ++i) symbols += Byte(b, at + static_cast<std::uint64_t>(i));
+      if (symbols == 0 || symbols > 256) return false;
+      at += 17 + symbols;
+    }
+    return at == end && length > 2;
+  }
+  if (Is_Frame_Header(m)) {  // precision, height, width, then three bytes a component
+    const std::uint8_t precision = Byte(b, pos + 2);
+    const std::uint8_t components = Byte(b, pos + 7);
+    if (precision < 2 || precision > 16 || components == 0 || length != 8u + 3u * components) return false;
+    if (b.U16be(pos + 5) == 0) return false;  // no width
+    for (std::uint64_t c = pos + 8; c < end; c += 3) {
+      const std::uint8_t sampling = Byte(b, c + 1);
+      if ((sampling >> 4) == 0 || (sampling >> 4) > 4 || (sampling & 15) == 0 || (sampling & 15) > 4) return false;
+      if (m != 0xF7 && Byte(b, c + 2) > 3) return false;
+    }
+    return true;
+  }
+  if (m == 0xDD) return length == 4;  // DRI
+  const auto id = [&](std::string_view text) { return length >= 2 + text.size() && b.Matches(pos + 2, text); };
+  if (m == 0xE0) return id(std::string_view("JFIF\0", 5)) || id(std::string_view("JFXX\0", 5));
+  if (m == 0xE1) {
+    return (id(std::string_view("Exif\0\0II*\0", 10)) || id(std::string_view("Exif\0\0MM\0*", 10)) ||
+            id(std::string_view("http://ns.adobe.com/xap/1.0/\0", 29)));
+  }
+  if (m == 0xE2) return id(std::string_view("ICC_PROFILE\0", 12)) || id(std::string_view("MPF\0", 4));
+  if (m == 0xEE) return id("Adobe");
+  return false;
+}
+
 }  // namespace
 
 EndFinding Find_Jpeg_End(ItemBytes& b) {
-  if (!b.Matches(0, "\xFF\xD8\xFF")) return EndFinding::Unknown("no SOI marker");
+  if (!b.Matches(0, "\xFF\xD8\xFF")) return EndFinding::Not_This_Format("no SOI marker");
   std::uint64_t pos = 2;  // at the 0xFF of the next marker
   bool frame = false;
   bool scan = false;
   bool jpeg_ls = false;
+  bool checked = false;  // a segment's content has passed its rules
   MpfImages mpf;
+  // Damage after a checked segment leaves a JPEG whose end is unknown; before
+  // one, the bytes never were a JPEG.
+  const auto fail = [&](const char* why) {
+    return checked ? EndFinding::Unknown(why) : EndFinding::Not_This_Format(why);
+  };
   for (;;) {
-    if (!b.Has(pos, 2)) return EndFinding::Unknown("no EOI before the limit");
-    if (Byte(b, pos) != 0xFF) return EndFinding::Unknown("no marker where a segment should start");
+    if (!b.Has(pos, 2)) return fail("no EOI before the limit");
+    if (Byte(b, pos) != 0xFF) return fail("no marker where a segment should start");
     const std::uint64_t at = Skip_Fill(b, pos + 1);
-    if (at == npos) return EndFinding::Unknown("no EOI before the limit");
+    if (at == npos) return fail("no EOI before the limit");
     const std::uint8_t m = Byte(b, at);
     pos = at + 1;
     if (m == 0xD9) {
-      if (!scan) return EndFinding::Unknown("EOI before any scan");
+      if (!scan) return fail("EOI before any scan");
       return EndFinding::Found(With_Mpf_Images(b, mpf, pos));
     }
     if (m == 0x01 || (m >= 0xD0 && m <= 0xD7)) continue;  // TEM, RSTn: no length
-    if (m < 0xC0 || m == 0xD8) return EndFinding::Unknown("invalid marker");
-    if (!b.Has(pos, 2)) return EndFinding::Unknown("no EOI before the limit");
+    if (m < 0xC0 || m == 0xD8) return fail("invalid marker");
+    if (!b.Has(pos, 2)) return fail("no EOI before the limit");
     const std::uint16_t length = b.U16be(pos);
-    if (length < 2) return EndFinding::Unknown("segment length below 2");
+    if (length < 2) return fail("segment length below 2");
     const std::uint64_t next = pos + length;
+    if (!scan && !checked) {
+      checked = Content_Checks_Out(b, m, pos, length);
+      if (!checked && m != 0xFE && (m < 0xE0 || m > 0xEF)) return fail("segment content breaks its rules");
+    }
     if (Is_Frame_Header(m)) {
       frame = true;
       jpeg_ls = m == 0xF7;
     } else if (m == 0xE2 && !scan && length >= 2 + 4 + 8 && b.Matches(pos + 2, std::string_view("MPF\0", 4))) {
       Read_Mpf(b, pos + 6, next, mpf);
     } else if (m == 0xDA) {
-      if (!frame) return EndFinding::Unknown("scan before any frame header");
+      if (!frame) return fail("scan before any frame header");
       scan = true;
       const std::uint64_t marker = Skip_Entropy(b, next, jpeg_ls);
-      if (marker == npos) return EndFinding::Unknown("scan data runs to the limit");
+      if (marker == npos) return fail("scan data runs to the limit");
       pos = marker - 1;
       continue;
     }

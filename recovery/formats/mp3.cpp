@@ -1,6 +1,7 @@
 // MP3 (MPEG audio): an optional ID3v2 tag, then a walk over consecutive
 // frames, then an optional APEv2 tag and ID3v1 tag. No length is stored, so
 // the file ends after the last frame that follows on from the one before.
+// Fewer than three frames in a row, or a broken ID3v2 header, is no MP3.
 #include <algorithm>
 
 #include "end_finder.h"
@@ -87,11 +88,14 @@ EndFinding Find_Mp3_End(ItemBytes& bytes) {
   std::uint64_t at = 0;
   // ID3v2 tags; some files carry more than one.
   for (int tags = 0; tags < 4 && bytes.Matches(at, "ID3"); ++tags) {
-    if (!bytes.Has(at, 10)) return EndFinding::Unknown("ID3v2 header cut short");
+    if (!bytes.Has(at, 10)) return EndFinding::Not_This_Format("ID3v2 header cut short");
     std::uint8_t h[10] = {};
     bytes.Read(at, h, 10);
-    if (h[3] < 2 || h[3] > 4 || h[4] == 0xFF || ((h[6] | h[7] | h[8] | h[9]) & 0x80) != 0) {
-      return EndFinding::Unknown("bad ID3v2 header");
+    // Versions 2 to 4 define the top two, three and four flag bits; the rest are zero.
+    const unsigned undefined_flags = 0xFFu >> (h[3] == 2 ? 2 : h[3] == 3 ? 3 : 4);
+    if (h[3] < 2 || h[3] > 4 || h[4] == 0xFF || (h[5] & undefined_flags) != 0 ||
+        ((h[6] | h[7] | h[8] | h[9]) & 0x80) != 0) {
+      return EndFinding::Not_This_Format("bad ID3v2 header");
     }
     const std::uint32_t size =
         (std::uint32_t{h[6]} << 21) | (std::uint32_t{h[7]} << 14) | (std::uint32_t{h[8]} << 7) | h[9];
@@ -121,13 +125,15 @@ EndFinding Find_Mp3_End(ItemBytes& bytes) {
       break;
     }
     if (!bytes.Has(at, f.length)) {
-      return EndFinding::Unknown(frames >= kMinFrames ? "last MPEG frame is cut short" : "no MPEG audio frames");
+      if (frames >= kMinFrames) return EndFinding::Unknown("last MPEG frame is cut short");
+      return EndFinding::Not_This_Format("no MPEG audio frames");
     }
     at += f.length;
     ++frames;
   }
   if (frames < kMinFrames) {
-    return EndFinding::Unknown(start == 0 ? "no MPEG audio frames" : "no MPEG audio frames after the ID3v2 tag");
+    return EndFinding::Not_This_Format(start == 0 ? "no MPEG audio frames"
+                                                  : "no MPEG audio frames after the ID3v2 tag");
   }
   at = After_Ape_Tag(bytes, at);
   if (bytes.Matches(at, "TAG") && bytes.Has(at, 128)) at += 128;

@@ -1,6 +1,7 @@
 // Ogg (Vorbis, Opus, Speex, Theora, FLAC in Ogg): walks the pages, each held
 // to its CRC, until every logical stream that began has had its last page.
 // Chained streams that follow at once (a new set of first pages) belong to the file.
+// No sound first page means the bytes are no Ogg stream.
 #include <algorithm>
 #include <array>
 #include <optional>
@@ -71,14 +72,14 @@ EndFinding Find_Ogg_End(ItemBytes& b) {
   for (;;) {
     const auto page = Read_Page(b, pos);
     if (!page) {
-      if (pos == 0) return EndFinding::Unknown("no Ogg page with a matching CRC");
+      if (pos == 0) return EndFinding::Not_This_Format("no Ogg page with a matching CRC");
       if (chain_ended) return EndFinding::Found(pos);
       return EndFinding::Unknown("pages stop before every stream's last page");
     }
     const bool first = (page->flags & kFirst) != 0;
     const auto it = std::find(open.begin(), open.end(), page->serial);
     if (chain_ended && !first) {
-      if (pos == 0) return EndFinding::Unknown("first page does not begin a stream");
+      if (pos == 0) return EndFinding::Not_This_Format("first page does not begin a stream");
       return EndFinding::Found(pos);
     }
     if (first) {

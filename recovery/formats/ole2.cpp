@@ -22,11 +22,18 @@ std::uint32_t Le32(const std::uint8_t* p) {
 }  // namespace
 
 EndFinding Find_Ole2_End(ItemBytes& bytes) {
-  if (!bytes.Matches(0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1") || !bytes.Has(0, 512)) {
-    return EndFinding::Unknown("no OLE2 header");
-  }
+  // The second form is the magic of early beta files.
+  const bool magic = bytes.Matches(0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1") ||
+                     bytes.Matches(0, "\x0E\x11\xFC\x0D\xD0\xCF\x11\xE0");
+  if (!magic || !bytes.Has(0, 512)) return EndFinding::Not_This_Format("no OLE2 header");
+  // Version 3 uses 512-byte sectors and version 4 4096-byte ones; mini
+  // sectors are 64 bytes and the mini stream cutoff is 4096.
   const unsigned shift = bytes.U16le(0x1E);
-  if ((shift != 9 && shift != 12) || bytes.U16le(0x1C) != 0xFFFE) return EndFinding::Unknown("bad OLE2 sector size");
+  const unsigned major = bytes.U16le(0x1A);
+  if (!((shift == 9 && major == 3) || (shift == 12 && major == 4)) || bytes.U16le(0x1C) != 0xFFFE ||
+      bytes.U16le(0x20) != 6 || bytes.U32le(0x38) != 4096) {
+    return EndFinding::Not_This_Format("OLE2 header fields are wrong");
+  }
   const std::uint64_t sector_size = std::uint64_t{1} << shift;
   const std::uint64_t per_sector = sector_size / 4;
   // Sector n lies at (n + 1) << shift; only those wholly below the limit exist.
@@ -35,7 +42,7 @@ EndFinding Find_Ole2_End(ItemBytes& bytes) {
   const auto exists = [&](std::uint32_t s) { return s <= kMaxRegular && s < sectors; };
 
   const std::uint32_t fat_count = bytes.U32le(0x2C);
-  if (fat_count == 0) return EndFinding::Unknown("no FAT sectors");
+  if (fat_count == 0) return EndFinding::Not_This_Format("no FAT sectors");
   if (fat_count > sectors) return EndFinding::Unknown("FAT sector count past the limit");
 
   // The FAT sectors: first from the header, then along the DIFAT chain.

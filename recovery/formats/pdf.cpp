@@ -22,7 +22,15 @@ std::uint64_t With_Line_End(ItemBytes& bytes, std::uint64_t at) {
 }  // namespace
 
 EndFinding Find_Pdf_End(ItemBytes& bytes) {
-  if (!bytes.Matches(0, "%PDF-")) return EndFinding::Unknown("no %PDF- header");
+  if (!bytes.Matches(0, "%PDF-")) return EndFinding::Not_This_Format("no %PDF- header");
+  // "%PDF-1.7" and a line end (or the space some writers put first).
+  std::uint8_t version[4] = {};
+  bytes.Read(5, version, 4);
+  const auto digit = [](std::uint8_t c) { return c >= '0' && c <= '9'; };
+  const bool line_end = version[3] == '\r' || version[3] == '\n' || version[3] == ' ';
+  if (!digit(version[0]) || version[1] != '.' || !digit(version[2]) || !line_end) {
+    return EndFinding::Not_This_Format("no version after %PDF-");
+  }
   const std::span marker(reinterpret_cast<const std::uint8_t*>(kEof.data()), kEof.size());
   const std::uint64_t range = bytes.Range();
   const std::uint64_t first = 5;  // past "%PDF-"

@@ -1,5 +1,6 @@
 // RIFF files (WAV, AVI, WebP, ...): the length is in the header. OpenDML AVI
 // files go on with "RIFF" "AVIX" chunks, which belong to the same file.
+// A header whose size or first chunk makes no sense is no RIFF file.
 #include "end_finder.h"
 
 namespace tamberlin::recovery {
@@ -30,9 +31,17 @@ std::uint64_t Chunk_End(ItemBytes& bytes, std::uint64_t offset) {
 }  // namespace
 
 EndFinding Find_Riff_End(ItemBytes& bytes) {
-  if (!bytes.Matches(0, "RIFF")) return EndFinding::Unknown("no RIFF header");
+  if (!bytes.Matches(0, "RIFF")) return EndFinding::Not_This_Format("no RIFF header");
   std::uint64_t end = Chunk_End(bytes, 0);
-  if (end == 0) return EndFinding::Unknown("bad RIFF size or form type");
+  // Recorders that never finished a file leave its size zero.
+  if (end == 0 && bytes.U32le(4) == 0 && Is_Chunk_Id(bytes, 8) && Is_Chunk_Id(bytes, 12)) {
+    return EndFinding::Unknown("RIFF size not stated");
+  }
+  if (end == 0) return EndFinding::Not_This_Format("bad RIFF size or form type");
+  // The form's first chunk: a printable id and a size inside the form.
+  if (bytes.U32le(4) > 4 && (!Is_Chunk_Id(bytes, 12) || bytes.U32le(16) > bytes.U32le(4) - 12)) {
+    return EndFinding::Not_This_Format("first chunk of the form is not a chunk");
+  }
   if (end == ItemBytes::npos) return EndFinding::Unknown("RIFF size runs past the limit");
   if (!bytes.Matches(8, "AVI ")) return EndFinding::Found(end);
 

@@ -118,7 +118,7 @@ EndFinding Find_Tar_End(ItemBytes& b) {
     Block h = {};
     if (b.Read(pos, h, kBlock) != kBlock) return EndFinding::Unknown("archive cut short before its end blocks");
     if (std::all_of(std::begin(h), std::end(h), [](std::uint8_t c) { return c == 0; })) {
-      if (pos == 0) return EndFinding::Unknown("no member header");
+      if (pos == 0) return EndFinding::Not_This_Format("no member header");
       if (!b.Has(pos + kBlock, kBlock)) return EndFinding::Unknown("archive cut short in its end blocks");
       if (!All_Zero(b, pos + kBlock, kBlock)) return EndFinding::Unknown("a lone zero block inside the archive");
       const std::uint64_t end = pos + 2 * kBlock;
@@ -128,9 +128,12 @@ EndFinding Find_Tar_End(ItemBytes& b) {
       }
       return EndFinding::Found(end);
     }
-    if (!Checksum_Holds(h)) return EndFinding::Unknown("header checksum mismatch");
+    if (!Checksum_Holds(h)) {
+      if (pos == 0) return EndFinding::Not_This_Format("first header's checksum does not hold");
+      return EndFinding::Unknown("header checksum mismatch");
+    }
     const auto field = Size_Field(h);
-    if (!field) return EndFinding::Unknown("bad size field");
+    if (!field) return pos == 0 ? EndFinding::Not_This_Format("bad size field") : EndFinding::Unknown("bad size field");
     const char type = static_cast<char>(h[kTypeAt]);
     std::uint64_t size = type == 'x' || type == 'g' || pax_size == ItemBytes::npos ? *field : pax_size;
     pax_size = ItemBytes::npos;

@@ -1,6 +1,8 @@
 // TIFF and the raw formats built on it (DNG, NEF, CR2, ORF, RW2): the end is
 // the furthest byte any IFD references, walking the IFD chain and its SubIFD,
 // Exif, GPS and Interop IFDs. Data only a maker note points at is not seen.
+// The first IFD must be sound (entries in tag order, known value types) or
+// the bytes are no TIFF; damage found after it leaves the end unknown.
 #include <algorithm>
 #include <set>
 #include <string>
@@ -52,6 +54,7 @@ class Walker {
     return true;
   }
   std::uint64_t End() const { return end_; }
+  bool First_Ifd_Sound() const { return first_sound_; }
   const std::string& Why() const { return why_; }
 
  private:
@@ -82,6 +85,14 @@ class Walker {
     if (entries_ > kMaxEntries) return Fail("too many IFD entries");
     const std::uint64_t size = 2 + 12ull * n + 4;
     if (!b_.Has(ifd, size) || !Cover(ifd, size)) return Fail("IFD past the limit");
+    if (!first_sound_) {
+      for (std::uint64_t e = ifd + 2, last = 0; e < ifd + 2 + 12ull * n; e += 12) {
+        const std::uint16_t tag = U16(e);
+        if ((e > ifd + 2 && tag <= last) || Type_Size(U16(e + 2)) == 0) return Fail("first IFD is not a TIFF IFD");
+        last = tag;
+      }
+      first_sound_ = true;
+    }
 
     Values strips, strip_counts, tiles, tile_counts, thumb, thumb_length;
     for (std::uint64_t e = ifd + 2; e < ifd + 2 + 12ull * n; e += 12) {
@@ -188,29 +199,33 @@ class Walker {
   std::set<std::uint64_t> seen_;
   std::uint64_t entries_ = 0;
   std::uint64_t elements_ = 0;
+  bool first_sound_ = false;
   std::string why_;
 };
 
 }  // namespace
 
 EndFinding Find_Tiff_End(ItemBytes& b) {
-  if (!b.Has(0, 8)) return EndFinding::Unknown("no TIFF header");
+  if (!b.Has(0, 8)) return EndFinding::Not_This_Format("no TIFF header");
   bool le = true;
   if (b.Matches(0, "MM")) {
-    if (!b.Matches(2, std::string_view("\0*", 2))) return EndFinding::Unknown("no TIFF header");
+    if (!b.Matches(2, std::string_view("\0*", 2)) && !b.Matches(2, "OR")) {
+      return EndFinding::Not_This_Format("no TIFF header");
+    }
     le = false;
   } else if (!b.Matches(0, std::string_view("II*\0", 4)) && !b.Matches(0, "IIRO") && !b.Matches(0, "IIRS") &&
              !b.Matches(0, std::string_view("IIU\0", 4))) {
-    return EndFinding::Unknown("no TIFF header");
+    return EndFinding::Not_This_Format("no TIFF header");
   }
   Walker walker(b, le);
+  const auto fail = [&] {
+    return walker.First_Ifd_Sound() ? EndFinding::Unknown(walker.Why()) : EndFinding::Not_This_Format(walker.Why());
+  };
   const std::uint32_t first = le ? b.U32le(4) : b.U32be(4);
-  if (first < 8) return EndFinding::Unknown("IFD offset inside the header");
-  if (!walker.Walk(first)) return EndFinding::Unknown(walker.Why());
+  if (first < 8) return EndFinding::Not_This_Format("IFD offset inside the header");
+  if (!walker.Walk(first)) return fail();
   // A CR2 names its raw IFD in the header too.
-  if (le && b.Matches(8, "CR") && b.Has(12, 4) && b.U32le(12) >= 8 && !walker.Walk(b.U32le(12))) {
-    return EndFinding::Unknown(walker.Why());
-  }
+  if (le && b.Matches(8, "CR") && b.Has(12, 4) && b.U32le(12) >= 8 && !walker.Walk(b.U32le(12))) return fail();
   const std::uint64_t end = walker.End();
   if (!b.Has(end - 1, 1)) return EndFinding::Unknown("data past the medium's end");
   return EndFinding::Found(end);

@@ -116,7 +116,7 @@ std::uint64_t Zero_Run(ItemBytes& bytes, std::uint64_t at) {
 }  // namespace
 
 EndFinding Find_Xz_End(ItemBytes& bytes) {
-  if (!bytes.Matches(0, kMagic)) return EndFinding::Unknown("no xz header");
+  if (!Header_Flags(bytes, 0)) return EndFinding::Not_This_Format("no valid xz stream header");
   std::string why;
   auto end = Stream_End(bytes, 0, why);
   if (!end) return EndFinding::Unknown(why);

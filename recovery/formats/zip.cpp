@@ -1,6 +1,9 @@
 // ZIP archives and the formats built on them (DOCX, ODT, EPUB, JAR, ...): the
 // file ends with the end-of-central-directory record whose central directory
 // ends right where that record (or its Zip64 record) begins.
+#include <algorithm>
+#include <iterator>
+
 #include "end_finder.h"
 
 namespace tamberlin::recovery {
@@ -32,9 +35,40 @@ bool Closes_This_Archive(ItemBytes& bytes, std::uint64_t eocd) {
   return Directory_Ends_At(bytes, bytes.U64le(record + 48), bytes.U64le(record + 40), record);
 }
 
+// Compression methods in use: stored, shrunk, reduced, imploded, deflated,
+// deflate64, PKWARE implode, bzip2, LZMA, IBM TERSE/LZ77, zstd, MP3, xz,
+// JPEG, WavPack, PPMd, AES.
+constexpr std::uint16_t kMethods[] = {0, 1, 2, 3, 4, 5, 6, 8, 9, 10, 12, 14, 18, 19, 93, 94, 95, 96, 97, 98, 99};
+constexpr std::uint16_t kReservedFlags = 0x0780 | 0x1000 | 0xC000;
+constexpr std::uint64_t kMaxNameBytes = 4096;
+
+// Empty when a plausible local file header starts at `at`, else what is wrong.
+const char* Local_Header_Fault(ItemBytes& bytes, std::uint64_t at) {
+  if (!bytes.Matches(at, "PK\x03\x04") || !bytes.Has(at, 30)) return "no local file header";
+  const std::uint16_t version = bytes.U16le(at + 4);
+  if ((version & 0xFF) > 63 || (version >> 8) > 19) return "no such version needed to extract";
+  if ((bytes.U16le(at + 6) & kReservedFlags) != 0) return "reserved flags set";
+  const std::uint16_t method = bytes.U16le(at + 8);
+  if (std::find(std::begin(kMethods), std::end(kMethods), method) == std::end(kMethods)) {
+    return "no such compression method";
+  }
+  const std::uint16_t name_bytes = bytes.U16le(at + 26);
+  if (name_bytes == 0 || name_bytes > kMaxNameBytes) return "no plausible name length";
+  std::uint8_t name[kMaxNameBytes];
+  if (bytes.Read(at + 30, name, name_bytes) != name_bytes) return "name cut short";
+  // Names are text (CP437 or UTF-8): no control characters.
+  for (std::uint16_t i = 0; i < name_bytes; ++i) {
+    if (name[i] < 0x20 || name[i] == 0x7F) return "name is not text";
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 EndFinding Find_Zip_End(ItemBytes& bytes) {
+  // Split archives open with a spanning marker before the first local header.
+  const bool marker = bytes.Matches(0, "PK\x07\x08") || bytes.Matches(0, "PK00");
+  if (const char* fault = Local_Header_Fault(bytes, marker ? 4 : 0)) return EndFinding::Not_This_Format(fault);
   const std::uint64_t limit = bytes.Limit();
   // Each candidate is tried once; the search moves past it.
   for (std::uint64_t at = 0;;) {

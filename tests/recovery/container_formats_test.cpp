@@ -237,6 +237,8 @@ TEST_P(RealFile, EndsExactlyWhereTheFileEnds) {
     EXPECT_TRUE(r.found()) << r.why;
     EXPECT_EQ(r.length, size);
   }
+  Item noise(Garbage(static_cast<int>(size), 21));
+  EXPECT_TRUE(noise.Run(GetParam().finder).not_this_format()) << "random bytes";
 }
 
 TEST_P(RealFile, CutShortIsNeverFound) {

@@ -187,7 +187,6 @@ TEST_P(MoreFormatsTest, ExactEndAndNeverPastACut) {
       {"cut inside", file, Garbage(65536), core * 2 / 3, core * 2 / 3, 0},
       {"cut one byte short", file, Garbage(65536), core - 1, core - 1, 0},
       {"medium ends halfway", file.left(file.size() / 2 / kSectorSize * kSectorSize), {}, 0, size * 2, 0},
-      {"not this format", Garbage(8192, 3), {}, 0, 0, 0},
   };
   if (s.padded) {
     QByteArray dirty_padding = file;
@@ -201,6 +200,8 @@ TEST_P(MoreFormatsTest, ExactEndAndNeverPastACut) {
     const EndFinding f = item.Run(s.finder);
     EXPECT_EQ(f.found() ? f.length : 0, c.expect) << f.why;
   }
+  Item noise(Garbage(8192, 3));
+  EXPECT_TRUE(noise.Run(s.finder).not_this_format()) << "random bytes";
 }
 
 INSTANTIATE_TEST_SUITE_P(Real, MoreFormatsTest, ::testing::ValuesIn(kSamples),
@@ -218,21 +219,23 @@ void Grow_Segment(QByteArray& b, std::int64_t delta) {
   for (int i = 7; i >= 1; --i, size >>= 8) b[at + i] = static_cast<char>(size & 0xFF);
 }
 
-// Hand edits to one sample: the edited file is found whole, or Unknown.
+// Hand edits to one sample: the edited file is found whole, or the outcome
+// the edit must give (kNotFound: either way, the end is not told).
+enum Want { kWhole, kUnknown, kNotIt, kNotFound };
 struct Edit {
   const char* name;
   const char* sample;
   std::function<void(QByteArray&)> edit;
-  bool found;
+  Want want;
 };
 
 const Edit kEdits[] = {
-    {"ico reserved field set", "IcoHand", [](QByteArray& b) { b[0] = 1; }, false},
-    {"ico offset inside the directory", "IcoHand", [](QByteArray& b) { b[6 + 12] = 20; }, false},
-    {"ico image size past the limit", "CurHand", [](QByteArray& b) { Set(b, 22 + 8, "\xF0\xFF\xFF\x7F"); }, false},
-    {"ico image neither DIB nor PNG", "CurHand", [](QByteArray& b) { b[b.indexOf("\x89PNG")] = 0; }, false},
-    {"tar second header checksum wrong", "TarFiles", [](QByteArray& b) { b[3584 + 1] ^= 1; }, false},
-    {"tar second header zeroed", "TarFiles", [](QByteArray& b) { Set(b, 3584, Zeros(512)); }, false},
+    {"ico reserved field set", "IcoHand", [](QByteArray& b) { b[0] = 1; }, kNotIt},
+    {"ico offset inside the directory", "IcoHand", [](QByteArray& b) { b[6 + 12] = 20; }, kNotIt},
+    {"ico image size past the limit", "CurHand", [](QByteArray& b) { Set(b, 22 + 8, "\xF0\xFF\xFF\x7F"); }, kUnknown},
+    {"ico image neither DIB nor PNG", "CurHand", [](QByteArray& b) { b[b.indexOf("\x89PNG")] = 0; }, kNotIt},
+    {"tar second header checksum wrong", "TarFiles", [](QByteArray& b) { b[3584 + 1] ^= 1; }, kNotFound},
+    {"tar second header zeroed", "TarFiles", [](QByteArray& b) { Set(b, 3584, Zeros(512)); }, kNotFound},
     {"tar base-256 size", "TarFiles",
      [](QByteArray& b) {
        QByteArray header = b.left(512);
@@ -240,7 +243,7 @@ const Edit kEdits[] = {
        Tar_Checksum(header);
        Set(b, 0, header);
      },
-     true},
+     kWhole},
     {"tar directory with a size", "TarLongName",  // tar reads no data after a directory
      [](QByteArray& b) {
        QByteArray header = b.mid(3584, 512);
@@ -248,7 +251,7 @@ const Edit kEdits[] = {
        Tar_Checksum(header);
        Set(b, 3584, header);
      },
-     true},
+     kWhole},
     {"tar negative base-256 size", "TarFiles",
      [](QByteArray& b) {
        QByteArray header = b.left(512);
@@ -256,18 +259,18 @@ const Edit kEdits[] = {
        Tar_Checksum(header);
        Set(b, 0, header);
      },
-     false},
-    {"ogg crc wrong in the first page", "OggVorbis", [](QByteArray& b) { b[30] ^= 1; }, false},
-    {"ogg crc wrong in the second chain", "OggChained", [](QByteArray& b) { b[b.size() - 3] ^= 1; }, false},
-    {"ogg last page missing", "OggTheoraVorbis", [](QByteArray& b) { b.truncate(b.lastIndexOf("OggS")); }, false},
+     kNotFound},
+    {"ogg crc wrong in the first page", "OggVorbis", [](QByteArray& b) { b[30] ^= 1; }, kNotIt},
+    {"ogg crc wrong in the second chain", "OggChained", [](QByteArray& b) { b[b.size() - 3] ^= 1; }, kUnknown},
+    {"ogg last page missing", "OggTheoraVorbis", [](QByteArray& b) { b.truncate(b.lastIndexOf("OggS")); }, kUnknown},
     {"ebml segment size unknown", "Mkv",
      [](QByteArray& b) { Set(b, b.indexOf("\x18\x53\x80\x67") + 4, QByteArray("\x01") + QByteArray(7, '\xFF')); },
-     false},
-    {"ebml segment size short", "Webm", [](QByteArray& b) { Grow_Segment(b, -100); }, false},
-    {"ebml segment size past the limit", "Mka", [](QByteArray& b) { Grow_Segment(b, 1 << 20); }, false},
-    {"ebml unknown doc type", "Webm", [](QByteArray& b) { b[b.indexOf("webm") + 1] = 'x'; }, false},
+     kUnknown},
+    {"ebml segment size short", "Webm", [](QByteArray& b) { Grow_Segment(b, -100); }, kUnknown},
+    {"ebml segment size past the limit", "Mka", [](QByteArray& b) { Grow_Segment(b, 1 << 20); }, kUnknown},
+    {"ebml unknown doc type", "Webm", [](QByteArray& b) { b[b.indexOf("webm") + 1] = 'x'; }, kNotIt},
     {"ebml void before the segment", "Mkv",
-     [](QByteArray& b) { b.insert(b.indexOf("\x18\x53\x80\x67"), QByteArray("\xEC\x83\0\0\0", 5)); }, true},
+     [](QByteArray& b) { b.insert(b.indexOf("\x18\x53\x80\x67"), QByteArray("\xEC\x83\0\0\0", 5)); }, kWhole},
 };
 
 TEST(MoreFormatsEdits, WholeOrUnknown) {
@@ -280,7 +283,12 @@ TEST(MoreFormatsEdits, WholeOrUnknown) {
     e.edit(file);
     Item item(file, Garbage(65536, 11));
     const EndFinding f = item.Run(s.finder);
-    EXPECT_EQ(f.found() ? f.length : 0, e.found ? static_cast<std::uint64_t>(file.size()) : 0) << f.why;
+    switch (e.want) {
+      case kWhole: EXPECT_EQ(f.found() ? f.length : 0, static_cast<std::uint64_t>(file.size())) << f.why; break;
+      case kUnknown: EXPECT_EQ(f.outcome, EndOutcome::Unknown) << f.why; break;
+      case kNotIt: EXPECT_TRUE(f.not_this_format()) << f.why; break;
+      case kNotFound: EXPECT_FALSE(f.found()) << f.length; break;
+    }
   }
 }
 

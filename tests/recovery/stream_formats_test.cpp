@@ -119,6 +119,7 @@ TEST_P(StreamFormatTest, FindsTheExactEndAndNeverGuessesPastACut) {
       {"cut short, garbage after", file.left(static_cast<qsizetype>(cut)), Garbage(65536), 0, 0, whole_before},
       {"limit ends inside it", file, Garbage(65536), cut, cut, whole_before},
       {"not this format", Garbage(8192, 3), {}, 0, 0, 0},
+      {"random bytes behind the signature", file.left(3) + Garbage(8192, 3), {}, 0, 0, 0},
   };
   for (const qsizetype at : GetParam().checks) {
     QByteArray flipped = file;
@@ -130,6 +131,9 @@ TEST_P(StreamFormatTest, FindsTheExactEndAndNeverGuessesPastACut) {
     Item item(v.file, v.after, v.range, v.limit);
     const EndFinding f = item.Run(GetParam().finder);
     EXPECT_EQ(f.found() ? f.length : 0, v.expect) << f.why;
+    if (v.what.starts_with("not this format") || v.what.starts_with("random bytes")) {
+      EXPECT_TRUE(f.not_this_format()) << f.why;
+    }
   }
 }
 

@@ -1,0 +1,136 @@
+// Random bytes that happen to carry a catalogue signature: for every record of
+// the six shipped catalogue files, the record's signature planted at its
+// position inside eight random sectors must fail its type's structure checks.
+// A finder that says Found or Unknown there would have the recovery write junk.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "catalogue.h"
+#include "end_finder.h"
+#include "hex.h"
+#include "item_bytes.h"
+#include "sector_source.h"
+
+namespace tamberlin::recovery {
+namespace {
+
+constexpr int kVariations = 10000;
+constexpr std::size_t kSectors = 8;
+
+// Types whose structure checks are still being written; they are listed in
+// the output but do not fail the test. This list only shrinks.
+const std::set<std::string> kStillToDo = {};
+
+// Fast, seeded and the same on every run.
+struct SplitMix {
+  std::uint64_t state;
+  std::uint64_t Next() {
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+};
+
+// Eight sectors refilled in place for every variation; nothing past them.
+class RandomSectors final : public SectorSource {
+ public:
+  std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kSectors * kSectorSize);
+  const std::uint8_t* Read_Sector(std::uint64_t sector) override {
+    return sector < kSectors ? bytes.data() + sector * kSectorSize : nullptr;
+  }
+};
+
+std::vector<std::uint8_t> From_Hex(const std::string& hex) {
+  std::vector<std::uint8_t> out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    out.push_back(static_cast<std::uint8_t>(hex2dec(hex.substr(i, 1)) * 16 + hex2dec(hex.substr(i + 1, 1))));
+  }
+  return out;
+}
+
+struct Tally {
+  int found = 0, unknown = 0;
+  std::string sample;  // one reason a false accept gave
+};
+
+// All variations of one record.
+Tally Run_Record(EndFinder finder, const std::vector<std::uint8_t>& signature, std::size_t at,
+                 std::uint64_t max_size, std::uint64_t seed) {
+  RandomSectors medium;
+  SplitMix rng{seed};
+  Tally t;
+  for (int v = 0; v < kVariations; ++v) {
+    for (std::size_t i = 0; i < medium.bytes.size(); i += 8) {
+      const std::uint64_t r = rng.Next();
+      for (std::size_t k = 0; k < 8; ++k) medium.bytes[i + k] = static_cast<std::uint8_t>(r >> (8 * k));
+    }
+    std::copy(signature.begin(), signature.end(), medium.bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    ItemBytes bytes(medium, 0, medium.bytes.size(), std::max<std::uint64_t>(max_size, medium.bytes.size()));
+    const EndFinding f = finder(bytes);
+    if (f.not_this_format()) continue;
+    (f.found() ? t.found : t.unknown) += 1;
+    if (t.sample.empty()) t.sample = f.found() ? "found " + std::to_string(f.length) + " bytes" : f.why;
+  }
+  return t;
+}
+
+std::filesystem::path Resources() { return TAMBERLIN_SOURCE_RESOURCES; }
+
+TEST(NotThisFormatTest, RandomBytesBehindEveryCatalogueSignatureAreRejected) {
+  const char* files[] = {kPhotoCatalogue, kPhotoThoroughCatalogue, kRawCatalogue,
+                         kRawThoroughCatalogue, kVideoCatalogue, kVideoThoroughCatalogue};
+  std::set<std::string> without_finder, to_do_passing, to_do_failing;
+  int records = 0;
+  for (const char* file : files) {
+    const StringList list = Load_Catalogue_File(Resources() / file);
+    ASSERT_GT(Record_Count(list), 0u) << "cannot load " << (Resources() / file).string();
+    for (std::size_t r = 0; r < Record_Count(list); ++r) {
+      const std::string& key = list[r * kRecordWidth];
+      const std::string& position = list[r * kRecordWidth + 3];
+      const auto signature = From_Hex(list[r * kRecordWidth + 2]);
+      const std::size_t at = position == "nn" ? 0 : static_cast<std::size_t>(std::stoul(position) - 1);
+      ASSERT_LE(at + signature.size(), kSectors * kSectorSize) << key;
+      ++records;
+      const EndFinder finder = Finder_For_Type(key);
+      const bool to_do = kStillToDo.count(key) != 0;
+      if (finder == nullptr) {
+        (to_do ? to_do_failing : without_finder).insert(key);
+        continue;
+      }
+      const Tally t = Run_Record(finder, signature, at, std::stoull(list[r * kRecordWidth + 1]),
+                                 std::hash<std::string>{}(std::string(file) + key) + r);
+      const bool clean = t.found == 0 && t.unknown == 0;
+      if (to_do) {
+        (clean ? to_do_passing : to_do_failing).insert(key);
+        continue;
+      }
+      EXPECT_TRUE(clean) << file << " " << key << " at byte " << at << ": " << t.found << " found, " << t.unknown
+                         << " unknown of " << kVariations << " (" << t.sample << ")";
+    }
+  }
+  const auto join = [](const std::set<std::string>& keys) {
+    std::ostringstream s;
+    for (const auto& k : keys) s << ' ' << k;
+    return s.str();
+  };
+  std::cout << records << " records, " << kVariations << " variations each\n";
+  if (!to_do_failing.empty()) std::cout << "still to do:" << join(to_do_failing) << '\n';
+  for (const auto& k : to_do_failing) to_do_passing.erase(k);  // one record of the type still fails
+  if (!to_do_passing.empty()) std::cout << "listed as still to do but passing:" << join(to_do_passing) << '\n';
+  EXPECT_TRUE(without_finder.empty()) << "types without a finder:" << join(without_finder);
+}
+
+}  // namespace
+}  // namespace tamberlin::recovery
