@@ -31,8 +31,6 @@ struct EndFinding {
   static EndFinding Found(std::uint64_t length) { return {EndOutcome::Found, length, {}}; }
   static EndFinding Unknown(std::string why) { return {EndOutcome::Unknown, 0, std::move(why)}; }
   static EndFinding Not_This_Format(std::string why) { return {EndOutcome::NotThisFormat, 0, std::move(why)}; }
-}; }
-  static EndFinding Unknown(std::string why) { return {false, 0, std::move(why)}; }
 };
 
 // A finder reads what it needs through `bytes` and returns Found with a
