@@ -48,8 +48,8 @@ QString Text(const std::string& s) { return QString::fromStdString(s); }
 // " N items <singular|plural> text", or nothing for none.
 QString Count_Sentence(std::uint64_t n, const char* one, const char* many) {
   if (n == 0) return {};
-  return n == 1 ? QStringLiteral(" 1 item %1").arg(QLatin1String(one))
-                : QStringLiteral(" %1 items %2").arg(n).arg(QLatin1String(many));
+  return n == 1 ? QStringLiteral(" 1 item %1").arg(QString::fromUtf8(one))
+                : QStringLiteral(" %1 items %2").arg(QString::number(n), QString::fromUtf8(many));
 }
 
 }  // namespace
@@ -90,6 +90,7 @@ std::optional<recovery::RecoveryOptions> MyTableController::Confirm_Recovery(std
                   items == 1 ? QStringLiteral("Recover 1 item into \u201c%1\u201d?").arg(folder)
                              : QStringLiteral("Recover %1 items into \u201c%2\u201d?").arg(QString::number(items), folder),
                   QMessageBox::NoButton, this);
+  Apply_Window_Style(&box);
   box.setObjectName(QStringLiteral("_recover_confirm"));
   box.setInformativeText(
       QStringLiteral("Each file is cut to its real end. An item whose bytes are not of the type its header "
