@@ -212,8 +212,8 @@ class MyTableController : public QMainWindow {
   bool Recovery_In_Progress() const;
   // Waits (processing events) until a running recovery has ended; false on timeout.
   bool Wait_For_Recovery_End(int timeout_ms);
-  // The items Recover would write now, in list order: the selected ones, or
-  // all the browser shows when none is selected.
+  // The items Recover would write now, in list order: the selected ones
+  // (whatever the browser leaves out), or every item found when none is.
   std::vector<results::MyImageObject> Items_To_Recover() const;
   // Asks before the copy starts: how many items go where, and whether items
   // that fail their format's checks are kept in a "doubtful" subfolder. None

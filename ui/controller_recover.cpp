@@ -76,7 +76,9 @@ std::vector<results::MyImageObject> MyTableController::Items_To_Recover() const 
       if (const auto row = model.List_Row(index.row())) rows.insert(*row);
     }
   }
-  if (rows.empty()) return model.Show_Once() ? results::Each_File_Once(images.Snapshot()) : images.Snapshot();
+  // None selected: every item found, as the command line recovers them; the
+  // ones the browser leaves out are found twice and written once.
+  if (rows.empty()) return images.Snapshot();
   std::vector<results::MyImageObject> out;
   for (const std::size_t row : rows) {
     if (auto item = images.At(row)) out.push_back(std::move(*item));
@@ -93,8 +95,9 @@ std::optional<recovery::RecoveryOptions> MyTableController::Confirm_Recovery(std
   Apply_Window_Style(&box);
   box.setObjectName(QStringLiteral("_recover_confirm"));
   box.setInformativeText(
-      QStringLiteral("Each file is cut to its real end. An item whose bytes are not of the type its header "
-                     "names is junk a loose signature matched, and is not written unless you keep it."));
+      QStringLiteral("Each file is cut to its real end, and an item found twice is written once. An item whose "
+                     "bytes are not of the type its header names is junk a loose signature matched, and is not "
+                     "written unless you keep it."));
   auto* keep = new QCheckBox(QStringLiteral("Also keep doubtful items (in a \u201cdoubtful\u201d subfolder)"));
   keep->setObjectName(QStringLiteral("_keep_doubtful_chk"));
   keep->setToolTip(QStringLiteral("Items that fail their format's checks are written into the subfolder "

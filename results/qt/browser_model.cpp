@@ -27,12 +27,6 @@ bool First_At_Sector::Admit(const MyImageObject& item) {
   return !start || claimed_.insert(*start).second;
 }
 
-std::vector<MyImageObject> Each_File_Once(std::vector<MyImageObject> items) {
-  First_At_Sector filter;
-  std::erase_if(items, [&](const MyImageObject& item) { return !filter.Admit(item); });
-  return items;
-}
-
 FoundItemModel::FoundItemModel(const FoundItemList& items, std::function<int()> mode,
                                QObject* parent)
     : QAbstractListModel(parent), items_(items), mode_(std::move(mode)) {

@@ -40,9 +40,6 @@ class First_At_Sector {
   std::unordered_set<std::uint64_t> claimed_;
 };
 
-// The items `Admit` keeps, in order: what the browsers show with the toggle on.
-std::vector<MyImageObject> Each_File_Once(std::vector<MyImageObject> items);
-
 class FoundItemModel final : public QAbstractListModel {
   Q_OBJECT
 

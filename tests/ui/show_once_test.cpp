@@ -119,10 +119,9 @@ class ShowOnceTest : public QObject {
     QTest::addColumn<QStringList>("recovered");
     QTest::newRow("on, row 1") << true << 1 << 20 << QStringList{"PDF00001.PDF"};
     QTest::newRow("on, last row") << true << 2 << 30 << QStringList{"DOC00003.DOC"};
-    QTest::newRow("on, none: all shown") << true << -1 << -1 << QStringList{"DOC00001.DOC", "PDF00001.PDF", "DOC00003.DOC"};
     QTest::newRow("off, row 1") << false << 1 << 10 << QStringList{"ZIP00001.ZIP"};
-    QTest::newRow("off, none: all") << false << -1 << -1
-                                    << QStringList{"DOC00001.DOC", "ZIP00001.ZIP", "PDF00001.PDF", "DOC00002.DOC", "DOC00003.DOC"};
+    QTest::newRow("on, none: every item found, as the command line") << true << -1 << -1
+        << QStringList{"DOC00001.DOC", "ZIP00001.ZIP", "PDF00001.PDF", "DOC00002.DOC", "DOC00003.DOC"};
   }
   void Selection_Reaches_Its_Item() {
     QFETCH(bool, once);
