@@ -54,8 +54,8 @@ class BrowserModelTest : public QObject {
     QCOMPARE(inserted.count(), 1);
     list.Clear();
     list.Append(MyImageObject::initWithImage({}, "C.DOC", "c", 0, 1));
-    list.Append(MyImageObject::initWithImage({}, "D.DOC", "d", 0, 1));
-    list.Append(MyImageObject::initWithImage({}, "E.DOC", "e", 0, 1));
+    list.Append(MyImageObject::initWithImage({}, "D.DOC", "d", 1, 2));
+    list.Append(MyImageObject::initWithImage({}, "E.DOC", "e", 2, 3));
     QCOMPARE(model.Reload(), 3);
     QCOMPARE(reset.count(), 1);
     QCOMPARE(model.itemAtIndex(0)->image_UID, QString("c"));

@@ -129,9 +129,9 @@ class ResultsWindowTest : public QObject {
     auto add = [&](int i) {
       const QString name = QStringLiteral("F%1.DOC").arg(i);
       if (mode == 0)
-        f.window->addImageWithData(jpeg, name, name, 0, 1);
+        f.window->addImageWithData(jpeg, name, name, i, 1);
       else
-        f.window->addImageWithData_2(name, name, 0, 1);
+        f.window->addImageWithData_2(name, name, i, i + 1);
     };
     // Enough items that the browser scrolls, then a new run starts counting.
     for (int i = 0; i < 300; ++i) add(i);
