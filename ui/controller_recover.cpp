@@ -96,7 +96,7 @@ std::optional<recovery::RecoveryOptions> MyTableController::Confirm_Recovery(std
   box.setObjectName(QStringLiteral("_recover_confirm"));
   box.setInformativeText(
       QStringLiteral("Each file is cut to its real end, and an item found twice is written once. An item whose "
-                     "bytes are not of the type its header names is junk a loose signature matched, and is not "
+                     "bytes are not of the type its header names (a loose signature matched by chance) is not "
                      "written unless you keep it."));
   auto* keep = new QCheckBox(QStringLiteral("Also keep doubtful items (in a \u201cdoubtful\u201d subfolder)"));
   keep->setObjectName(QStringLiteral("_keep_doubtful_chk"));
