@@ -33,6 +33,7 @@
 #include "sector_source.h"
 #include "media_list.h"
 #include "notices.h"
+#include "recover.h"
 #include "scan.h"
 #include "summary_records.h"
 
@@ -180,6 +181,10 @@ class MyTableController : public QMainWindow {
   void Reload_Results();
   // Returns once every queued thumbnail is made and shown.
   void Wait_For_Thumbnails();
+  // _show_once_chk: the browsers show each file once (an item starting at
+  // the sector of an earlier one is left out) or every item as found. The
+  // found-item list, the names and the counts stay as they are.
+  void Show_Each_File_Once(bool on);
 
   // ---- preview of a found item (controller_preview.cpp), UI thread ----
   // Copies sectors [File_Start_Sec, File_End_Sec) of the selected medium into
@@ -215,8 +220,18 @@ class MyTableController : public QMainWindow {
   bool Recovery_In_Progress() const;
   // Waits (processing events) until a running recovery has ended; false on timeout.
   bool Wait_For_Recovery_End(int timeout_ms);
-  // The items Recover would write now, in list order.
+  // The items Recover would write now, in list order: the selected ones
+  // (whatever the browser leaves out), or every item found when none is.
   std::vector<results::MyImageObject> Items_To_Recover() const;
+  // Asks before the copy starts: how many items go where, and whether items
+  // that fail their format's checks are kept in a "doubtful" subfolder. None
+  // when the user cancels. The choice is offered again next time.
+  std::optional<recovery::RecoveryOptions> Confirm_Recovery(std::size_t items, const QString& folder);
+  // What writes the items, on the recovery's worker thread; tests replace it.
+  std::function<recovery::RecoveryOutcome(SectorSource&, const std::vector<recovery::RecoveryItem>&,
+                                          const std::filesystem::path&, recovery::RecoveryProgress&,
+                                          const recovery::RecoveryOptions&)>
+      recover_items = recovery::Recover_Items;
 
   // ---- lists ----
   Catalogue catalogue;  // Ext_Array, Adv_Ext_Array, Video_Array, ...
@@ -294,6 +309,7 @@ class MyTableController : public QMainWindow {
   // Recovery worker and its progress dialog (controller_recover.cpp).
   struct Recovery_Run;
   std::shared_ptr<Recovery_Run> recovery_;
+  bool keep_doubtful_ = false;  // the last answer to Confirm_Recovery
   void Poll_Recovery();
   void Finish_Recovery();
   void Shut_Down_Recovery();

@@ -2,6 +2,7 @@
 // checked on the UI thread; the copy runs on a worker thread that shares only
 // the progress atomics and the cancel flag, polled here on a timer to drive
 // the progress dialog.
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -32,6 +33,7 @@ struct MyTableController::Recovery_Run {
   QProgressDialog* dialog = nullptr;
   QTimer* timer = nullptr;
   QElapsedTimer clock;
+  bool keep_doubtful = false;
 
   ~Recovery_Run() {
     progress.cancel.store(true);
@@ -42,6 +44,13 @@ struct MyTableController::Recovery_Run {
 namespace {
 
 QString Text(const std::string& s) { return QString::fromStdString(s); }
+
+// " N items <singular|plural> text", or nothing for none.
+QString Count_Sentence(std::uint64_t n, const char* one, const char* many) {
+  if (n == 0) return {};
+  return n == 1 ? QStringLiteral(" 1 item %1").arg(QString::fromUtf8(one))
+                : QStringLiteral(" %1 items %2").arg(QString::number(n), QString::fromUtf8(many));
+}
 
 }  // namespace
 
@@ -59,16 +68,51 @@ bool MyTableController::Wait_For_Recovery_End(int timeout_ms) {
 
 std::vector<results::MyImageObject> MyTableController::Items_To_Recover() const {
   QListView* browser = Recovery_MODE == 0 ? ui->imageBrowser : ui->imageBrowser_2;
-  std::set<int> rows;
+  const results::FoundItemModel& model = *results_->model;
+  // Browser rows are not list rows while each file is shown once.
+  std::set<std::size_t> rows;
   if (browser->selectionModel()) {
-    for (const QModelIndex& index : browser->selectionModel()->selectedIndexes()) rows.insert(index.row());
+    for (const QModelIndex& index : browser->selectionModel()->selectedIndexes()) {
+      if (const auto row = model.List_Row(index.row())) rows.insert(*row);
+    }
   }
+  // None selected: every item found, as the command line recovers them; the
+  // ones the browser leaves out are found twice and written once.
   if (rows.empty()) return images.Snapshot();
   std::vector<results::MyImageObject> out;
-  for (const int row : rows) {
-    if (auto item = images.At(static_cast<std::size_t>(row))) out.push_back(std::move(*item));
+  for (const std::size_t row : rows) {
+    if (auto item = images.At(row)) out.push_back(std::move(*item));
   }
   return out;
+}
+
+std::optional<recovery::RecoveryOptions> MyTableController::Confirm_Recovery(std::size_t items,
+                                                                            const QString& folder) {
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Tamberlin"),
+                  items == 1 ? QStringLiteral("Recover 1 item into \u201c%1\u201d?").arg(folder)
+                             : QStringLiteral("Recover %1 items into \u201c%2\u201d?").arg(QString::number(items), folder),
+                  QMessageBox::NoButton, this);
+  Apply_Window_Style(&box);
+  box.setObjectName(QStringLiteral("_recover_confirm"));
+  box.setInformativeText(
+      QStringLiteral("Each file is cut to its real end, and an item found twice is written once. An item whose "
+                     "bytes are not of the type its header names (a loose signature matched by chance) is not "
+                     "written unless you keep it."));
+  auto* keep = new QCheckBox(QStringLiteral("Also keep doubtful items (in a \u201cdoubtful\u201d subfolder)"));
+  keep->setObjectName(QStringLiteral("_keep_doubtful_chk"));
+  keep->setToolTip(QStringLiteral("Items that fail their format's checks are written into the subfolder "
+                                  "\u201cdoubtful\u201d instead of being left out."));
+  keep->setChecked(keep_doubtful_);
+  box.setCheckBox(keep);
+  QPushButton* go = box.addButton(QStringLiteral("Recover"), QMessageBox::AcceptRole);
+  box.addButton(QMessageBox::Cancel);
+  box.setDefaultButton(go);
+  box.exec();
+  if (box.clickedButton() != go) return std::nullopt;
+  keep_doubtful_ = keep->isChecked();
+  recovery::RecoveryOptions options;
+  options.keep_doubtful = keep_doubtful_;
+  return options;
 }
 
 void MyTableController::Recover_btn() {
@@ -121,9 +165,13 @@ void MyTableController::Recover_btn() {
     return;
   }
 
+  const auto options = Confirm_Recovery(items.size(), QDir::toNativeSeparators(folder));
+  if (!options) return;
+
   recovery_ = std::make_shared<Recovery_Run>();
   Recovery_Run& run = *recovery_;
   run.folder = folder;
+  run.keep_doubtful = options->keep_doubtful;
   run.items = items.size();
   run.clock.start();
   run.dialog = new QProgressDialog(QStringLiteral("Preparing\u2026"), QStringLiteral("Cancel"), 0,
@@ -143,8 +191,9 @@ void MyTableController::Recover_btn() {
   run.timer = new QTimer(this);
   run.timer->setInterval(100);
   connect(run.timer, &QTimer::timeout, this, &MyTableController::Poll_Recovery);
-  run.worker = std::thread([&run, source, items = std::move(items), dest = folder.toStdString()] {
-    run.outcome = recovery::Recover_Items(*source, items, dest, run.progress);
+  run.worker = std::thread([&run, source, items = std::move(items), dest = folder.toStdString(),
+                            recover = recover_items, options = *options] {
+    run.outcome = recover(*source, items, dest, run.progress, options);
     run.finished.store(true);
   });
   run.dialog->show();
@@ -215,10 +264,21 @@ void MyTableController::Finish_Recovery() {
                              : QStringLiteral(" %1 items held the same bytes as another item (both passes found "
                                               "them) and were not written twice.")
                                    .arg(out.duplicates);
+    const QString junk =
+        run->keep_doubtful
+            ? Count_Sentence(out.not_this_format,
+                             "failed its format's checks and was put in the \u201cdoubtful\u201d subfolder.",
+                             "failed their format's checks and were put in the \u201cdoubtful\u201d subfolder.")
+            : Count_Sentence(out.not_this_format,
+                             "was not written: its bytes are not of the type its header names.",
+                             "were not written: their bytes are not of the type their header names.");
+    const QString inside = Count_Sentence(out.inside, "lies wholly inside another recovered file and was not written again.",
+                                          "lie wholly inside other recovered files and were not written again.");
     Show_Alert(this,
                out.files_written == 1 ? QStringLiteral("1 file recovered.")
                                       : QStringLiteral("%1 files recovered.").arg(out.files_written),
-               QStringLiteral("The files are in \u201c%1\u201d. %2%3%4").arg(folder, counts, same, report));
+               QStringLiteral("The files are in \u201c%1\u201d. %2%3%4%5%6")
+                   .arg(folder, counts, junk, inside, same, report));
   }
 }
 

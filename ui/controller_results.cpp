@@ -195,6 +195,14 @@ void MyTableController::Wait_For_Thumbnails() {
   results_->model->Pictures_Changed();
 }
 
+void MyTableController::Show_Each_File_Once(bool on) {
+  Reload_Results();
+  results_->model->Set_Show_Once(on);
+  // The rows were renumbered and the selection dropped: whatever is selected
+  // next is previewed, even at the row last previewed.
+  Prev_Index = 0x7FFFFFFF;
+}
+
 void MyTableController::zoomSliderDidChange(int value) {
   imageBrowser_zoom = value / 100.0;
   const int side = Browser_Icon_Size(imageBrowser_zoom);

@@ -58,6 +58,7 @@ void MyTableController::show_hide_3_screen_Photo(bool hide) {
   Show_Progress_Widgets(*ui, hide);
   ui->_recover_btn->setHidden(hide);
   ui->_recover_btn->setEnabled(false);  // until the scan has ended
+  ui->_show_once_chk->setHidden(hide);
   ui->_next_btn->setEnabled(hide);
   ui->_back_btn->setEnabled(hide);
 }
@@ -71,6 +72,7 @@ void MyTableController::show_hide_4_screen_RawFile(bool hide) {
   Show_Progress_Widgets(*ui, hide);
   ui->_recover_btn->setHidden(hide);
   ui->_recover_btn->setEnabled(false);  // until the scan has ended
+  ui->_show_once_chk->setHidden(hide);
   ui->_next_btn->setEnabled(hide);
   ui->_back_btn->setEnabled(hide);
   ui->mMovieView->setHidden(hide || Recovery_MODE != 1);

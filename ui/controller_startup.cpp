@@ -64,6 +64,7 @@ void MyTableController::Connect_Actions() {
   connect(ui->_next_btn, &QPushButton::clicked, this, &MyTableController::Next_btn);
   connect(ui->_back_btn, &QPushButton::clicked, this, &MyTableController::Back_btn);
   connect(ui->_recover_btn, &QPushButton::clicked, this, &MyTableController::Recover_btn);
+  connect(ui->_show_once_chk, &QCheckBox::toggled, this, &MyTableController::Show_Each_File_Once);
   connect(ui->_exit_btn, &QPushButton::clicked, this, &MyTableController::Exit_Btn);
   connect(ui->_help_btn, &QPushButton::clicked, this, &MyTableController::Help_btn);
   connect(ui->_browse_path, &QPushButton::clicked, this, &MyTableController::Browse_Path);

@@ -22,41 +22,82 @@ std::optional<double> Scroller_Step(int action) {
   }
 }
 
+bool First_At_Sector::Admit(const MyImageObject& item) {
+  const auto start = item.Medium_Start();
+  return !start || claimed_.insert(*start).second;
+}
+
 FoundItemModel::FoundItemModel(const FoundItemList& items, std::function<int()> mode,
                                QObject* parent)
     : QAbstractListModel(parent), items_(items), mode_(std::move(mode)) {
   generation_ = items_.Generation();
 }
 
+std::vector<std::size_t> FoundItemModel::Take_New_Rows(std::size_t size) {
+  std::vector<std::size_t> rows;
+  for (; seen_ < size; ++seen_) {
+    const auto item = items_.At(seen_);
+    if (!item) break;  // emptied meanwhile: the next Reload resets
+    if (!show_once_ || filter_.Admit(*item)) rows.push_back(seen_);
+  }
+  return rows;
+}
+
+void FoundItemModel::Rebuild() {
+  shown_.clear();
+  seen_ = 0;
+  filter_.Clear();
+  shown_ = Take_New_Rows(items_.size());
+}
+
 int FoundItemModel::Reload() {
   const std::uint64_t generation = items_.Generation();
-  const int size = static_cast<int>(items_.size());
-  if (generation != generation_ || size < rows_) {
+  const std::size_t size = items_.size();
+  if (generation != generation_ || size < seen_) {
     beginResetModel();
     generation_ = generation;
-    rows_ = static_cast<int>(items_.size());
+    Rebuild();
     endResetModel();
-  } else if (size > rows_) {
-    beginInsertRows({}, rows_, size - 1);
-    rows_ = size;
-    endInsertRows();
+  } else if (size > seen_) {
+    const std::vector<std::size_t> rows = Take_New_Rows(size);
+    if (!rows.empty()) {
+      const int first = static_cast<int>(shown_.size());
+      beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
+      shown_.insert(shown_.end(), rows.begin(), rows.end());
+      endInsertRows();
+    }
   }
-  return rows_;
+  return rowCount();
+}
+
+void FoundItemModel::Set_Show_Once(bool on) {
+  if (on == show_once_) return;
+  beginResetModel();
+  show_once_ = on;
+  generation_ = items_.Generation();
+  Rebuild();
+  endResetModel();
+}
+
+std::optional<std::size_t> FoundItemModel::List_Row(int row) const {
+  if (row < 0 || static_cast<std::size_t>(row) >= shown_.size()) return std::nullopt;
+  return shown_[static_cast<std::size_t>(row)];
 }
 
 void FoundItemModel::Pictures_Changed() {
-  if (rows_ > 0) emit dataChanged(index(0), index(rows_ - 1), {Qt::DecorationRole});
+  if (!shown_.empty()) emit dataChanged(index(0), index(rowCount() - 1), {Qt::DecorationRole});
 }
 
 std::optional<MyImageObject> FoundItemModel::itemAtIndex(int index) const {
-  if (index < 0 || index >= rows_) return std::nullopt;
-  return items_.At(static_cast<std::size_t>(index));
+  const auto row = List_Row(index);
+  if (!row) return std::nullopt;
+  return items_.At(*row);
 }
 
 int FoundItemModel::writeItemsAtIndexes(const QModelIndexList&, QMimeData*) const { return 0; }
 
 int FoundItemModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : rows_;
+  return parent.isValid() ? 0 : static_cast<int>(shown_.size());
 }
 
 QVariant FoundItemModel::data(const QModelIndex& index, int role) const {

@@ -35,6 +35,12 @@ QVariant MyImageObject::valueForKey(const QString& key) const {
   return {};
 }
 
+std::optional<std::uint64_t> MyImageObject::Medium_Start() const {
+  if (Sector_Count > 0) return First_Sector;
+  if (File_End_Sector > File_Start_Sector) return File_Start_Sector;
+  return std::nullopt;
+}
+
 FoundItemList::Slot FoundItemList::Append(MyImageObject item) {
   std::lock_guard lock(mutex_);
   items_.push_back(std::move(item));

@@ -66,6 +66,11 @@ class MyImageObject {
   std::uint64_t Sector_Count = 0;
   // True while a photo's thumbnail is still being made.
   bool thumbnail_pending = false;
+
+  // The sector the item starts at on the medium: First_Sector for a photo,
+  // File_Start_Sector for a video or raw item. None for an item that covers
+  // no sectors, which can be the same file as no other.
+  std::optional<std::uint64_t> Medium_Start() const;
 };
 
 // The ordered, lock-guarded list of found items (the window's `images`).

@@ -242,11 +242,11 @@ int main(int argc, char** argv) {
     if (mode == 2) {
       // Preview the PDF, then the first picture-less item.
       auto* browser = Child<QListView>(&window, QStringLiteral("imageBrowser_2"));
-      const auto items = window.images.Snapshot();
-      for (std::size_t row = 0; row < items.size(); ++row) {
-        if (!items[row].image_Name.endsWith(QStringLiteral(".PDF"))) continue;
-        browser->selectionModel()->select(browser->model()->index(static_cast<int>(row), 0),
-                                          QItemSelectionModel::ClearAndSelect);
+      // Browser rows, not list rows: the browser shows each file once.
+      QAbstractItemModel* model = browser->model();
+      for (int row = 0; row < model->rowCount(); ++row) {
+        if (!model->index(row, 0).data().toString().endsWith(QStringLiteral(".PDF"))) continue;
+        browser->selectionModel()->select(model->index(row, 0), QItemSelectionModel::ClearAndSelect);
         break;
       }
       Settle();
