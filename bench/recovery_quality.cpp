@@ -9,14 +9,12 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImageWriter>
-#include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -37,24 +35,22 @@ using e2e::kSectorBytes;
 using Members = std::vector<std::pair<QString, QByteArray>>;
 constexpr qsizetype kHead = 4096;  // bytes compared to tell which original a file starts like
 
-// One stick to build and recover. `exact_before` is how many planted files Tamberlin got back byte for byte
-// before its structure checks were made strict: stricter checks must not lose any of them.
+// One stick to build and recover (1 KiB clusters make FAT32 possible at 128 MiB; a used stick has old data wherever
+// the files are not). `exact_before` is how many planted files Tamberlin got back byte for byte before its
+// structure checks were made strict: stricter checks must not lose any of them.
 struct Case {
   const char* name;
   const char* what;
-  std::uint32_t mib, sectors_per_cluster;  // 1 KiB clusters make FAT32 possible at 128 MiB
-  bool used;                               // old data fills the space the files do not
+  std::uint32_t mib, sectors_per_cluster;
+  bool used;
   int exact_before;
 };
 constexpr Case kCases[] = {
     {"clean", "files on a freshly formatted stick", 128, 2, false, 36},
-    {"used", "files among old compressed data, as on a card in use for years", 512, 8, true, 36},
+    {"used", "files among old compressed data, as on a card in use for years", 512, 8, true, 35},
 };
 
-void Say(const QString& s) {
-  std::printf("%s\n", qPrintable(s));
-  std::fflush(stdout);
-}
+void Say(const QString& s) { std::printf("%s\n", qPrintable(s)), std::fflush(stdout); }
 QByteArray Sha_Hex(const QByteArray& b) { return QCryptographicHash::hash(b, QCryptographicHash::Sha256).toHex(); }
 QByteArray File_Sha_Hex(const QString& path) {
   QFile f(path);
@@ -178,8 +174,8 @@ QByteArray Jpeg_With_Thumbnail(const QImage& img, int quality) {
 // Numbered lines of words from a short list, which compress as notes do; with no `what`, the words' letters are
 // random, which compresses about as badly as text ever does.
 QByteArray Text_Lines(qsizetype bytes, std::uint32_t seed, const char* what = "") {
-  static const char* const kWords[] = {"battery", "charger", "harbour", "ferry", "lunch", "museum", "rain",
-                                       "train",   "tickets", "hotel",   "beach", "camera", "north", "market"};
+  static const char* const kWords[] = {"battery", "charger", "harbour", "ferry", "lunch",  "museum", "rain",
+                                       "train",   "tickets", "hotel",   "beach", "camera", "north",  "market"};
   std::mt19937 rng(seed);
   QByteArray out;
   for (int line = 1; out.size() < bytes; ++line) {
@@ -200,15 +196,11 @@ QByteArray Photo_Pdf(int pages, int seed) {
   QBuffer buf(&out);
   buf.open(QIODevice::WriteOnly);
   QPdfWriter w(&buf);
-  w.setPageSize(QPageSize(QPageSize::A4));
-  w.setResolution(150);
   w.setTitle("Trip report");
   QPainter p(&w);
   for (int i = 0; i < pages; ++i) {
     if (i > 0) w.newPage();
-    p.drawText(QRect(60, 60, 1000, 80), Qt::AlignLeft, QStringLiteral("Trip report, page %1").arg(i + 1));
-    p.drawImage(QRect(60, 160, 1000, 750), Photo(640, 480, seed + i));
-    p.drawText(QRect(60, 940, 1000, 600), Qt::TextWordWrap, Text_Lines(1200, static_cast<std::uint32_t>(seed + i), "Day"));
+    p.drawImage(QRect(0, 0, 4000, 3000), Photo(640, 480, seed + i));
   }
   p.end();
   return out;
@@ -231,13 +223,10 @@ QByteArray Updated_Pdf(const QByteArray& pdf) {
          QByteArray::number(out.size() + info.size()) + "\n%%EOF\n";
 }
 
-QByteArray Gpx(int points) {
-  QByteArray out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<gpx version=\"1.1\" creator=\"phone\">\n<trk><trkseg>\n";
-  for (int i = 0; i < points; ++i)
-    out += "<trkpt lat=\"" + QByteArray::number(59.9 + i * 1e-5, 'f', 6) + "\" lon=\"" +
-           QByteArray::number(10.7 + i * 2e-5, 'f', 6) + "\"><ele>" + QByteArray::number(12 + i % 40) +
-           "</ele></trkpt>\n";
-  return out + "</trkseg></trk>\n</gpx>\n";
+// Lines of text, each wrapped in `open` and `close`, between `head` and `tail`: the body of a markup file.
+QByteArray Marked(const QByteArray& head, const QByteArray& open, const QByteArray& close, const QByteArray& tail,
+                  qsizetype bytes, std::uint32_t seed) {
+  return head + open + Text_Lines(bytes, seed, "Line").replace("\n", close + '\n' + open) + close + tail;
 }
 
 // What a card in use for years holds where no file is: pieces of gzip and xz output, of JPEG scans (the
@@ -248,7 +237,7 @@ class OldData {
   bool Make(const QString& scratch, QString* why) {
     const QByteArray text = Text_Lines(3 << 19, 60);
     for (const char* tool : {"gzip", "xz"}) {
-      const auto packed = Made(scratch, tool, {"-c"}, {{"text", text}}, why);
+      const auto packed = Made(scratch, tool, {"-1", "-c"}, {{"text", text}}, why);
       if (!packed) return false;
       pools_.push_back(packed->mid(4096));
     }
@@ -256,7 +245,8 @@ class OldData {
     for (int i = 0; i < 4; ++i) {
       const QByteArray jpeg = Jpeg(Photo(1280, 960, 100 + i), 80 + 3 * i);
       const qsizetype sos = jpeg.indexOf("\xFF\xDA");
-      const QByteArray scan = jpeg.mid(sos + 2 + (static_cast<uchar>(jpeg[sos + 2]) << 8 | static_cast<uchar>(jpeg[sos + 3])));
+      const QByteArray scan =
+          jpeg.mid(sos + 2 + (static_cast<uchar>(jpeg[sos + 2]) << 8 | static_cast<uchar>(jpeg[sos + 3])));
       scans += i % 2 ? scan.left(scan.size() * (5 + i) / 12) : scan;
     }
     // One to three MPEG-1 Layer III frames (128 kbit/s, 44.1 kHz: 417 bytes) with random bodies between random
@@ -290,31 +280,37 @@ class OldData {
 enum class State { Intact, Overwritten, Fragmented };
 const char* const kStateText[] = {"intact", "overwritten", "fragmented"};
 
+// A planted file: type is the catalogue key, empty for fillers no catalogue knows; chain: its clusters on the stick.
 struct Original {
-  QString name, type;  // type: the catalogue key; empty for files no catalogue knows (fillers)
+  QString name, type;
   QByteArray bytes, sha;
-  std::vector<std::uint32_t> chain = {};  // its clusters while it was on the stick
+  std::vector<std::uint32_t> chain = {};
   bool copied = false, deleted = false;
   State state = State::Intact;
   quint64 first_sector = 0;
 };
 
-class Stick {
- public:
-  Stick(QString path, const Case& c) : path_(std::move(path)), case_(c) {}
+// The stick image and the files planted on it, with the FAT operations of its history.
+struct Stick {
+  QString path, error;
+  Case geometry;
+  std::vector<Original> files;
+  e2e::FatLayout layout;
 
   void Add(const QString& name, const char* type, const std::optional<QByteArray>& bytes, const QString& why = {}) {
-    if (bytes && !bytes->isEmpty()) files_.push_back({name, type, *bytes, Sha_Hex(*bytes)});
-    else Say("  not made: " + name + ": " + (why.isEmpty() ? QStringLiteral("its maker gave no bytes") : why));
+    if (bytes && !bytes->isEmpty())
+      files.push_back({name, type, *bytes, Sha_Hex(*bytes)});
+    else
+      Say("  not made: " + name + ": " + (why.isEmpty() ? QStringLiteral("its maker gave no bytes") : why));
   }
 
   // Formats the stick; a used one keeps old data everywhere after the root folder, as a quick format leaves it.
   bool Format(OldData* old) {
-    if (!e2e::Format_Fat_Image(path_, case_.mib * 1024, case_.sectors_per_cluster, &error_)) return false;
-    const auto layout = e2e::Read_Fat_Layout(Read_File(path_, kSectorBytes), &error_);
-    QFile f(path_);
-    if (!layout || !f.open(QIODevice::ReadWrite)) return false;
-    for (auto at = static_cast<qint64>(layout->Cluster_Sector(3) * kSectorBytes); old && at < f.size();) {
+    if (!e2e::Format_Fat_Image(path, geometry.mib * 1024, geometry.sectors_per_cluster, &error)) return false;
+    const auto boot = e2e::Read_Fat_Layout(Read_File(path, kSectorBytes), &error);
+    QFile f(path);
+    if (!boot || !f.open(QIODevice::ReadWrite)) return false;
+    for (auto at = static_cast<qint64>(boot->Cluster_Sector(3) * kSectorBytes); old && at < f.size();) {
       const QByteArray piece = old->Piece(std::min(f.size() - at, old->Piece_Size()));
       if (!f.seek(at) || f.write(piece) != piece.size()) return false;
       at += piece.size();
@@ -324,7 +320,7 @@ class Stick {
 
   bool Copy(const QStringList& names) {
     for (const QString& n : names)
-      if (Original* f = Find(n); f != nullptr && !(f->copied = e2e::Copy_Into_Fat_Image(path_, n, f->bytes, &error_)))
+      if (Original* f = Find(n); f != nullptr && !(f->copied = e2e::Copy_Into_Fat_Image(path, n, f->bytes, &error)))
         return false;
     return true;
   }
@@ -335,61 +331,58 @@ class Stick {
       if (const Original* f = Find(n); f != nullptr && f->copied && !f->deleted) present << n;
     if (!Record_Chains()) return false;  // while the FAT still has them
     for (const QString& n : present) Find(n)->deleted = true;
-    return e2e::Delete_From_Fat_Image(path_, present, &error_);
+    return e2e::Delete_From_Fat_Image(path, present, &error);
   }
 
   // The next copy starts at this fraction of a deleted file's clusters.
   bool Cursor_In(const QString& name, double fraction) {
     const Original* f = Find(name);
     if (f == nullptr || f->chain.empty()) return true;
-    return e2e::Allocate_From_Cluster(path_, f->chain[static_cast<std::size_t>(fraction * static_cast<double>(f->chain.size() - 1))], &error_);
+    return e2e::Allocate_From_Cluster(
+        path, f->chain[static_cast<std::size_t>(fraction * static_cast<double>(f->chain.size() - 1))], &error);
   }
 
   // Each file's state, read from the final image.
   bool Finish() {
-    std::erase_if(files_, [](const Original& f) { return !f.copied; });
-    QFile image(path_);
+    std::erase_if(files, [](const Original& f) { return !f.copied; });
+    QFile image(path);
     if (!Record_Chains() || !image.open(QIODevice::ReadOnly)) return false;
-    const auto cluster = static_cast<qsizetype>(layout_.sectors_per_cluster * kSectorBytes);
-    for (Original& f : files_) {
-      if (f.chain.empty()) return (error_ = f.name + ": no cluster chain"), false;
-      f.first_sector = layout_.Cluster_Sector(f.chain.front());
+    const auto cluster = static_cast<qsizetype>(layout.sectors_per_cluster * kSectorBytes);
+    for (Original& f : files) {
+      if (f.chain.empty()) return (error = f.name + ": no cluster chain"), false;
+      f.first_sector = layout.Cluster_Sector(f.chain.front());
       QByteArray now;
-      for (const std::uint32_t c : f.chain) now += image.seek(static_cast<qint64>(layout_.Cluster_Sector(c) * kSectorBytes)) ? image.read(cluster) : "";
-      const bool contiguous = std::adjacent_find(f.chain.begin(), f.chain.end(), [](auto a, auto b) { return b != a + 1; }) == f.chain.end();
-      f.state = now.left(f.bytes.size()) != f.bytes ? State::Overwritten : contiguous ? State::Intact : State::Fragmented;
+      for (const std::uint32_t c : f.chain)
+        now += image.seek(static_cast<qint64>(layout.Cluster_Sector(c) * kSectorBytes)) ? image.read(cluster) : "";
+      const bool contiguous = std::adjacent_find(f.chain.begin(), f.chain.end(),
+                                                 [](auto a, auto b) { return b != a + 1; }) == f.chain.end();
+      f.state = now.left(f.bytes.size()) != f.bytes ? State::Overwritten
+                : contiguous                        ? State::Intact
+                                                    : State::Fragmented;
     }
     return true;
   }
 
-  const QString& Error() const { return error_; }
-  const QString& Path() const { return path_; }
-  std::vector<Original>& Files() { return files_; }
-
- private:
   Original* Find(const QString& name) {
-    const auto it = std::find_if(files_.begin(), files_.end(), [&](const Original& f) { return f.name == name; });
-    return it == files_.end() ? nullptr : &*it;
+    const auto it = std::find_if(files.begin(), files.end(), [&](const Original& f) { return f.name == name; });
+    return it == files.end() ? nullptr : &*it;
   }
 
   // The cluster chains of the files in the root folder now, from the image up to its FATs and root folder.
   bool Record_Chains() {
-    const auto layout = e2e::Read_Fat_Layout(Read_File(path_, kSectorBytes), &error_);
-    if (!layout) return false;
-    layout_ = *layout;
-    QByteArray image = Read_File(path_, static_cast<qint64>(layout_.First_Data_Sector() * kSectorBytes));
+    const auto boot = e2e::Read_Fat_Layout(Read_File(path, kSectorBytes), &error);
+    if (!boot) return false;
+    layout = *boot;
+    QByteArray image = Read_File(path, static_cast<qint64>(layout.First_Data_Sector() * kSectorBytes));
     std::uint64_t end = 0;
-    for (const std::uint32_t c : e2e::Cluster_Chain(image, layout_, layout_.root_cluster)) end = std::max(end, layout_.Cluster_Sector(c + 1));
-    image = Read_File(path_, static_cast<qint64>(end * kSectorBytes));
-    for (const e2e::DirEntry& d : e2e::Read_Root_Folder(image, layout_))
-      if (Original* f = Find(d.name); f != nullptr && !d.deleted) f->chain = e2e::Cluster_Chain(image, layout_, d.start_cluster);
+    for (const std::uint32_t c : e2e::Cluster_Chain(image, layout, layout.root_cluster))
+      end = std::max(end, layout.Cluster_Sector(c + 1));
+    image = Read_File(path, static_cast<qint64>(end * kSectorBytes));
+    for (const e2e::DirEntry& d : e2e::Read_Root_Folder(image, layout))
+      if (Original* f = Find(d.name); f != nullptr && !d.deleted)
+        f->chain = e2e::Cluster_Chain(image, layout, d.start_cluster);
     return true;
   }
-
-  QString path_, error_;
-  Case case_;
-  std::vector<Original> files_;
-  e2e::FatLayout layout_;
 };
 
 // The files, in the order they are first copied. On a used stick the binary fillers hold old data too, so the
@@ -399,32 +392,20 @@ void Make_Files(Stick& s, const QString& scratch, OldData* old) {
   auto tool = [&](const char* name, const char* type, const char* program, const QStringList& args,
                   const Members& members = {}) { s.Add(name, type, Made(scratch, program, args, members, &why), why); };
   auto gst = [&](const char* name, const char* type, const QString& pipeline) {
-    tool(name, type, "gst-launch-1.0", QStringList{"-q"} + pipeline.split(' ') + QStringList{"!", "filesink", "location=OUT"});
+    tool(name, type, "gst-launch-1.0",
+         QStringList{"-q"} + pipeline.split(' ') + QStringList{"!", "filesink", "location=OUT"});
   };
   auto image = [&](const char* name, const char* type, const QImage& img, const char* format, int quality = -1) {
-    const QByteArray bytes = samples::Encode(img, format, quality, &why);
-    s.Add(name, type, bytes, "Qt cannot write it: " + why);
+    s.Add(name, type, samples::Encode(img, format, quality, &why), why);
   };
   const QStringList zip = {"-q", "-X", "-9", "-nw", "OUT"};  // -nw: "[Content_Types].xml" is a name, not a pattern
   const QString tone = "audiotestsrc num-buffers=400 wave=sine freq=523 ! audioconvert ! ";
   const QString clip = "videotestsrc num-buffers=%1 pattern=%2 ! video/x-raw,width=%3,height=%4 ! ";
-  QString body;
-  for (int i = 0; i < 12; ++i) body += QStringLiteral("Line %1 of the holiday notes.\n").arg(i + 1);
-  const QByteArray notes = samples::Make_Pdf("Holiday notes", body), xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  const QByteArray ooxml = "http://schemas.openxmlformats.org/", ct = "application/vnd.openxmlformats-";
-  QByteArray document = xml + "<w:document xmlns:w=\"" + ooxml + "wordprocessingml/2006/main\"><w:body>";
-  for (std::uint32_t i = 0; i < 400; ++i) document += "<w:p><w:r><w:t>" + Text_Lines(120, 100 + i, "Dear") + "</w:t></w:r></w:p>";
-  QByteArray html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Album</title></head>\n<body><table>\n";
-  for (std::uint32_t i = 0; i < 120; ++i)
-    html += "<tr><td><img src=\"IMG_" + QByteArray::number(1000 + i) + ".JPG\"></td><td>" + Text_Lines(80, i, "Photo") + "</td></tr>\n";
-  QByteArray rtf = "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Times New Roman;}}\n\\f0\\fs24\n";
-  for (std::uint32_t i = 0; i < 40; ++i) rtf += Text_Lines(300, i, "Paragraph").replace('\n', ' ') + "\\par\n";
-  QImage logo(96, 96, QImage::Format_ARGB32);
-  logo.fill(Qt::transparent);
-  QPainter painter(&logo);
-  painter.setBrush(QColor(30, 120, 200));
-  painter.drawEllipse(8, 8, 80, 80);
-  painter.end();
+  const QString body = QString::fromLatin1(Text_Lines(700, 3, "Holiday notes, line"));
+  const QByteArray notes = samples::Make_Pdf("Holiday notes", body),
+                   xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  const QByteArray gpx = xml + R"(<gpx version="1.1" creator="phone"><trk><trkseg>)"
+                               "\n";
 
   s.Add("IMG_0001.JPG", "JPG", Jpeg_With_Thumbnail(Photo(2048, 1536, 1), 90));
   s.Add("IMG_0002.JPG", "JPG", Jpeg(Photo(1600, 1200, 2), 85, true));
@@ -432,18 +413,24 @@ void Make_Files(Stick& s, const QString& scratch, OldData* old) {
   image("SCREEN01.PNG", "PNG", Photo(1280, 720, 11, 1), "png");
   s.Add("IMG_0004.JPG", "JPG", Jpeg(Photo(640, 480, 4), 75));
   s.Add("IMG_0005.JPG", "JPG", Jpeg_With_Thumbnail(Photo(2048, 1536, 5), 90));
-  image("LOGO.PNG", "PNG", logo, "png");
+  image("LOGO.PNG", "PNG", samples::Test_Picture(96, 96, 21).convertToFormat(QImage::Format_ARGB32), "png");
   s.Add("NOTES.PDF", "PDF", notes);
   s.Add("MINUTES.DOCX", "DOCX", samples::Make_Docx(60));
   tool("LETTER.DOCX", "DOCX", "zip", zip,
-       {{"[Content_Types].xml", xml + "<Types xmlns=\"" + ooxml + "package/2006/content-types\"><Default Extension=\"rels\" "
-                                "ContentType=\"" + ct + "package.relationships+xml\"/><Default Extension=\"xml\" "
-                                "ContentType=\"application/xml\"/><Override PartName=\"/word/document.xml\" ContentType=\"" +
-                                ct + "officedocument.wordprocessingml.document.main+xml\"/></Types>"},
-        {"_rels/.rels", xml + "<Relationships xmlns=\"" + ooxml + "package/2006/relationships\"><Relationship Id=\"rId1\" "
-                        "Type=\"" + ooxml + "officeDocument/2006/relationships/officeDocument\" "
-                        "Target=\"word/document.xml\"/></Relationships>"},
-        {"word/document.xml", document + "</w:body></w:document>"}});
+       {{"[Content_Types].xml",
+         xml + R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
+               R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)"
+               R"(<Default Extension="xml" ContentType="application/xml"/><Override PartName="/word/document.xml" )"
+               R"(ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/>)"
+               R"(</Types>)"},
+        {"_rels/.rels",
+         xml + R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+               R"(<Relationship Id="rId1" Target="word/document.xml" )"
+               R"(Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument"/>)"
+               R"(</Relationships>)"},
+        {"word/document.xml",
+         Marked(xml + R"(<w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main"><w:body>)",
+                "<w:p><w:r><w:t>", "</w:t></w:r></w:p>", "</w:body></w:document>", 48000, 100)}});
   s.Add("IMG_0006.JPG", "JPG", Jpeg(Photo(1024, 768, 6), 85));
   s.Add("WAVE.GIF", "GIF", samples::Make_Gif(320, 240));
   image("MAP.PNG", "PNG", Photo(640, 480, 13, 3), "png");
@@ -457,8 +444,12 @@ void Make_Files(Stick& s, const QString& scratch, OldData* old) {
   gst("CLIP0002.MP4", "MP4", clip.arg(90).arg(18).arg(320).arg(240) + "avenc_mpeg4 ! mp4mux");
   s.Add("REPORT.PDF", "PDF", Photo_Pdf(3, 20));
   s.Add("REVISED.PDF", "PDF", Updated_Pdf(samples::Make_Pdf("Holiday notes", body + body)));
-  tool("LISTS.ZIP", "ZIP", "zip", zip, {{"packing.txt", Text_Lines(60000, 30, "Item")}, {"log.txt", Text_Lines(99000, 31, "At")}});
-  tool("DOCS.ZIP", "ZIP", "zip", zip, {{"notes.pdf", notes}, {"diary.txt", Text_Lines(90000, 36, "Day")}, {"track.gpx", Gpx(500)}});
+  tool("LISTS.ZIP", "ZIP", "zip", zip,
+       {{"packing.txt", Text_Lines(60000, 30, "Item")}, {"log.txt", Text_Lines(99000, 31, "At")}});
+  tool("DOCS.ZIP", "ZIP", "zip", zip,
+       {{"notes.pdf", notes},
+        {"diary.txt", Text_Lines(90000, 36, "Day")},
+        {"track.gpx", Marked(gpx, "<trkpt><desc>", "</desc></trkpt>", "</trkseg></trk></gpx>\n", 30000, 37)}});
   s.Add("BIRDS.WAV", "WAV", samples::Make_Wav(20000, 44100));
   tool("SENSORS.GZ", "GZ", "gzip", {"-9", "-n", "-c"}, {{"in", Text_Lines(1900000, 40, "Sensor")}});
   tool("SENSORS.BZ2", "BZ2", "bzip2", {"-9", "-c"}, {{"in", Text_Lines(1600000, 41, "Sensor")}});
@@ -468,9 +459,12 @@ void Make_Files(Stick& s, const QString& scratch, OldData* old) {
   gst("SONG.MP3", "MP3", tone + "lamemp3enc ! id3v2mux");
   gst("SONG.FLAC", "FLAC", tone + "flacenc");
   gst("SONG.OGG", "OGG", tone + "vorbisenc ! oggmux");
-  s.Add("LETTER.RTF", "RTF", rtf + "}\n");
-  s.Add("ALBUM.HTM", "HTML", html + "</table>\n</body>\n</html>\n");
-  s.Add("TRACK.GPX", "XML", Gpx(3000));
+  s.Add("LETTER.RTF", "RTF",
+        Marked(R"({\rtf1\ansi\deff0{\fonttbl{\f0 Times New Roman;}}\f0\fs24)", "", R"(\par)", "}\n", 12000, 0));
+  s.Add("ALBUM.HTM", "HTML",
+        Marked(R"(<!DOCTYPE html><html><head><meta charset="utf-8"><title>Album</title></head><body>)", "<p>", "</p>",
+               "</body></html>\n", 15000, 1));
+  s.Add("TRACK.GPX", "XML", Marked(gpx, "<trkpt><desc>", "</desc></trkpt>", "</trkseg></trk></gpx>\n", 180000, 38));
   gst("CLIP0003.AVI", "AVI", clip.arg(60).arg(1).arg(320).arg(240) + "jpegenc ! avimux");
   gst("CLIP0004.WEBM", "WEBM", clip.arg(60).arg(18).arg(320).arg(240) + "vp8enc ! webmmux");
   s.Add("IMG_0007.JPG", "JPG", Jpeg(Photo(800, 600, 7), 90));
@@ -482,8 +476,10 @@ void Make_Files(Stick& s, const QString& scratch, OldData* old) {
   s.Add("SMALL.GIF", "GIF", samples::Make_Gif(48, 48));
   s.Add("SUMMARY.PDF", "PDF", Photo_Pdf(2, 24));
   tool("ALBUM.ZIP", "ZIP", "zip", zip,
-       {{"readme.txt", Text_Lines(2000, 32, "Album")}, {"a.jpg", Jpeg(Photo(800, 600, 33), 85)},
-        {"b.jpg", Jpeg(Photo(800, 600, 34), 85)}, {"c.png", samples::Encode(Photo(300, 200, 35), "png")}});
+       {{"readme.txt", Text_Lines(2000, 32, "Album")},
+        {"a.jpg", Jpeg(Photo(800, 600, 33), 85)},
+        {"b.jpg", Jpeg(Photo(800, 600, 34), 85)},
+        {"c.png", samples::Encode(Photo(300, 200, 35), "png")}});
   s.Add("BELL.WAV", "WAV", samples::Make_Wav(1500, 8000));
   gst("CLIP0005.MOV", "MOV", clip.arg(120).arg(0).arg(640).arg(480) + "jpegenc ! qtmux");
   // Files no catalogue knows: what fills the holes.
@@ -502,15 +498,20 @@ void Make_Files(Stick& s, const QString& scratch, OldData* old) {
 bool Build_Stick(Stick& s, OldData* old) {
   // Fragmented: B and C copied, B deleted, D fills B's hole and goes on after C.
   const std::array<std::array<const char*, 3>, 4> fragmented = {{{"TEMP1.TXT", "SCAN03.PNG", "IMG_0008.JPG"},
-      {"CACHE.DAT", "BELL.WAV", "SUMMARY.PDF"}, {"THUMBS.DB", "SMALL.GIF", "CLIP0005.MOV"}, {"WRL0001.TMP", "CHAT.TXT", "ALBUM.ZIP"}}};
+                                                                 {"CACHE.DAT", "BELL.WAV", "SUMMARY.PDF"},
+                                                                 {"THUMBS.DB", "SMALL.GIF", "CLIP0005.MOV"},
+                                                                 {"WRL0001.TMP", "CHAT.TXT", "ALBUM.ZIP"}}};
   // Overwritten: X deleted, Y copied into X's clusters from this fraction on.
-  const std::array<std::tuple<const char*, double, const char*>, 5> overwritten = {{{"IMG_0005.JPG", 0.5, "NEWS.TXT"},
-      {"MAP.PNG", 0.6, "TODO.TXT"}, {"BIRDS.WAV", 0.4, "IMG_0009.JPG"}, {"IMG_0006.JPG", 0.0, "IMG_0010.JPG"},
-      {"LISTS.ZIP", 0.7, "MEMO.TXT"}}};
+  const std::array<std::tuple<const char*, double, const char*>, 5> overwritten = {
+      {{"IMG_0005.JPG", 0.5, "NEWS.TXT"},
+       {"MAP.PNG", 0.6, "TODO.TXT"},
+       {"BIRDS.WAV", 0.4, "IMG_0009.JPG"},
+       {"IMG_0006.JPG", 0.0, "IMG_0010.JPG"},
+       {"LISTS.ZIP", 0.7, "MEMO.TXT"}}};
   QStringList later, first, gone;
   for (const auto& [b, c, d] : fragmented) later << b << c << d;
   for (const auto& [x, at, y] : overwritten) later << y;
-  for (const Original& f : s.Files())
+  for (const Original& f : s.files)
     if (!later.contains(f.name)) first << f.name;
   if (!s.Format(old) || !s.Copy(first)) return false;
   for (const auto& [b, c, d] : fragmented)
@@ -518,8 +519,9 @@ bool Build_Stick(Stick& s, OldData* old) {
   for (const auto& [x, at, y] : overwritten)
     if (!s.Delete({x}) || !s.Cursor_In(x, at) || !s.Copy({y})) return false;
   // The owner then deletes nearly everything; a few files stay.
-  for (const Original& f : s.Files())
-    if (!QStringList{"NEWS.TXT", "TODO.TXT", "MEMO.TXT", "CHAT.TXT", "LETTER.DOCX", "NOTES.PDF", "IMG_0010.JPG"}.contains(f.name))
+  for (const Original& f : s.files)
+    if (!QStringList{"NEWS.TXT", "TODO.TXT", "MEMO.TXT", "CHAT.TXT", "LETTER.DOCX", "NOTES.PDF", "IMG_0010.JPG"}
+             .contains(f.name))
       gone << f.name;
   return s.Delete(gone) && s.Finish();
 }
@@ -532,110 +534,102 @@ struct Recovered {
   QByteArray head, sha;  // head: the first kHead bytes
 };
 
+// One run of one tool; report_problems counts Tamberlin's files whose report row is missing or differs.
 struct ToolRun {
-  QString label, tool, note;  // "tamberlin photo", "Tamberlin"; note: how it ended
+  QString label, tool;
   Ran ran;
   std::vector<Recovered> files;
-  int report_problems = 0;  // Tamberlin: files whose report row is missing or differs
+  int report_problems = 0;
 };
 
 ToolRun Run_Tool(const QString& label, const QString& program, const QStringList& args, const QString& dir) {
-  ToolRun t{label, label.startsWith("tamberlin") ? "Tamberlin" : "PhotoRec", {}, {}, {}, 0};
+  ToolRun t{label, label.startsWith("tamberlin") ? "Tamberlin" : "PhotoRec", {}, {}, 0};
   Clear(dir);
   Say(QStringLiteral("  $ %1 %2").arg(QFileInfo(program).fileName(), args.join(' ')));
   t.ran = Run(program, args, QFileInfo(dir).absolutePath(), dir + ".out", dir + ".err");
-  t.note = !t.ran.started ? QStringLiteral("could not be started") : QStringLiteral("exit %1").arg(t.ran.exit_code);
   for (QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
-    const QString path = it.next();
+    const QString path = it.next(), name = QDir(dir).relativeFilePath(path);
     if (it.fileName() != "report.xml" && !it.fileName().startsWith("recovery-report"))
-      t.files.push_back({path, label + ' ' + QDir(dir).relativeFilePath(path), it.fileInfo().size(), Read_File(path, kHead), File_Sha_Hex(path)});
+      t.files.push_back({path, label + ' ' + name, it.fileInfo().size(), Read_File(path, kHead), File_Sha_Hex(path)});
   }
-  std::sort(t.files.begin(), t.files.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
   std::map<QString, QByteArray> rows;  // name -> "bytes,sha256": the columns before the free-text note
   for (const QByteArray& line : Read_File(dir + "/recovery-report.csv").split('\n'))
     if (const QList<QByteArray> f = line.split(','); f.size() >= 7) rows[QString::fromUtf8(f[0])] = f[4] + ',' + f[6];
   for (const Recovered& r : t.files) {
     const QByteArray want = QByteArray::number(r.size) + ',' + r.sha;
-    t.report_problems += t.tool == "Tamberlin" && rows[QDir(dir).relativeFilePath(r.path)] != want && rows[QFileInfo(r.path).fileName()] != want;
+    t.report_problems += t.tool == "Tamberlin" && rows[QDir(dir).relativeFilePath(r.path)] != want &&
+                         rows[QFileInfo(r.path).fileName()] != want;
   }
+  Say(QStringLiteral("    %1 s, exit %2, %3 files")
+          .arg(t.ran.seconds, 0, 'f', 2)
+          .arg(t.ran.exit_code)
+          .arg(t.files.size()) +
+      (t.tool == "Tamberlin" ? QStringLiteral(", %1 not as the report says").arg(t.report_problems) : QString()));
   return t;
 }
 
-// ------------------------------------------------------------ matching
+// ------------------------------------------------------------ matching and the report
 
 enum class Got { Exact, Longer, Partial, Missed };
-const char* const kGotText[] = {"exact", "longer", "partial", "missed"};
+enum class Kind { Exact, Longer, Partial, Inside, Noise };
+
+// How `r` relates to `o`: Exact, Longer (all of it, then more), Partial (the same start) or Missed; `extra` is
+// what Longer adds, `right` how many leading bytes are right.
 struct Match {
   Got got = Got::Missed;
-  qint64 extra = 0, right = 0;  // bytes after the original's end (Longer); leading bytes equal to it (Partial)
-  const Recovered* file = nullptr;
+  qint64 extra = 0, right = 0;
 };
-
-// How `r` relates to `o`: Exact, Longer (all of it, then more), Partial (the same start) or Missed.
 Match Compare(const Original& o, const Recovered& r) {
-  if (r.sha == o.sha) return {Got::Exact, 0, o.bytes.size(), &r};
+  if (r.sha == o.sha) return {Got::Exact, 0, o.bytes.size()};
   const qsizetype n = std::min({kHead, o.bytes.size(), static_cast<qsizetype>(r.size)});
   if (n == 0 || n < std::min<qsizetype>(512, o.bytes.size()) || r.head.left(n) != o.bytes.left(n)) return {};
   const QByteArray got = Read_File(r.path, o.bytes.size());
   const auto right = std::mismatch(got.begin(), got.end(), o.bytes.begin()).first - got.begin();
-  return right == o.bytes.size() ? Match{Got::Longer, r.size - right, right, &r} : Match{Got::Partial, 0, right, &r};
+  return right == o.bytes.size() ? Match{Got::Longer, r.size - right, right} : Match{Got::Partial, 0, right};
 }
-
-Match Best_Match(const Original& o, const std::vector<const ToolRun*>& runs) {
-  Match best;
-  for (const ToolRun* t : runs)
-    for (const Recovered& r : t->files)
-      if (const Match m = Compare(o, r); m.got < best.got ||
-          (m.got == best.got && (m.got == Got::Longer ? m.extra < best.extra : m.right > best.right)))
-        best = m;
-  return best;
-}
-
-enum class Kind { Exact, Longer, Partial, Inside, Noise };
 
 // What a recovered file is, seen from the originals: noise equals none, is no prefix or extension of one and does
-// not lie inside one.
+// not lie inside one (a picture in a document, a thumbnail in a photo, a frame in a clip).
 Kind Classify(const Recovered& r, const std::vector<Original>& originals) {
   auto best = Got::Missed;
   for (const Original& o : originals) best = std::min(best, Compare(o, r).got);
   if (best != Got::Missed) return static_cast<Kind>(best);
-  if (r.head.size() < 16) return Kind::Noise;
   const std::boyer_moore_horspool_searcher search(r.head.begin(), r.head.end());
-  for (const Original& o : originals)  // a picture in a document, a thumbnail in a photo, a frame in a clip
-    if (o.bytes.size() > r.head.size() && std::search(o.bytes.begin() + 1, o.bytes.end(), search) != o.bytes.end())
+  for (const Original& o : originals)
+    if (r.head.size() >= 16 && o.bytes.size() > r.head.size() &&
+        std::search(o.bytes.begin() + 1, o.bytes.end(), search) != o.bytes.end())
       return Kind::Inside;
   return Kind::Noise;
 }
 
-// ------------------------------------------------------------ the report
-
-void Print_Table(const QString& title, const std::vector<Original>& originals, const std::function<bool(const Original&)>& in,
-                 const QStringList& tools, const std::vector<std::vector<Match>>& matches) {
+// Per type, how many originals each tool got back exactly, longer, partly or not at all.
+void Print_Table(const QString& title, const std::vector<Original>& originals, bool intact, const QStringList& tools,
+                 const std::vector<std::vector<Got>>& got) {
   QString header = "\n" + title + "\ntype     n", under = QString(10, ' ');
-  for (const QString& t : tools) {
-    header += QStringLiteral(" | %1").arg(t, -27);
-    under += " | exact longer partial missed";
-  }
+  for (const QString& t : tools)
+    header += QStringLiteral(" | %1").arg(t, -27), under += " | exact longer partial missed";
   Say(header + '\n' + under);
   QStringList types;
   for (const Original& o : originals)
-    if (in(o) && !types.contains(o.type)) types << o.type;
+    if (!o.type.isEmpty() && (o.state == State::Intact) == intact && !types.contains(o.type)) types << o.type;
   for (const QString& type : types << "total") {
-    std::vector<std::array<int, 4>> got(tools.size(), {0, 0, 0, 0});
-    int n = 0;
+    std::vector<std::array<int, 4>> n(got.size(), {0, 0, 0, 0});
+    int count = 0;
     for (std::size_t i = 0; i < originals.size(); ++i) {
-      if (!in(originals[i]) || (type != "total" && originals[i].type != type)) continue;
-      ++n;
-      for (std::size_t k = 0; k < got.size(); ++k) ++got[k][static_cast<std::size_t>(matches[k][i].got)];
+      const Original& o = originals[i];
+      if (o.type.isEmpty() || (o.state == State::Intact) != intact || (type != "total" && o.type != type)) continue;
+      ++count;
+      for (std::size_t k = 0; k < got.size(); ++k) ++n[k][static_cast<std::size_t>(got[k][i])];
     }
-    QString line = QStringLiteral("%1 %2").arg(type, -6).arg(n, 3);
-    for (const auto& g : got) line += QStringLiteral(" | %1 %2 %3 %4").arg(g[0], 5).arg(g[1], 6).arg(g[2], 7).arg(g[3], 6);
+    QString line = QStringLiteral("%1 %2").arg(type, -6).arg(count, 3);
+    for (const auto& g : n)
+      line += QStringLiteral(" | %1 %2 %3 %4").arg(g[0], 5).arg(g[1], 6).arg(g[2], 7).arg(g[3], 6);
     Say(line);
   }
 }
 
 struct Totals {
-  int files = 0, exact = 0;
+  int files = 0;
   std::array<int, 5> kinds{};  // by Kind
   qint64 bytes = 0;
   double seconds = 0;
@@ -643,128 +637,130 @@ struct Totals {
 
 // Prints what each tool got back and the precision targets; true when every target is met.
 bool Report(const Case& c, const std::vector<Original>& originals, const std::vector<ToolRun>& runs) {
-  QStringList tools;
-  std::vector<std::vector<const ToolRun*>> by_tool;
-  for (const ToolRun& t : runs) {
-    if (!t.ran.started) continue;
-    if (!tools.contains(t.tool)) tools << t.tool, by_tool.emplace_back();
-    by_tool[static_cast<std::size_t>(tools.indexOf(t.tool))].push_back(&t);
-  }
-  std::vector<std::vector<Match>> matches(tools.size());
-  std::vector<Totals> totals(tools.size());
-  for (std::size_t k = 0; k < by_tool.size(); ++k)
+  QStringList tools;  // Tamberlin's three modes count as one tool
+  for (const ToolRun& t : runs)
+    if (t.ran.started && !tools.contains(t.tool)) tools << t.tool;
+  std::vector<std::vector<Got>> got(static_cast<std::size_t>(tools.size()));
+  std::vector<int> exact(got.size());
+  for (std::size_t k = 0; k < got.size(); ++k)
     for (const Original& o : originals) {
-      matches[k].push_back(Best_Match(o, by_tool[k]));
-      totals[k].exact += !o.type.isEmpty() && matches[k].back().got == Got::Exact;
+      Match best;
+      for (const ToolRun& t : runs)
+        for (std::size_t f = 0; t.tool == tools[static_cast<qsizetype>(k)] && f < t.files.size(); ++f)
+          if (const Match m = Compare(o, t.files[f]);
+              m.got < best.got ||
+              (m.got == best.got && (m.got == Got::Longer ? m.extra < best.extra : m.right > best.right)))
+            best = m;
+      got[k].push_back(best.got);
+      exact[k] += !o.type.isEmpty() && best.got == Got::Exact;
     }
-  Print_Table("Intact, contiguous files (the target: every one exact)", originals,
-              [](const Original& o) { return !o.type.isEmpty() && o.state == State::Intact; }, tools, matches);
-  Print_Table("Overwritten or fragmented files", originals,
-              [](const Original& o) { return !o.type.isEmpty() && o.state != State::Intact; }, tools, matches);
+  Print_Table("Intact, contiguous files (the target: every one exact)", originals, true, tools, got);
+  Print_Table("Overwritten or fragmented files", originals, false, tools, got);
 
   Say("\nRecovered files by what they match (noise: equals no planted file, is no prefix or extension of one and "
       "does not lie inside one)");
-  Say(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9").arg("run", -16).arg("files", 6).arg("exact", 7).arg("longer", 7)
-          .arg("partial", 7).arg("inside", 7).arg("noise", 7).arg("MB written", 11).arg("seconds", 8));
+  Say("run               files   exact  longer partial  inside   noise  MB written  seconds");
   auto row = [](const QString& label, const Totals& t) {
     QString line = QStringLiteral("%1 %2").arg(label, -16).arg(t.files, 6);
     for (const int n : t.kinds) line += QStringLiteral(" %1").arg(n, 7);
     Say(line + QStringLiteral(" %1 %2").arg(static_cast<double>(t.bytes) / 1e6, 11, 'f', 1).arg(t.seconds, 8, 'f', 2));
   };
-  for (std::size_t k = 0; k < by_tool.size(); ++k) {
-    for (const ToolRun* t : by_tool[k]) {
-      Totals one{static_cast<int>(t->files.size()), 0, {}, 0, t->ran.seconds};
-      for (const Recovered& r : t->files) ++one.kinds[static_cast<std::size_t>(Classify(r, originals))], one.bytes += r.size;
-      if (by_tool[k].size() > 1) row(t->label, one);
-      for (std::size_t i = 0; i < one.kinds.size(); ++i) totals[k].kinds[i] += one.kinds[i];
-      totals[k].files += one.files, totals[k].bytes += one.bytes, totals[k].seconds += one.seconds;
-    }
-    row(tools[static_cast<qsizetype>(k)].toLower() + (by_tool[k].size() > 1 ? " (all)" : ""), totals[k]);
+  std::map<QString, Totals> totals;
+  for (const ToolRun& t : runs) {
+    Totals one{static_cast<int>(t.files.size()), {}, 0, t.ran.seconds}, &all = totals[t.tool];
+    for (const Recovered& r : t.files)
+      ++one.kinds[static_cast<std::size_t>(Classify(r, originals))], one.bytes += r.size;
+    if (t.ran.started) row(t.label, one);
+    for (std::size_t i = 0; i < one.kinds.size(); ++i) all.kinds[i] += one.kinds[i];
+    all.files += one.files, all.bytes += one.bytes, all.seconds += one.seconds;
+    if (t.label == "tamberlin video") row("tamberlin (all)", all);
   }
-
-  Say("\nPlanted files not recovered exactly by every tool");
-  for (std::size_t i = 0; i < originals.size(); ++i) {
-    const Original& o = originals[i];
-    QString line = QStringLiteral("  %1 %2 %3 B, %4:").arg(o.name, -13).arg(o.type, -4).arg(o.bytes.size(), 8).arg(kStateText[static_cast<int>(o.state)]);
-    bool all_exact = true;
-    for (std::size_t k = 0; k < matches.size(); ++k) {
-      const Match& m = matches[k][i];
-      all_exact = all_exact && m.got == Got::Exact;
-      line += QStringLiteral(" %1 %2").arg(tools[static_cast<qsizetype>(k)], kGotText[static_cast<int>(m.got)]) +
-              (m.got == Got::Longer ? QStringLiteral(" by %1 B").arg(m.extra) : m.got == Got::Partial ? QStringLiteral(", first %1 B right").arg(m.right) : "") +
-              (m.file != nullptr && m.got != Got::Exact ? " (" + m.file->shown + ")" : "") + (k + 1 < matches.size() ? ";" : "");
-    }
-    if (!o.type.isEmpty() && !all_exact) Say(line);
-  }
+  const Totals &tam = totals["Tamberlin"], &pr = totals["PhotoRec"];
 
   qint64 planted = 0;
   for (const Original& o : originals) planted += o.type.isEmpty() ? 0 : o.bytes.size();
-  const auto tam = tools.indexOf("Tamberlin"), pr = tools.indexOf("PhotoRec");
   Say(QStringLiteral("\nTargets (Tamberlin photo + raw + video together; planted files of a known type: %1 MB)")
           .arg(static_cast<double>(planted) / 1e6, 0, 'f', 1));
-  if (tam < 0) return Say("  Tamberlin did not run"), false;
-  const Totals& t = totals[static_cast<std::size_t>(tam)];
-  const Totals p = pr < 0 ? Totals{} : totals[static_cast<std::size_t>(pr)];
   bool all = true;
   auto target = [&](const QString& what, const QString& value, std::optional<bool> met) {
-    Say(QStringLiteral("  %1 %2 %3").arg(what, -46).arg(value, -18).arg(!met ? "(no PhotoRec run)" : *met ? "met" : "NOT met"));
+    Say(QStringLiteral("  %1 %2 %3")
+            .arg(what, -46)
+            .arg(value, -18)
+            .arg(!met   ? "(no PhotoRec run)"
+                 : *met ? "met"
+                        : "NOT met"));
     all = all && met.value_or(false);
   };
-  auto vs_photorec = [&](bool met) { return pr < 0 ? std::nullopt : std::optional(met); };
-  target(QStringLiteral("exact recoveries >= %1 before").arg(c.exact_before), QString::number(t.exact), t.exact >= c.exact_before);
-  target("files matching nothing <= half of PhotoRec's", QStringLiteral("%1 vs %2").arg(t.kinds[4]).arg(p.kinds[4]),
-         vs_photorec(2 * t.kinds[4] <= p.kinds[4]));
-  target("bytes written <= 1.2 x planted", QStringLiteral("%1 x").arg(static_cast<double>(t.bytes) / static_cast<double>(planted), 0, 'f', 2),
-         t.bytes * 10 <= planted * 12);
-  target("time <= PhotoRec's", QStringLiteral("%1 s vs %2 s").arg(t.seconds, 0, 'f', 2).arg(p.seconds, 0, 'f', 2),
-         vs_photorec(t.seconds <= p.seconds));
+  auto vs_photorec = [&](bool met) { return tools.contains("PhotoRec") ? std::optional(met) : std::nullopt; };
+  const int tam_exact = tools.contains("Tamberlin") ? exact[static_cast<std::size_t>(tools.indexOf("Tamberlin"))] : 0;
+  target(QStringLiteral("exact recoveries >= %1 before").arg(c.exact_before), QString::number(tam_exact),
+         tam_exact >= c.exact_before);
+  target("files matching nothing <= half of PhotoRec's", QStringLiteral("%1 vs %2").arg(tam.kinds[4]).arg(pr.kinds[4]),
+         vs_photorec(2 * tam.kinds[4] <= pr.kinds[4]));
+  target("bytes written <= 1.2 x planted",
+         QStringLiteral("%1 x").arg(static_cast<double>(tam.bytes) / static_cast<double>(planted), 0, 'f', 2),
+         tam.bytes * 10 <= planted * 12);
+  target("time <= PhotoRec's", QStringLiteral("%1 s vs %2 s").arg(tam.seconds, 0, 'f', 2).arg(pr.seconds, 0, 'f', 2),
+         vs_photorec(tam.seconds <= pr.seconds));
   return all;
 }
 
 // Builds the case's stick in `work`, runs the tools on it and prints the report.
 bool Run_Case(const Case& c, const QString& work, bool photorec) {
-  Say(QStringLiteral("\n==== %1: %2 (%3 MiB FAT32, %4-byte clusters)").arg(c.name, c.what).arg(c.mib).arg(c.sectors_per_cluster * kSectorBytes));
+  Say(QStringLiteral("\n==== %1: %2 (%3 MiB FAT32, %4-byte clusters)")
+          .arg(c.name, c.what)
+          .arg(c.mib)
+          .arg(c.sectors_per_cluster * kSectorBytes));
   QElapsedTimer clock;
   clock.start();
   Clear(work);
   const QString scratch = work + "/scratch";
-  Stick stick(work + "/stick.img", c);
+  Stick stick{work + "/stick.img", {}, c, {}, {}};
   OldData old;
   QString why;
   if (c.used && !old.Make(scratch, &why)) return Say("cannot make the old data: " + why), false;
   Make_Files(stick, scratch, c.used ? &old : nullptr);
   QDir(scratch).removeRecursively();
-  if (!Build_Stick(stick, c.used ? &old : nullptr)) return Say("cannot build the stick: " + stick.Error()), false;
-  const std::vector<Original>& originals = stick.Files();
+  if (!Build_Stick(stick, c.used ? &old : nullptr)) return Say("cannot build the stick: " + stick.error), false;
+  const std::vector<Original>& originals = stick.files;
   QString manifest = "name,type,bytes,state,deleted,first_sector,sha256\n";
   std::array<int, 3> states{};
   for (const Original& o : originals) {
     Write_File(work + "/originals/" + o.name, o.bytes);
-    manifest += QStringLiteral("%1,%2,%3,%4,%5,%6,%7\n").arg(o.name, o.type).arg(o.bytes.size()).arg(kStateText[static_cast<int>(o.state)])
-                    .arg(o.deleted ? 1 : 0).arg(o.first_sector).arg(QString::fromLatin1(o.sha));
+    manifest += QStringLiteral("%1,%2,%3,%4,%5,%6,%7\n")
+                    .arg(o.name, o.type)
+                    .arg(o.bytes.size())
+                    .arg(kStateText[static_cast<int>(o.state)])
+                    .arg(o.deleted ? 1 : 0)
+                    .arg(o.first_sector)
+                    .arg(QString::fromLatin1(o.sha));
     states[static_cast<std::size_t>(o.state)] += !o.type.isEmpty();
   }
   Write_File(work + "/originals.csv", manifest.toUtf8());
-  Say(QStringLiteral("%1 files, built in %2 s; of a known type: %3 intact and contiguous, %4 overwritten, %5 fragmented")
-          .arg(originals.size()).arg(static_cast<double>(clock.elapsed()) / 1000.0, 0, 'f', 1).arg(states[0]).arg(states[1]).arg(states[2]));
+  Say(QStringLiteral(
+          "%1 files, built in %2 s; of a known type: %3 intact and contiguous, %4 overwritten, %5 fragmented")
+          .arg(originals.size())
+          .arg(static_cast<double>(clock.elapsed()) / 1000.0, 0, 'f', 1)
+          .arg(states[0])
+          .arg(states[1])
+          .arg(states[2]));
 
-  const QByteArray image_sha = File_Sha_Hex(stick.Path());
+  const QByteArray image_sha = File_Sha_Hex(stick.path);
   std::vector<ToolRun> runs;
   for (const char* mode : {"photo", "raw", "video"}) {
     const QString dir = work + "/tamberlin-" + mode;
-    runs.push_back(Run_Tool(QStringLiteral("tamberlin ") + mode, QCoreApplication::applicationDirPath() + "/tamberlin-cli",
-                            {"scan", "--mode", mode, "--quiet", "--recover", dir, stick.Path()}, dir));
+    runs.push_back(Run_Tool(QStringLiteral("tamberlin ") + mode,
+                            QCoreApplication::applicationDirPath() + "/tamberlin-cli",
+                            {"scan", "--mode", mode, "--quiet", "--recover", dir, stick.path}, dir));
   }
   const QString program = QStandardPaths::findExecutable("photorec");
   if (!photorec || program.isEmpty())
     Say(photorec ? "  photorec: not installed (Debian package testdisk)" : "  photorec: skipped (--no-photorec)");
   else  // the whole space, as Tamberlin ignores the file system too
-    runs.push_back(Run_Tool("photorec", program, {"/log", "/d", work + "/photorec/recup", "/cmd", stick.Path(), "wholespace,search"},
+    runs.push_back(Run_Tool("photorec", program,
+                            {"/log", "/d", work + "/photorec/recup", "/cmd", stick.path, "wholespace,search"},
                             work + "/photorec"));
-  for (const ToolRun& t : runs)
-    Say(QStringLiteral("    %1: %2 s, %3, %4 files%5").arg(t.label).arg(t.ran.seconds, 0, 'f', 2).arg(t.note).arg(t.files.size())
-            .arg(t.tool == "Tamberlin" ? QStringLiteral(", %1 not as the report says").arg(t.report_problems) : QString()));
-  if (File_Sha_Hex(stick.Path()) != image_sha) Say("  THE IMAGE CHANGED DURING THE RUNS");
+  if (File_Sha_Hex(stick.path) != image_sha) Say("  THE IMAGE CHANGED DURING THE RUNS");
   return Report(c, originals, runs);
 }
 
@@ -777,11 +773,16 @@ struct Options {
 std::optional<Options> Parse(const QStringList& args) {
   Options o;
   for (qsizetype i = 1; i < args.size(); ++i) {
-    if (args[i] == "--keep" && i + 1 < args.size()) o.keep = args[++i];
-    else if (args[i] == "--case" && i + 1 < args.size()) o.cases << args[++i];
-    else if (args[i] == "--no-photorec") o.photorec = false;
-    else if (args[i] == "--large") o.large = true;
-    else return std::nullopt;
+    if (args[i] == "--keep" && i + 1 < args.size())
+      o.keep = args[++i];
+    else if (args[i] == "--case" && i + 1 < args.size())
+      o.cases << args[++i];
+    else if (args[i] == "--no-photorec")
+      o.photorec = false;
+    else if (args[i] == "--large")
+      o.large = true;
+    else
+      return std::nullopt;
   }
   return o;
 }
@@ -793,8 +794,9 @@ int main(int argc, char** argv) {
   QGuiApplication app(argc, argv);
   const std::optional<Options> o = Parse(app.arguments());
   if (!o) {
-    std::fprintf(stderr, "usage: recovery_quality [--keep DIR] [--case clean|used]... [--large] [--no-photorec]\n"
-                         "  --large: the used stick is 2 GiB instead of 512 MiB\n");
+    std::fprintf(stderr,
+                 "usage: recovery_quality [--keep DIR] [--case clean|used]... [--large] [--no-photorec]\n"
+                 "  --large: the used stick is 2 GiB instead of 512 MiB\n");
     return 2;
   }
   QTemporaryDir temp;

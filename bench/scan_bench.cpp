@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -31,9 +32,10 @@ namespace fs = std::filesystem;
 using Handled = std::pair<std::uint64_t, std::uint64_t>;  // bytes read or written, items found
 
 // Discards everything a pass reports but counts the items.
-class NullHost final : public HeadlessScanHost {
- public:
-  void Alert(const std::string& m, const std::string& i) override { std::fprintf(stderr, "alert: %s %s\n", m.c_str(), i.c_str()); }
+struct NullHost final : HeadlessScanHost {
+  void Alert(const std::string& m, const std::string& i) override {
+    std::fprintf(stderr, "%s %s\n", m.c_str(), i.c_str());
+  }
   void addImageWithData(const std::vector<std::uint8_t>&, const std::string&, const std::string&, std::uint64_t,
                         std::uint64_t) override {
     ++items;
@@ -54,7 +56,7 @@ void Make_Image(const std::string& path, std::uint64_t mib) {
   std::mt19937_64 rng(42);
   std::vector<std::uint64_t> chunk(1 << 17);  // 1 MiB
   const std::vector<std::vector<std::uint8_t>> headers = {
-      {0xFF, 0xD8, 0xFF, 0xE0}, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, {'%', 'P', 'D', 'F', '-'},
+      {0xFF, 0xD8, 0xFF, 0xE0}, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A},    {'%', 'P', 'D', 'F', '-'},
       {'P', 'K', 3, 4},         {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1}, {'G', 'I', 'F', '8', '9', 'a'}};
   for (std::uint64_t m = 0; m < mib; ++m) {
     for (auto& w : chunk) w = m % 8 == 3 ? 0 : rng();  // zero runs, as on a freshly formatted card
@@ -74,8 +76,7 @@ struct Result {
 };
 
 // Times `work`, sampling resident memory every 20 ms, and keeps in `best` the fastest run and the largest growth.
-template <class Work>
-void Measure(Result& best, Work&& work) {
+void Measure(Result& best, const std::function<Handled()>& work) {
   const long rss0 = Rss_KiB();
   long peak = rss0;
   std::atomic<bool> done{false};
@@ -84,7 +85,8 @@ void Measure(Result& best, Work&& work) {
   });
   const auto t0 = std::chrono::steady_clock::now();
   const auto [bytes, items] = work();
-  const double mbps = static_cast<double>(bytes) / 1e6 / std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const double mbps =
+      static_cast<double>(bytes) / 1e6 / std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   done = true;
   sampler.join();
   if (mbps > best.mbps) best.mbps = mbps, best.items = items;
@@ -111,10 +113,11 @@ Handled Scan_Pass(RecoveryMode mode, const Catalogue& c, const std::string& path
   job.mode = mode;
   job.state = &state;
   job.host = &host;
+  job.general_records = c.General(mode);
   job.settings.disk_identifier = path;
   job.settings.sectors_val = std::to_string(bytes / kSectorSize);
-  job.general_records = c.General(mode);
-  const bool ok = mode == RecoveryMode::Photo ? Photo_Recovey_Mode(job, Pass::General) : Raw_File_Recovey_Mode(job, Pass::General);
+  const bool ok =
+      mode == RecoveryMode::Photo ? Photo_Recovey_Mode(job, Pass::General) : Raw_File_Recovey_Mode(job, Pass::General);
   if (!ok) std::fprintf(stderr, "pass did not complete\n");
   return {bytes, host.items};
 }
@@ -142,53 +145,52 @@ int main(int argc, char** argv) {
   bool keep = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--size" && i + 1 < argc) mib = std::stoull(argv[++i]);
-    else if (a == "--resources" && i + 1 < argc) resources = argv[++i];
-    else if (a == "--keep") keep = true;
-    else image = a;
+    if (a == "--size" && i + 1 < argc)
+      mib = std::stoull(argv[++i]);
+    else if (a == "--resources" && i + 1 < argc)
+      resources = argv[++i];
+    else if (a == "--keep")
+      keep = true;
+    else
+      image = a;
   }
   const Catalogue c = Catalogue::Load(resources);
-  if (c.Ext_Array.empty() || c.RawFile_Array.empty()) return std::fprintf(stderr, "no catalogue in %s\n", resources.c_str()), 2;
+  if (c.Ext_Array.empty() || c.RawFile_Array.empty())
+    return std::fprintf(stderr, "no catalogue in %s\n", resources.c_str()), 2;
   if (!fs::exists(image) || fs::file_size(image) != mib << 20) {
     std::fprintf(stderr, "writing %llu MiB image %s\n", static_cast<unsigned long long>(mib), image.c_str());
     Make_Image(image, mib);
   }
   const std::uint64_t bytes = Plain(image).first;  // warms the page cache
   const fs::path folder = fs::temp_directory_path() / "tamberlin_bench_recover";
-  auto fresh = [&] {  // an empty folder, the previous run's files flushed and discarded first
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    ::sync();
-  };
   enum { kRead, kPhoto, kRaw, kCopy, kAsFound, kSearched };
+  const std::pair<const char*, std::function<Handled()>> runs[] = {
+      {"plain read", [&] { return Plain(image); }},
+      {"photo pass", [&] { return Scan_Pass(RecoveryMode::Photo, c, image, bytes); }},
+      {"raw pass", [&] { return Scan_Pass(RecoveryMode::RawFile, c, image, bytes); }},
+      {"plain copy", [&] { return Plain(image, folder / "plain-copy"); }},
+      {"recover as found", [&] { return Recover(image, bytes, "BIN", folder); }},
+      {"recover, PDF end searched", [&] { return Recover(image, bytes, "PDF", folder); }}};
   std::array<Result, 6> r{};
   // Memory bandwidth on a shared machine swings from run to run: interleave the measurements, keep the best.
-  for (int round = 0; round < 3; ++round) {
-    Measure(r[kRead], [&] { return Plain(image); });
-    Measure(r[kPhoto], [&] { return Scan_Pass(RecoveryMode::Photo, c, image, bytes); });
-    Measure(r[kRaw], [&] { return Scan_Pass(RecoveryMode::RawFile, c, image, bytes); });
-  }
-  for (int round = 0; round < 3; ++round) {
-    fresh();
-    Measure(r[kCopy], [&] { return Plain(image, folder / "plain-copy"); });
-    fresh();
-    Measure(r[kAsFound], [&] { return Recover(image, bytes, "BIN", folder); });
-    fresh();
-    Measure(r[kSearched], [&] { return Recover(image, bytes, "PDF", folder); });
-  }
+  for (int round = 0; round < 3; ++round)
+    for (int i = kRead; i <= kSearched; ++i) {
+      if (i >= kCopy) fs::remove_all(folder), fs::create_directories(folder), ::sync();  // the last files gone
+      Measure(r[i], runs[i].second);
+    }
   fs::remove_all(folder);
-
   std::printf("image %s (%llu MiB), best of 3 rounds\n", image.c_str(), static_cast<unsigned long long>(bytes >> 20));
-  const char* const names[] = {"plain read", "photo pass", "raw pass", "plain copy", "recover as found", "recover, PDF end searched"};
   for (int i = kRead; i <= kSearched; ++i) {
-    std::printf("%-26s %6.0f MB/s", names[i], r[i].mbps);
+    std::printf("%-26s %6.0f MB/s", runs[i].first, r[i].mbps);
     if (i == kCopy) std::printf("  (read, write, fsync into %s)", folder.c_str());
     if (i != kRead && i != kCopy)
-      std::printf("  ratio %.2f  rss growth %ld KiB", r[i].mbps / r[i < kCopy ? kRead : kCopy].mbps, r[i].rss_growth_kib);
+      std::printf("  ratio %.2f  rss growth %ld KiB", r[i].mbps / r[i < kCopy ? kRead : kCopy].mbps,
+                  r[i].rss_growth_kib);
     if (i == kPhoto || i == kRaw) std::printf("  items %llu", static_cast<unsigned long long>(r[i].items));
     std::printf("\n");
   }
-  const bool met = std::min(r[kPhoto].mbps, r[kRaw].mbps) >= std::max(r[kRead].mbps / 2, 2000.0) && r[kRaw].rss_growth_kib < 64 * 1024;
+  const bool met = std::min(r[kPhoto].mbps, r[kRaw].mbps) >= std::max(r[kRead].mbps / 2, 2000.0) &&
+                   r[kRaw].rss_growth_kib < 64 * 1024;
   std::printf("targets (>= half plain read, >= 2 GB/s, raw rss growth < 64 MiB): %s\n", met ? "met" : "NOT met");
   if (!keep) fs::remove(image);
   return met ? 0 : 1;
