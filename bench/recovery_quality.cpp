@@ -404,8 +404,7 @@ void Make_Files(Stick& s, const QString& scratch, OldData* old) {
   const QString body = QString::fromLatin1(Text_Lines(700, 3, "Holiday notes, line"));
   const QByteArray notes = samples::Make_Pdf("Holiday notes", body),
                    xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  const QByteArray gpx = xml + R"(<gpx version="1.1" creator="phone"><trk><trkseg>)"
-                               "\n";
+  const QByteArray gpx = xml + "<gpx version=\"1.1\" creator=\"phone\"><trk><trkseg>\n";
 
   s.Add("IMG_0001.JPG", "JPG", Jpeg_With_Thumbnail(Photo(2048, 1536, 1), 90));
   s.Add("IMG_0002.JPG", "JPG", Jpeg(Photo(1600, 1200, 2), 85, true));
