@@ -1,29 +1,28 @@
-// recovery_quality [--keep DIR] [--no-photorec]: builds a stick image as a user's looks (real files, most deleted,
-// some partly overwritten, some fragmented), recovers it with tamberlin-cli in each mode and with PhotoRec, and
-// prints per type how many originals each tool wrote back exactly, longer, partly or not at all.
+// recovery_quality: builds stick images as users' look (real files, most deleted, some partly overwritten, some
+// fragmented; on the used stick old compressed data all around them), recovers each with tamberlin-cli in every
+// mode and with PhotoRec on the same image, and compares what each wrote with the files that were there.
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QGuiApplication>
-#include <QImage>
 #include <QImageWriter>
-#include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <optional>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "fat_image.h"
@@ -33,70 +32,96 @@ namespace {
 
 using namespace tamberlin;
 using e2e::kSectorBytes;
+using Members = std::vector<std::pair<QString, QByteArray>>;
+constexpr qsizetype kHead = 4096;  // bytes compared to tell which original a file starts like
 
-constexpr std::uint32_t kStickKib = 128 * 1024;
-constexpr std::uint32_t kSectorsPerCluster = 2;  // 1 KiB clusters: FAT32 needs 65525 of them
-constexpr qsizetype kHead = 4096;                // bytes compared to tell which original a file starts like
-constexpr int kToolTimeoutMs = 30 * 60 * 1000;
-
-void Say(const QString& s) { std::printf("%s\n", qPrintable(s)); }
-
-QByteArray Sha256_Hex(const QByteArray& b) { return QCryptographicHash::hash(b, QCryptographicHash::Sha256).toHex(); }
-
-QByteArray File_Sha256_Hex(const QString& path) {
-  QFile f(path);
-  QCryptographicHash h(QCryptographicHash::Sha256);
-  if (!f.open(QIODevice::ReadOnly) || !h.addData(&f)) return {};
-  return h.result().toHex();
-}
-
-// ------------------------------------------------------------ running programs
-
-struct Ran {
-  bool started = false;
-  int exit_code = -1;
-  double seconds = 0;
-  QString output;  // merged stdout and stderr, unless they went to files
+// One stick to build and recover (1 KiB clusters make FAT32 possible at 128 MiB; a used stick has old data wherever
+// the files are not). `exact_before` is how many planted files Tamberlin got back byte for byte before its
+// structure checks were made strict: stricter checks must not lose any of them.
+struct Case {
+  const char* name;
+  const char* what;
+  std::uint32_t mib, sectors_per_cluster;
+  bool used;
+  int exact_before;
+};
+constexpr Case kCases[] = {
+    {"clean", "files on a freshly formatted stick", 128, 2, false, 36},
+    {"used", "files among old compressed data, as on a card in use for years", 512, 8, true, 35},
 };
 
-Ran Run(const QString& program, const QStringList& args, const QString& workdir = {}, const QString& stdin_file = {},
-        const QString& stdout_file = {}, const QString& stderr_file = {}, int timeout_ms = 120000) {
-  Ran r;
-  QProcess p;
-  if (!workdir.isEmpty()) p.setWorkingDirectory(workdir);
-  if (!stdin_file.isEmpty()) p.setStandardInputFile(stdin_file);
-  else p.setStandardInputFile(QProcess::nullDevice());
-  if (!stdout_file.isEmpty()) p.setStandardOutputFile(stdout_file);
-  if (!stderr_file.isEmpty()) p.setStandardErrorFile(stderr_file);
-  else if (stdout_file.isEmpty()) p.setProcessChannelMode(QProcess::MergedChannels);
-  QElapsedTimer clock;
-  clock.start();
-  p.start(program, args);
-  if (!p.waitForStarted(10000)) return r;
-  r.started = true;
-  if (!p.waitForFinished(timeout_ms)) {
-    p.kill();
-    p.waitForFinished(5000);
-  }
-  r.seconds = static_cast<double>(clock.elapsed()) / 1000.0;
-  r.exit_code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-  if (stdout_file.isEmpty()) r.output = QString::fromLocal8Bit(p.readAll());
-  return r;
+void Say(const QString& s) { std::printf("%s\n", qPrintable(s)), std::fflush(stdout); }
+QByteArray Sha_Hex(const QByteArray& b) { return QCryptographicHash::hash(b, QCryptographicHash::Sha256).toHex(); }
+QByteArray File_Sha_Hex(const QString& path) {
+  QFile f(path);
+  QCryptographicHash h(QCryptographicHash::Sha256);
+  return f.open(QIODevice::ReadOnly) && h.addData(&f) ? h.result().toHex() : QByteArray();
 }
-
 QByteArray Read_File(const QString& path, qint64 max = -1) {
   QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return {};
-  return max < 0 ? f.readAll() : f.read(max);
+  return !f.open(QIODevice::ReadOnly) ? QByteArray() : max < 0 ? f.readAll() : f.read(max);
 }
-
 bool Write_File(const QString& path, const QByteArray& bytes) {
   QDir().mkpath(QFileInfo(path).absolutePath());
   QFile f(path);
   return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
+void Clear(const QString& dir) {
+  QDir(dir).removeRecursively();
+  QDir().mkpath(dir);
+}
+
+struct Ran {
+  bool started = false;
+  int exit_code = -1;
+  double seconds = 0;
+};
+
+// Runs `program` in `dir` with no input; its output and errors go to these files (empty: discarded).
+Ran Run(const QString& program, const QStringList& args, const QString& dir, const QString& out, const QString& err) {
+  QProcess p;
+  p.setWorkingDirectory(dir);
+  p.setStandardInputFile(QProcess::nullDevice());
+  p.setStandardOutputFile(out.isEmpty() ? QProcess::nullDevice() : out);
+  p.setStandardErrorFile(err);
+  QElapsedTimer clock;
+  clock.start();
+  p.start(program, args);
+  Ran r;
+  if (!(r.started = p.waitForStarted(10000))) return r;
+  if (!p.waitForFinished(30 * 60 * 1000)) p.kill(), p.waitForFinished(5000);
+  r.seconds = static_cast<double>(clock.elapsed()) / 1000.0;
+  r.exit_code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  return r;
+}
+
+// A file made by `tool` in a fresh folder under `scratch` holding `members`, whose names follow `args`: what it
+// wrote to OUT (a word in `args`), or its standard output when no argument names OUT. Nothing, and the reason in
+// `why`, on failure.
+std::optional<QByteArray> Made(const QString& scratch, const char* tool, QStringList args, const Members& members,
+                               QString* why) {
+  static int n = 0;
+  const QString dir = scratch + QStringLiteral("/%1").arg(++n), out = dir + ".out", err = dir + ".err";
+  const QString program = QStandardPaths::findExecutable(tool);
+  *why = tool + QStringLiteral(" is not installed");
+  if (program.isEmpty() || !QDir().mkpath(dir)) return std::nullopt;
+  for (const auto& [name, bytes] : members)
+    if (args << name; !Write_File(dir + '/' + name, bytes)) return std::nullopt;
+  const bool to_stdout = args.filter("OUT").isEmpty();
+  const Ran r = Run(program, args.replaceInStrings("OUT", out), dir, to_stdout ? out : QString(), err);
+  const QByteArray bytes = Read_File(out);
+  *why = tool + QStringLiteral(" failed: ") + QString::fromLocal8Bit(Read_File(err)).trimmed().right(200);
+  return r.exit_code == 0 && bytes.size() >= 64 ? std::optional(bytes) : std::nullopt;
+}
 
 // ------------------------------------------------------------ file contents
+
+QByteArray Random_Bytes(qsizetype n, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  QByteArray out(n, Qt::Uninitialized);
+  for (char& c : out) c = static_cast<char>(rng() & 0xFF);
+  return out;
+}
 
 // A test picture with grain, so that it compresses like a photograph.
 QImage Photo(int width, int height, int seed, int grain = 6) {
@@ -123,71 +148,46 @@ QByteArray Jpeg(const QImage& img, int quality, bool progressive = false) {
   return w.write(img) ? out : QByteArray();
 }
 
-// A camera-style JPEG: an Exif APP1 whose IFD1 carries a 160x120 JPEG
-// thumbnail, so the first FF D9 in the file is the thumbnail's.
+// A camera-style JPEG: an Exif APP1 whose IFD1 carries a 160x120 JPEG thumbnail, so the first FF D9 in the file
+// is the thumbnail's.
 QByteArray Jpeg_With_Thumbnail(const QImage& img, int quality) {
-  const QByteArray main = Jpeg(img, quality);
-  const QByteArray thumb = Jpeg(img.scaled(160, 120), 75);
-  if (main.isEmpty() || thumb.isEmpty()) return {};
-  QByteArray tiff("II*\0", 4);
-  samples::Put32(tiff, 8);
-  samples::Put16(tiff, 1);  // IFD0: Orientation = 1
-  samples::Put16(tiff, 0x0112);
-  samples::Put16(tiff, 3);
-  samples::Put32(tiff, 1);
-  samples::Put32(tiff, 1);
-  samples::Put32(tiff, 26);  // IFD1 follows
-  samples::Put16(tiff, 3);   // IFD1: Compression = 6 (JPEG), the thumbnail's offset and length
-  samples::Put16(tiff, 0x0103);
-  samples::Put16(tiff, 3);
-  samples::Put32(tiff, 1);
-  samples::Put32(tiff, 6);
-  samples::Put16(tiff, 0x0201);
-  samples::Put16(tiff, 4);
-  samples::Put32(tiff, 1);
-  samples::Put32(tiff, 68);
-  samples::Put16(tiff, 0x0202);
-  samples::Put16(tiff, 4);
-  samples::Put32(tiff, 1);
-  samples::Put32(tiff, static_cast<std::uint32_t>(thumb.size()));
-  samples::Put32(tiff, 0);
-  tiff += thumb;
-  const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
+  const QByteArray main = Jpeg(img, quality), thumb = Jpeg(img.scaled(160, 120), 75);
+  QByteArray tiff("II*\0\x08\0\0\0", 8);
+  auto ifd = [&](std::initializer_list<std::array<std::uint32_t, 4>> entries, std::uint32_t next) {
+    samples::Put16(tiff, static_cast<std::uint32_t>(entries.size()));
+    for (const auto& [tag, type, count, value] : entries) {
+      samples::Put16(tiff, tag);
+      samples::Put16(tiff, type);
+      samples::Put32(tiff, count);
+      samples::Put32(tiff, value);
+    }
+    samples::Put32(tiff, next);
+  };
+  ifd({{0x0112, 3, 1, 1}}, 26);  // orientation; IFD1 (compression 6, the thumbnail's offset and length) follows
+  ifd({{0x0103, 3, 1, 6}, {0x0201, 4, 1, 68}, {0x0202, 4, 1, static_cast<std::uint32_t>(thumb.size())}}, 0);
+  const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff + thumb;
   QByteArray app1("\xFF\xE1", 2);
   samples::Put16_Be(app1, static_cast<std::uint32_t>(payload.size() + 2));
-  return main.left(2) + app1 + payload + main.mid(2);
+  return main.isEmpty() || thumb.isEmpty() ? QByteArray() : main.left(2) + app1 + payload + main.mid(2);
 }
 
-QByteArray Text_Lines(qsizetype bytes, int seed, const char* what) {
-  static const char* const kWords[] = {"battery", "charger", "harbour", "ferry", "lunch", "museum", "rain",
-                                       "train",   "tickets", "hotel",   "beach", "camera", "north", "market"};
-  std::mt19937 rng(static_cast<std::uint32_t>(seed));
+// Numbered lines of words from a short list, which compress as notes do; with no `what`, the words' letters are
+// random, which compresses about as badly as text ever does.
+QByteArray Text_Lines(qsizetype bytes, std::uint32_t seed, const char* what = "") {
+  static const char* const kWords[] = {"battery", "charger", "harbour", "ferry", "lunch",  "museum", "rain",
+                                       "train",   "tickets", "hotel",   "beach", "camera", "north",  "market"};
+  std::mt19937 rng(seed);
   QByteArray out;
   for (int line = 1; out.size() < bytes; ++line) {
     out += QByteArray(what) + ' ' + QByteArray::number(line) + ':';
-    for (int w = 0; w < 8; ++w) out += QByteArray(" ") + kWords[rng() % std::size(kWords)];
+    for (int w = 0; w < 8; ++w) {
+      QByteArray word = kWords[rng() % std::size(kWords)];
+      for (char& c : word) c = *what ? c : static_cast<char>('a' + rng() % 26);
+      out += ' ' + word;
+    }
     out += '\n';
   }
-  out.truncate(bytes);
-  return out;
-}
-
-QByteArray Sensor_Csv(int rows, int seed) {
-  std::mt19937 rng(static_cast<std::uint32_t>(seed));
-  QByteArray out = "time,sensor,temperature,humidity\n";
-  for (int i = 0; i < rows; ++i)
-    out += "2026-05-" + QByteArray::number(1 + i / 86400).rightJustified(2, '0') + " " +
-           QByteArray::number(i % 86400) + ",s" + QByteArray::number(rng() % 12) + "," +
-           QByteArray::number(15 + static_cast<int>(rng() % 150) / 10.0, 'f', 1) + "," +
-           QByteArray::number(30 + rng() % 60) + "\n";
-  return out;
-}
-
-QByteArray Random_Bytes(qsizetype n, int seed) {
-  std::mt19937 rng(static_cast<std::uint32_t>(seed));
-  QByteArray out(n, Qt::Uninitialized);
-  for (char& c : out) c = static_cast<char>(rng() & 0xFF);
-  return out;
+  return out.left(bytes);
 }
 
 // A multi-page PDF with a picture on each page, as a scanner or a report tool writes it.
@@ -195,741 +195,595 @@ QByteArray Photo_Pdf(int pages, int seed) {
   QByteArray out;
   QBuffer buf(&out);
   buf.open(QIODevice::WriteOnly);
-  {
-    QPdfWriter w(&buf);
-    w.setPageSize(QPageSize(QPageSize::A4));
-    w.setResolution(150);
-    w.setTitle(QStringLiteral("Trip report"));
-    QPainter p(&w);
-    for (int i = 0; i < pages; ++i) {
-      if (i > 0) w.newPage();
-      p.drawText(QRect(60, 60, 1000, 80), Qt::AlignLeft, QStringLiteral("Trip report, page %1").arg(i + 1));
-      p.drawImage(QRect(60, 160, 1000, 750), Photo(640, 480, seed + i));
-      p.drawText(QRect(60, 940, 1000, 600), Qt::TextWordWrap, QString::fromLatin1(Text_Lines(1200, seed + i, "Day")));
-    }
+  QPdfWriter w(&buf);
+  w.setTitle("Trip report");
+  QPainter p(&w);
+  for (int i = 0; i < pages; ++i) {
+    if (i > 0) w.newPage();
+    p.drawImage(QRect(0, 0, 4000, 3000), Photo(640, 480, seed + i));
   }
+  p.end();
   return out;
 }
 
-// A PDF saved again by an editor: an incremental update (new Info object,
-// xref section, trailer with /Prev) after the first %%EOF.
+// A PDF saved again by an editor: an incremental update (new Info object, xref section, trailer with /Prev)
+// after the first %%EOF.
 QByteArray Updated_Pdf(const QByteArray& pdf) {
-  const QRegularExpression size_re(QStringLiteral(R"(/Size\s+(\d+))"));
-  const QRegularExpression root_re(QStringLiteral(R"(/Root\s+(\d+)\s+0\s+R)"));
-  const QRegularExpression start_re(QStringLiteral(R"(startxref\s+(\d+)\s+%%EOF\s*$)"));
   const QString text = QString::fromLatin1(pdf);
-  const auto size = size_re.match(text, text.lastIndexOf(QStringLiteral("trailer")));
-  const auto root = root_re.match(text, text.lastIndexOf(QStringLiteral("trailer")));
-  const auto start = start_re.match(text);
+  const auto size = QRegularExpression(R"(/Size\s+(\d+))").match(text, text.lastIndexOf("trailer"));
+  const auto root = QRegularExpression(R"(/Root\s+(\d+)\s+0\s+R)").match(text, text.lastIndexOf("trailer"));
+  const auto start = QRegularExpression(R"(startxref\s+(\d+)\s+%%EOF\s*$)").match(text);
   if (!size.hasMatch() || !root.hasMatch() || !start.hasMatch()) return {};
-  const int n = size.captured(1).toInt();
-  QByteArray out = pdf;
-  if (!out.endsWith('\n')) out += '\n';
-  const qsizetype obj_at = out.size();
-  out += QByteArray::number(n) + " 0 obj\n<< /Title (Holiday notes, revised) /Author (Mara) >>\nendobj\n";
-  const qsizetype xref_at = out.size();
-  out += "xref\n0 1\n0000000000 65535 f \n" + QByteArray::number(n) + " 1\n" +
-         QByteArray::number(obj_at).rightJustified(10, '0') + " 00000 n \n";
-  out += "trailer\n<< /Size " + QByteArray::number(n + 1) + " /Root " + root.captured(1).toLatin1() + " 0 R /Info " +
-         QByteArray::number(n) + " 0 R /Prev " + start.captured(1).toLatin1() + " >>\nstartxref\n" +
-         QByteArray::number(xref_at) + "\n%%EOF\n";
-  return out;
+  const QByteArray n = size.captured(1).toLatin1(), out = pdf.endsWith('\n') ? pdf : pdf + '\n';
+  const QByteArray info = n + " 0 obj\n<< /Title (Holiday notes, revised) /Author (Mara) >>\nendobj\n";
+  return out + info + "xref\n0 1\n0000000000 65535 f \n" + n + " 1\n" +
+         QByteArray::number(out.size()).rightJustified(10, '0') + " 00000 n \ntrailer\n<< /Size " +
+         QByteArray::number(n.toInt() + 1) + " /Root " + root.captured(1).toLatin1() + " 0 R /Info " + n +
+         " 0 R /Prev " + start.captured(1).toLatin1() + " >>\nstartxref\n" +
+         QByteArray::number(out.size() + info.size()) + "\n%%EOF\n";
 }
 
-QByteArray Rtf(int paragraphs) {
-  QByteArray out = "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Times New Roman;}}\n\\f0\\fs24\n";
-  for (int i = 0; i < paragraphs; ++i) out += Text_Lines(300, i, "Paragraph").replace('\n', ' ') + "\\par\n";
-  return out + "}\n";
+// Lines of text, each wrapped in `open` and `close`, between `head` and `tail`: the body of a markup file.
+QByteArray Marked(const QByteArray& head, const QByteArray& open, const QByteArray& close, const QByteArray& tail,
+                  qsizetype bytes, std::uint32_t seed) {
+  return head + open + Text_Lines(bytes, seed, "Line").replace("\n", close + '\n' + open) + close + tail;
 }
 
-QByteArray Html(int rows) {
-  QByteArray out = "<!DOCTYPE html>\n<html lang=\"en\">\n"
-                   "<head><meta charset=\"utf-8\"><title>Photo album</title></head>\n"
-                   "<body>\n<h1>Summer 2026</h1>\n<table>\n";
-  for (int i = 0; i < rows; ++i)
-    out += "<tr><td><img src=\"IMG_" + QByteArray::number(1000 + i) + ".JPG\" width=\"160\"></td><td>" +
-           Text_Lines(80, i, "Photo") + "</td></tr>\n";
-  return out + "</table>\n</body>\n</html>\n";
-}
-
-QByteArray Gpx(int points) {
-  QByteArray out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                   "<gpx version=\"1.1\" creator=\"phone\">\n<trk><trkseg>\n";
-  for (int i = 0; i < points; ++i)
-    out += "<trkpt lat=\"" + QByteArray::number(59.9 + i * 1e-5, 'f', 6) + "\" lon=\"" +
-           QByteArray::number(10.7 + i * 2e-5, 'f', 6) + "\"><ele>" + QByteArray::number(12 + i % 40) +
-           "</ele></trkpt>\n";
-  return out + "</trkseg></trk>\n</gpx>\n";
-}
-
-// Files made by command-line tools in a scratch folder. Each maker returns
-// the file's bytes, or nothing and a reason.
-class Toolbox {
+// What a card in use for years holds where no file is: pieces of gzip and xz output, of JPEG scans (the
+// entropy-coded data after the headers, some cut short), audio frame remains and random bytes. No piece starts
+// with its format's header, as the old files' first clusters went to later files: a careful tool finds no file.
+class OldData {
  public:
-  explicit Toolbox(const QString& dir) : dir_(dir) { QDir().mkpath(dir); }
-
-  std::optional<QByteArray> Filter(const char* tool, const QStringList& args, const QByteArray& input,
-                                   QString* why) {
-    const QString program = QStandardPaths::findExecutable(QString::fromLatin1(tool));
-    if (program.isEmpty()) return Fail(why, QString::fromLatin1(tool) + QStringLiteral(" is not installed"));
-    const QString in = Scratch(QStringLiteral("in")), out = Scratch(QStringLiteral("out"));
-    if (!Write_File(in, input)) return Fail(why, QStringLiteral("cannot write ") + in);
-    const Ran r = Run(program, args, dir_, in, out, QProcess::nullDevice());
-    const QByteArray bytes = Read_File(out);
-    if (r.exit_code != 0 || bytes.isEmpty()) return Fail(why, QString::fromLatin1(tool) + QStringLiteral(" failed"));
-    return bytes;
-  }
-
-  // `zip` (deflated) or `tar` over named members, in this order.
-  std::optional<QByteArray> Archive(const char* tool, const QStringList& flags,
-                                    const std::vector<std::pair<QString, QByteArray>>& members, QString* why) {
-    const QString program = QStandardPaths::findExecutable(QString::fromLatin1(tool));
-    if (program.isEmpty()) return Fail(why, QString::fromLatin1(tool) + QStringLiteral(" is not installed"));
-    const QString folder = Scratch(QStringLiteral("members"));
-    QStringList names;
-    for (const auto& [name, bytes] : members) {
-      if (!Write_File(folder + QLatin1Char('/') + name, bytes))
-        return Fail(why, QStringLiteral("cannot write ") + name);
-      names << name;
+  bool Make(const QString& scratch, QString* why) {
+    const QByteArray text = Text_Lines(3 << 19, 60);
+    for (const char* tool : {"gzip", "xz"}) {
+      const auto packed = Made(scratch, tool, {"-1", "-c"}, {{"text", text}}, why);
+      if (!packed) return false;
+      pools_.push_back(packed->mid(4096));
     }
-    const QString out = Scratch(QStringLiteral("archive")) + QStringLiteral(".out");  // zip adds .zip to a bare name
-    const Ran r = Run(program, QStringList(flags) << out << names, folder);
-    const QByteArray bytes = Read_File(out);
-    if (r.exit_code != 0 || bytes.isEmpty())
-      return Fail(why, QString::fromLatin1(tool) + QStringLiteral(" failed: ") + r.output.trimmed());
-    return bytes;
+    QByteArray scans, frames;
+    for (int i = 0; i < 4; ++i) {
+      const QByteArray jpeg = Jpeg(Photo(1280, 960, 100 + i), 80 + 3 * i);
+      const qsizetype sos = jpeg.indexOf("\xFF\xDA");
+      const QByteArray scan =
+          jpeg.mid(sos + 2 + (static_cast<uchar>(jpeg[sos + 2]) << 8 | static_cast<uchar>(jpeg[sos + 3])));
+      scans += i % 2 ? scan.left(scan.size() * (5 + i) / 12) : scan;
+    }
+    // One to three MPEG-1 Layer III frames (128 kbit/s, 44.1 kHz: 417 bytes) with random bodies between random
+    // bytes: frame syncs, too few in a row to be a song.
+    while (frames.size() < 1 << 20) {
+      for (auto k = 1 + rng_() % 3; k > 0; --k) frames += QByteArray("\xFF\xFB\x90\x64", 4) + Random_Bytes(413, Seed());
+      frames += Random_Bytes(static_cast<qsizetype>(200 + rng_() % 3000), Seed());
+    }
+    pools_.insert(pools_.end(), {scans, frames, Random_Bytes(1 << 20, 62)});
+    return scans.size() > 1 << 19;
   }
-
-  // gst-launch-1.0 with `pipeline` (elements separated by spaces) into a file.
-  std::optional<QByteArray> Gst(const QString& pipeline, QString* why) {
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("gst-launch-1.0"));
-    if (program.isEmpty()) return Fail(why, QStringLiteral("gst-launch-1.0 is not installed"));
-    const QString out = Scratch(QStringLiteral("media"));
-    QStringList args = {QStringLiteral("-q")};
-    args << pipeline.split(QLatin1Char(' '), Qt::SkipEmptyParts) << QStringLiteral("!") << QStringLiteral("filesink")
-         << QStringLiteral("location=") + out;
-    const Ran r = Run(program, args, dir_);
-    const QByteArray bytes = Read_File(out);
-    if (r.exit_code != 0 || bytes.size() < 1024) return Fail(why, QStringLiteral("GStreamer: ") + r.output.trimmed());
-    return bytes;
+  // `n` bytes from a random place in the next pool, wrapping round at its end.
+  QByteArray Piece(qsizetype n) {
+    const QByteArray& pool = pools_[next_++ % pools_.size()];
+    QByteArray out;
+    for (auto at = static_cast<qsizetype>(rng_() % static_cast<std::uint32_t>(pool.size())); out.size() < n; at = 0)
+      out += pool.mid(at, n - out.size());
+    return out;
   }
+  qint64 Piece_Size() { return 4096 * static_cast<qint64>(16 + rng_() % 496); }  // 64 KiB to 2 MiB, as files are
 
  private:
-  static std::optional<QByteArray> Fail(QString* why, const QString& reason) {
-    if (why) *why = reason;
-    return std::nullopt;
-  }
-  QString Scratch(const QString& stem) { return dir_ + QStringLiteral("/%1-%2").arg(stem).arg(++n_); }
-  QString dir_;
-  int n_ = 0;
+  std::uint32_t Seed() { return static_cast<std::uint32_t>(rng_()); }
+  std::vector<QByteArray> pools_;
+  std::size_t next_ = 0;
+  std::mt19937 rng_{63};
 };
 
 // ------------------------------------------------------------ the stick
 
 enum class State { Intact, Overwritten, Fragmented };
-const char* State_Text(State s) {
-  return s == State::Intact ? "intact" : s == State::Overwritten ? "overwritten" : "fragmented";
-}
+const char* const kStateText[] = {"intact", "overwritten", "fragmented"};
 
+// A planted file: type is the catalogue key, empty for fillers no catalogue knows; chain: its clusters on the stick.
 struct Original {
-  QString name;
-  QString type;  // catalogue key; empty for files no catalogue knows (fillers)
-  QString mode;  // photo, raw or video: the scan that should find it
-  QByteArray bytes;
-  QByteArray sha;
-  std::vector<std::uint32_t> chain;  // its clusters while it was on the stick
-  bool copied = false;
-  bool deleted = false;
+  QString name, type;
+  QByteArray bytes, sha;
+  std::vector<std::uint32_t> chain = {};
+  bool copied = false, deleted = false;
   State state = State::Intact;
   quint64 first_sector = 0;
 };
 
-class Stick {
- public:
-  explicit Stick(QString path) : path_(std::move(path)) {}
+// The stick image and the files planted on it, with the FAT operations of its history.
+struct Stick {
+  QString path, error;
+  Case geometry;
+  std::vector<Original> files;
+  e2e::FatLayout layout;
 
-  void Add(const QString& name, const QString& type, const QString& mode, const QByteArray& bytes) {
-    if (bytes.isEmpty()) {
-      Skip(name, QStringLiteral("its maker gave no bytes"));
-      return;
+  void Add(const QString& name, const char* type, const std::optional<QByteArray>& bytes, const QString& why = {}) {
+    if (bytes && !bytes->isEmpty())
+      files.push_back({name, type, *bytes, Sha_Hex(*bytes)});
+    else
+      Say("  not made: " + name + ": " + (why.isEmpty() ? QStringLiteral("its maker gave no bytes") : why));
+  }
+
+  // Formats the stick; a used one keeps old data everywhere after the root folder, as a quick format leaves it.
+  bool Format(OldData* old) {
+    if (!e2e::Format_Fat_Image(path, geometry.mib * 1024, geometry.sectors_per_cluster, &error)) return false;
+    const auto boot = e2e::Read_Fat_Layout(Read_File(path, kSectorBytes), &error);
+    QFile f(path);
+    if (!boot || !f.open(QIODevice::ReadWrite)) return false;
+    for (auto at = static_cast<qint64>(boot->Cluster_Sector(3) * kSectorBytes); old && at < f.size();) {
+      const QByteArray piece = old->Piece(std::min(f.size() - at, old->Piece_Size()));
+      if (!f.seek(at) || f.write(piece) != piece.size()) return false;
+      at += piece.size();
     }
-    files_.push_back({name, type, mode, bytes, Sha256_Hex(bytes), {}, false, false, State::Intact, 0});
-  }
-  void Skip(const QString& name, const QString& why) { skipped_ << name + QStringLiteral(": ") + why; }
-
-  bool Format() { return e2e::Format_Fat_Image(path_, kStickKib, kSectorsPerCluster, &error_); }
-
-  bool Copy(const QString& name) {
-    Original* f = Find(name);
-    if (f == nullptr) return true;  // not made on this machine
-    f->copied = true;
-    return e2e::Copy_Into_Fat_Image(path_, f->name, f->bytes, &error_);
+    return true;
   }
 
-  // Records the files' clusters from the FAT first: deleting frees them.
+  bool Copy(const QStringList& names) {
+    for (const QString& n : names)
+      if (Original* f = Find(n); f != nullptr && !(f->copied = e2e::Copy_Into_Fat_Image(path, n, f->bytes, &error)))
+        return false;
+    return true;
+  }
+
   bool Delete(const QStringList& names) {
     QStringList present;
-    for (const QString& n : names) {
-      const Original* f = Find(n);
-      if (f != nullptr && f->copied && !f->deleted) present << n;
-    }
-    if (!Record_Chains(present)) return false;
+    for (const QString& n : names)
+      if (const Original* f = Find(n); f != nullptr && f->copied && !f->deleted) present << n;
+    if (!Record_Chains()) return false;  // while the FAT still has them
     for (const QString& n : present) Find(n)->deleted = true;
-    return e2e::Delete_From_Fat_Image(path_, present, &error_);
+    return e2e::Delete_From_Fat_Image(path, present, &error);
   }
 
   // The next copy starts at this fraction of a deleted file's clusters.
   bool Cursor_In(const QString& name, double fraction) {
     const Original* f = Find(name);
     if (f == nullptr || f->chain.empty()) return true;
-    const auto at = static_cast<std::size_t>(fraction * static_cast<double>(f->chain.size() - 1));
-    return e2e::Allocate_From_Cluster(path_, f->chain[at], &error_);
+    return e2e::Allocate_From_Cluster(
+        path, f->chain[static_cast<std::size_t>(fraction * static_cast<double>(f->chain.size() - 1))], &error);
   }
 
-  // Clusters of the files still there, then each file's state from the final image.
+  // Each file's state, read from the final image.
   bool Finish() {
-    QStringList live;
-    for (const Original& f : files_)
-      if (f.copied && !f.deleted) live << f.name;
-    if (!Record_Chains(live)) return false;
-    const QByteArray image = Read_File(path_);
-    const qsizetype cluster = static_cast<qsizetype>(layout_.sectors_per_cluster * kSectorBytes);
-    std::vector<Original> kept;
-    for (Original& f : files_) {
-      if (!f.copied) continue;
-      if (f.chain.empty()) {
-        error_ = f.name + QStringLiteral(": no cluster chain");
-        return false;
-      }
-      f.first_sector = layout_.Cluster_Sector(f.chain.front());
+    std::erase_if(files, [](const Original& f) { return !f.copied; });
+    QFile image(path);
+    if (!Record_Chains() || !image.open(QIODevice::ReadOnly)) return false;
+    const auto cluster = static_cast<qsizetype>(layout.sectors_per_cluster * kSectorBytes);
+    for (Original& f : files) {
+      if (f.chain.empty()) return (error = f.name + ": no cluster chain"), false;
+      f.first_sector = layout.Cluster_Sector(f.chain.front());
       QByteArray now;
       for (const std::uint32_t c : f.chain)
-        now += image.mid(static_cast<qsizetype>(layout_.Cluster_Sector(c) * kSectorBytes), cluster);
-      now.truncate(f.bytes.size());
-      bool contiguous = true;
-      for (std::size_t i = 1; i < f.chain.size(); ++i) contiguous = contiguous && f.chain[i] == f.chain[i - 1] + 1;
-      f.state = now != f.bytes ? State::Overwritten : contiguous ? State::Intact : State::Fragmented;
-      kept.push_back(std::move(f));
+        now += image.seek(static_cast<qint64>(layout.Cluster_Sector(c) * kSectorBytes)) ? image.read(cluster) : "";
+      const bool contiguous = std::adjacent_find(f.chain.begin(), f.chain.end(),
+                                                 [](auto a, auto b) { return b != a + 1; }) == f.chain.end();
+      f.state = now.left(f.bytes.size()) != f.bytes ? State::Overwritten
+                : contiguous                        ? State::Intact
+                                                    : State::Fragmented;
     }
-    files_ = std::move(kept);
     return true;
   }
 
-  const QString& Error() const { return error_; }
-  const QString& Path() const { return path_; }
-  const QStringList& Skipped() const { return skipped_; }
-  const std::vector<Original>& Files() const { return files_; }
-  const e2e::FatLayout& Layout() const { return layout_; }
-
- private:
   Original* Find(const QString& name) {
-    const auto it = std::find_if(files_.begin(), files_.end(), [&](const Original& f) { return f.name == name; });
-    return it == files_.end() ? nullptr : &*it;
+    const auto it = std::find_if(files.begin(), files.end(), [&](const Original& f) { return f.name == name; });
+    return it == files.end() ? nullptr : &*it;
   }
 
-  bool Record_Chains(const QStringList& names) {
-    const QByteArray image = Read_File(path_);
-    const auto layout = e2e::Read_Fat_Layout(image, &error_);
-    if (!layout) return false;
-    layout_ = *layout;
-    const std::vector<e2e::DirEntry> folder = e2e::Read_Root_Folder(image, layout_);
-    for (const QString& n : names) {
-      const auto entry = std::find_if(folder.begin(), folder.end(),
-                                      [&](const e2e::DirEntry& d) { return !d.deleted && d.name == n; });
-      if (entry == folder.end()) {
-        error_ = n + QStringLiteral(" is not in the root folder");
-        return false;
-      }
-      Find(n)->chain = e2e::Cluster_Chain(image, layout_, entry->start_cluster);
-    }
+  // The cluster chains of the files in the root folder now, from the image up to its FATs and root folder.
+  bool Record_Chains() {
+    const auto boot = e2e::Read_Fat_Layout(Read_File(path, kSectorBytes), &error);
+    if (!boot) return false;
+    layout = *boot;
+    QByteArray image = Read_File(path, static_cast<qint64>(layout.First_Data_Sector() * kSectorBytes));
+    std::uint64_t end = 0;
+    for (const std::uint32_t c : e2e::Cluster_Chain(image, layout, layout.root_cluster))
+      end = std::max(end, layout.Cluster_Sector(c + 1));
+    image = Read_File(path, static_cast<qint64>(end * kSectorBytes));
+    for (const e2e::DirEntry& d : e2e::Read_Root_Folder(image, layout))
+      if (Original* f = Find(d.name); f != nullptr && !d.deleted)
+        f->chain = e2e::Cluster_Chain(image, layout, d.start_cluster);
     return true;
   }
-
-  QString path_;
-  QString error_;
-  QStringList skipped_;
-  std::vector<Original> files_;
-  e2e::FatLayout layout_;
 };
 
-void Make_Files(Stick& stick, Toolbox& tools) {
-  const QString photo = QStringLiteral("photo"), raw = QStringLiteral("raw"), video = QStringLiteral("video");
-  auto add = [&](const char* name, const char* type, const QString& mode, const QByteArray& bytes) {
-    stick.Add(QString::fromLatin1(name), QString::fromLatin1(type), mode, bytes);
-  };
-  auto add_made = [&](const char* name, const char* type, const QString& mode, const std::optional<QByteArray>& bytes,
-                      const QString& why) {
-    if (bytes) add(name, type, mode, *bytes);
-    else stick.Skip(QString::fromLatin1(name), why);
-  };
+// The files, in the order they are first copied. On a used stick the binary fillers hold old data too, so the
+// clusters their deletion frees do.
+void Make_Files(Stick& s, const QString& scratch, OldData* old) {
   QString why;
+  auto tool = [&](const char* name, const char* type, const char* program, const QStringList& args,
+                  const Members& members = {}) { s.Add(name, type, Made(scratch, program, args, members, &why), why); };
+  auto gst = [&](const char* name, const char* type, const QString& pipeline) {
+    tool(name, type, "gst-launch-1.0",
+         QStringList{"-q"} + pipeline.split(' ') + QStringList{"!", "filesink", "location=OUT"});
+  };
+  auto image = [&](const char* name, const char* type, const QImage& img, const char* format, int quality = -1) {
+    s.Add(name, type, samples::Encode(img, format, quality, &why), why);
+  };
+  const QStringList zip = {"-q", "-X", "-9", "-nw", "OUT"};  // -nw: "[Content_Types].xml" is a name, not a pattern
+  const QString tone = "audiotestsrc num-buffers=400 wave=sine freq=523 ! audioconvert ! ";
+  const QString clip = "videotestsrc num-buffers=%1 pattern=%2 ! video/x-raw,width=%3,height=%4 ! ";
+  const QString body = QString::fromLatin1(Text_Lines(700, 3, "Holiday notes, line"));
+  const QByteArray notes = samples::Make_Pdf("Holiday notes", body),
+                   xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  const QByteArray gpx = xml + "<gpx version=\"1.1\" creator=\"phone\"><trk><trkseg>\n";
 
-  // Camera pictures and pictures from elsewhere.
-  add("IMG_0001.JPG", "JPG", photo, Jpeg_With_Thumbnail(Photo(2048, 1536, 1), 90));
-  add("IMG_0002.JPG", "JPG", photo, Jpeg(Photo(1600, 1200, 2), 85, true));
-  add("IMG_0003.JPG", "JPG", photo, Jpeg(Photo(1280, 960, 3), 88));
-  add("IMG_0004.JPG", "JPG", photo, Jpeg(Photo(640, 480, 4), 75));
-  add("IMG_0005.JPG", "JPG", photo, Jpeg_With_Thumbnail(Photo(2048, 1536, 5), 90));
-  add("IMG_0006.JPG", "JPG", photo, Jpeg(Photo(1024, 768, 6), 85));
-  add("IMG_0007.JPG", "JPG", photo, Jpeg(Photo(800, 600, 7), 90));
-  add("IMG_0008.JPG", "JPG", photo, Jpeg_With_Thumbnail(Photo(1600, 1200, 8), 88));
-  add("IMG_0009.JPG", "JPG", photo, Jpeg(Photo(640, 480, 9), 80, true));
-  add("IMG_0010.JPG", "JPG", photo, Jpeg(Photo(320, 240, 10), 80));
-  add("SCREEN01.PNG", "PNG", photo, samples::Encode(Photo(1280, 720, 11, 1), "png"));
-  add("PHOTO01.PNG", "PNG", photo, samples::Encode(Photo(800, 600, 12), "png"));
-  add("MAP.PNG", "PNG", photo, samples::Encode(Photo(640, 480, 13, 3), "png"));
-  QImage logo(96, 96, QImage::Format_ARGB32);
-  logo.fill(Qt::transparent);
-  {
-    QPainter p(&logo);
-    p.setBrush(QColor(30, 120, 200));
-    p.drawEllipse(8, 8, 80, 80);
-  }
-  add("LOGO.PNG", "PNG", photo, samples::Encode(logo, "png"));
-  add("SCAN03.PNG", "PNG", photo, samples::Encode(Photo(600, 800, 14, 2), "png"));
-  add("WAVE.GIF", "GIF", photo, samples::Make_Gif(320, 240));
-  add("SMALL.GIF", "GIF", photo, samples::Make_Gif(48, 48));
-  add("SCAN01.BMP", "BMP", photo, samples::Encode(Photo(640, 480, 15), "bmp"));
-  add("ICONS.BMP", "BMP", photo,
-      samples::Encode(Photo(320, 240, 16, 0).convertToFormat(QImage::Format_Indexed8), "bmp"));
-  const QByteArray tif = samples::Encode(Photo(800, 600, 17, 2), "tiff", -1, &why);
-  if (tif.isEmpty()) stick.Skip(QStringLiteral("SCAN02.TIF"), QStringLiteral("Qt cannot write TIFF: ") + why);
-  else add("SCAN02.TIF", "TIF", photo, tif);
-  const QByteArray webp = samples::Encode(Photo(800, 600, 18), "webp", 80, &why);
-  if (webp.isEmpty()) stick.Skip(QStringLiteral("PHOTO02.WEBP"), QStringLiteral("Qt cannot write WebP: ") + why);
-  else add("PHOTO02.WEBP", "WEBP", photo, webp);
-  add("FAVICON.ICO", "ICO", photo, samples::Encode(Photo(32, 32, 19, 0), "ico"));
-
-  // Documents, archives and sound.
-  QString body;
-  for (int i = 0; i < 12; ++i) body += QStringLiteral("Line %1 of the holiday notes.\n").arg(i + 1);
-  const QByteArray notes = samples::Make_Pdf(QStringLiteral("Holiday notes"), body);
-  add("NOTES.PDF", "PDF", raw, notes);
-  add("REPORT.PDF", "PDF", raw, Photo_Pdf(3, 20));
-  add("SUMMARY.PDF", "PDF", raw, Photo_Pdf(2, 24));
-  const QByteArray revised = Updated_Pdf(samples::Make_Pdf(QStringLiteral("Holiday notes"), body + body));
-  if (revised.isEmpty()) stick.Skip(QStringLiteral("REVISED.PDF"), QStringLiteral("no trailer to update"));
-  else add("REVISED.PDF", "PDF", raw, revised);
-  add("MINUTES.DOCX", "DOCX", raw, samples::Make_Docx(60));
-  const QByteArray content_types =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<Types xmlns=\"http://schemas.openxmlformats.org/"
-      "package/2006/content-types\"><Default Extension=\"rels\" ContentType=\"application/"
-      "vnd.openxmlformats-package.relationships+xml\"/><Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-      "<Override PartName=\"/word/document.xml\" ContentType=\"application/"
-      "vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/></Types>";
-  const QByteArray rels =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<Relationships xmlns=\"http://"
-      "schemas.openxmlformats.org/package/2006/relationships\"><Relationship Id=\"rId1\" Type=\"http://"
-      "schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" Target=\"word/document.xml\"/>"
-      "</Relationships>";
-  QByteArray document = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<w:document xmlns:w=\"http://"
-                        "schemas.openxmlformats.org/wordprocessingml/2006/main\"><w:body>";
-  for (int i = 0; i < 400; ++i) document += "<w:p><w:r><w:t>" + Text_Lines(120, 100 + i, "Dear") + "</w:t></w:r></w:p>";
-  document += "</w:body></w:document>";
-  const QStringList zip_flags = {QStringLiteral("-q"), QStringLiteral("-X"), QStringLiteral("-9"),
-                                 QStringLiteral("-nw")};  // -nw: "[Content_Types].xml" is a name, not a pattern
-  add_made("LETTER.DOCX", "DOCX", raw,
-           tools.Archive("zip", zip_flags,
-                         {{QStringLiteral("[Content_Types].xml"), content_types},
-                          {QStringLiteral("_rels/.rels"), rels},
-                          {QStringLiteral("word/document.xml"), document}},
-                         &why),
-           why);
-  add_made("LISTS.ZIP", "ZIP", raw,
-           tools.Archive("zip", zip_flags,
-                         {{QStringLiteral("packing.txt"), Text_Lines(60000, 30, "Item")},
-                          {QStringLiteral("sensors.csv"), Sensor_Csv(8000, 31)}},
-                         &why),
-           why);
-  add_made("DOCS.ZIP", "ZIP", raw,
-           tools.Archive("zip", zip_flags,
-                         {{QStringLiteral("notes.pdf"), notes},
-                          {QStringLiteral("diary.txt"), Text_Lines(90000, 36, "Day")},
-                          {QStringLiteral("track.gpx"), Gpx(500)}},
-                         &why),
-           why);
-  add_made("ALBUM.ZIP", "ZIP", raw,
-           tools.Archive("zip", zip_flags,
-                         {{QStringLiteral("readme.txt"), Text_Lines(2000, 32, "Album")},
-                          {QStringLiteral("a.jpg"), Jpeg(Photo(800, 600, 33), 85)},
-                          {QStringLiteral("b.jpg"), Jpeg(Photo(800, 600, 34), 85)},
-                          {QStringLiteral("c.png"), samples::Encode(Photo(300, 200, 35), "png")}},
-                         &why),
-           why);
-  add("BIRDS.WAV", "WAV", raw, samples::Make_Wav(20000, 44100));
-  add("BELL.WAV", "WAV", raw, samples::Make_Wav(1500, 8000));
-  const QStringList to_stdout = {QStringLiteral("-9"), QStringLiteral("-c")};
-  add_made("SENSORS.GZ", "GZ", raw,
-           tools.Filter("gzip", {QStringLiteral("-9"), QStringLiteral("-n"), QStringLiteral("-c")},
-                        Sensor_Csv(60000, 40), &why),
-           why);
-  add_made("SENSORS.BZ2", "BZ2", raw, tools.Filter("bzip2", to_stdout, Sensor_Csv(50000, 41), &why), why);
-  add_made("SENSORS.XZ", "XZ", raw, tools.Filter("xz", to_stdout, Sensor_Csv(70000, 42), &why), why);
-  add_made("BACKUP.TAR", "TAR", raw,
-           tools.Archive("tar", {QStringLiteral("--format=ustar"), QStringLiteral("-cf")},
-                         {{QStringLiteral("diary.txt"), Text_Lines(30000, 43, "Day")},
-                          {QStringLiteral("map.png"), samples::Encode(Photo(200, 150, 44), "png")}},
-                         &why),
-           why);
-  const QString tone = QStringLiteral("audiotestsrc num-buffers=400 wave=sine freq=523 ! audioconvert ! ");
-  add_made("SONG.MP3", "MP3", raw, tools.Gst(tone + QStringLiteral("lamemp3enc ! id3v2mux"), &why), why);
-  add_made("SONG.FLAC", "FLAC", raw, tools.Gst(tone + QStringLiteral("flacenc"), &why), why);
-  add_made("SONG.OGG", "OGG", raw, tools.Gst(tone + QStringLiteral("vorbisenc ! oggmux"), &why), why);
-  add("LETTER.RTF", "RTF", raw, Rtf(40));
-  add("ALBUM.HTM", "HTML", raw, Html(120));
-  add("TRACK.GPX", "XML", raw, Gpx(3000));
-
-  // Clips from a camera or a phone.
-  const QString test_video =
-      QStringLiteral("videotestsrc num-buffers=%1 pattern=%2 ! video/x-raw,width=%3,height=%4 ! ");
-  add_made("CLIP0001.MOV", "MOV", video,
-           tools.Gst(test_video.arg(60).arg(0).arg(320).arg(240) + QStringLiteral("jpegenc ! qtmux"), &why), why);
-  add_made("CLIP0002.MP4", "MP4", video,
-           tools.Gst(test_video.arg(90).arg(18).arg(320).arg(240) + QStringLiteral("avenc_mpeg4 ! mp4mux"), &why), why);
-  add_made("CLIP0003.AVI", "AVI", video,
-           tools.Gst(test_video.arg(60).arg(1).arg(320).arg(240) + QStringLiteral("jpegenc ! avimux"), &why), why);
-  add_made("CLIP0004.WEBM", "WEBM", video,
-           tools.Gst(test_video.arg(60).arg(18).arg(320).arg(240) + QStringLiteral("vp8enc ! webmmux"), &why), why);
-  add_made("CLIP0005.MOV", "MOV", video,
-           tools.Gst(test_video.arg(120).arg(0).arg(640).arg(480) + QStringLiteral("jpegenc ! qtmux"), &why), why);
-
+  s.Add("IMG_0001.JPG", "JPG", Jpeg_With_Thumbnail(Photo(2048, 1536, 1), 90));
+  s.Add("IMG_0002.JPG", "JPG", Jpeg(Photo(1600, 1200, 2), 85, true));
+  s.Add("IMG_0003.JPG", "JPG", Jpeg(Photo(1280, 960, 3), 88));
+  image("SCREEN01.PNG", "PNG", Photo(1280, 720, 11, 1), "png");
+  s.Add("IMG_0004.JPG", "JPG", Jpeg(Photo(640, 480, 4), 75));
+  s.Add("IMG_0005.JPG", "JPG", Jpeg_With_Thumbnail(Photo(2048, 1536, 5), 90));
+  image("LOGO.PNG", "PNG", samples::Test_Picture(96, 96, 21).convertToFormat(QImage::Format_ARGB32), "png");
+  s.Add("NOTES.PDF", "PDF", notes);
+  s.Add("MINUTES.DOCX", "DOCX", samples::Make_Docx(60));
+  tool("LETTER.DOCX", "DOCX", "zip", zip,
+       {{"[Content_Types].xml",
+         xml + R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
+               R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)"
+               R"(<Default Extension="xml" ContentType="application/xml"/><Override PartName="/word/document.xml" )"
+               R"(ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/>)"
+               R"(</Types>)"},
+        {"_rels/.rels",
+         xml + R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+               R"(<Relationship Id="rId1" Target="word/document.xml" )"
+               R"(Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument"/>)"
+               R"(</Relationships>)"},
+        {"word/document.xml",
+         Marked(xml + R"(<w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main"><w:body>)",
+                "<w:p><w:r><w:t>", "</w:t></w:r></w:p>", "</w:body></w:document>", 48000, 100)}});
+  s.Add("IMG_0006.JPG", "JPG", Jpeg(Photo(1024, 768, 6), 85));
+  s.Add("WAVE.GIF", "GIF", samples::Make_Gif(320, 240));
+  image("MAP.PNG", "PNG", Photo(640, 480, 13, 3), "png");
+  image("SCAN01.BMP", "BMP", Photo(640, 480, 15), "bmp");
+  image("ICONS.BMP", "BMP", Photo(320, 240, 16, 0).convertToFormat(QImage::Format_Indexed8), "bmp");
+  image("SCAN02.TIF", "TIF", Photo(800, 600, 17, 2), "tiff");
+  image("PHOTO01.PNG", "PNG", Photo(800, 600, 12), "png");
+  image("PHOTO02.WEBP", "WEBP", Photo(800, 600, 18), "webp", 80);
+  image("FAVICON.ICO", "ICO", Photo(32, 32, 19, 0), "ico");
+  gst("CLIP0001.MOV", "MOV", clip.arg(60).arg(0).arg(320).arg(240) + "jpegenc ! qtmux");
+  gst("CLIP0002.MP4", "MP4", clip.arg(90).arg(18).arg(320).arg(240) + "avenc_mpeg4 ! mp4mux");
+  s.Add("REPORT.PDF", "PDF", Photo_Pdf(3, 20));
+  s.Add("REVISED.PDF", "PDF", Updated_Pdf(samples::Make_Pdf("Holiday notes", body + body)));
+  tool("LISTS.ZIP", "ZIP", "zip", zip,
+       {{"packing.txt", Text_Lines(60000, 30, "Item")}, {"log.txt", Text_Lines(99000, 31, "At")}});
+  tool("DOCS.ZIP", "ZIP", "zip", zip,
+       {{"notes.pdf", notes},
+        {"diary.txt", Text_Lines(90000, 36, "Day")},
+        {"track.gpx", Marked(gpx, "<trkpt><desc>", "</desc></trkpt>", "</trkseg></trk></gpx>\n", 30000, 37)}});
+  s.Add("BIRDS.WAV", "WAV", samples::Make_Wav(20000, 44100));
+  tool("SENSORS.GZ", "GZ", "gzip", {"-9", "-n", "-c"}, {{"in", Text_Lines(1900000, 40, "Sensor")}});
+  tool("SENSORS.BZ2", "BZ2", "bzip2", {"-9", "-c"}, {{"in", Text_Lines(1600000, 41, "Sensor")}});
+  tool("SENSORS.XZ", "XZ", "xz", {"-9", "-c"}, {{"in", Text_Lines(2200000, 42, "Sensor")}});
+  tool("BACKUP.TAR", "TAR", "tar", {"--format=ustar", "-cf", "OUT"},
+       {{"diary.txt", Text_Lines(30000, 43, "Day")}, {"map.png", samples::Encode(Photo(200, 150, 44), "png")}});
+  gst("SONG.MP3", "MP3", tone + "lamemp3enc ! id3v2mux");
+  gst("SONG.FLAC", "FLAC", tone + "flacenc");
+  gst("SONG.OGG", "OGG", tone + "vorbisenc ! oggmux");
+  s.Add("LETTER.RTF", "RTF",
+        Marked(R"({\rtf1\ansi\deff0{\fonttbl{\f0 Times New Roman;}}\f0\fs24)", "", R"(\par)", "}\n", 12000, 0));
+  s.Add("ALBUM.HTM", "HTML",
+        Marked(R"(<!DOCTYPE html><html><head><meta charset="utf-8"><title>Album</title></head><body>)", "<p>", "</p>",
+               "</body></html>\n", 15000, 1));
+  s.Add("TRACK.GPX", "XML", Marked(gpx, "<trkpt><desc>", "</desc></trkpt>", "</trkseg></trk></gpx>\n", 180000, 38));
+  gst("CLIP0003.AVI", "AVI", clip.arg(60).arg(1).arg(320).arg(240) + "jpegenc ! avimux");
+  gst("CLIP0004.WEBM", "WEBM", clip.arg(60).arg(18).arg(320).arg(240) + "vp8enc ! webmmux");
+  s.Add("IMG_0007.JPG", "JPG", Jpeg(Photo(800, 600, 7), 90));
+  // Copied later, into holes.
+  s.Add("IMG_0008.JPG", "JPG", Jpeg_With_Thumbnail(Photo(1600, 1200, 8), 88));
+  s.Add("IMG_0009.JPG", "JPG", Jpeg(Photo(640, 480, 9), 80, true));
+  s.Add("IMG_0010.JPG", "JPG", Jpeg(Photo(320, 240, 10), 80));
+  image("SCAN03.PNG", "PNG", Photo(600, 800, 14, 2), "png");
+  s.Add("SMALL.GIF", "GIF", samples::Make_Gif(48, 48));
+  s.Add("SUMMARY.PDF", "PDF", Photo_Pdf(2, 24));
+  tool("ALBUM.ZIP", "ZIP", "zip", zip,
+       {{"readme.txt", Text_Lines(2000, 32, "Album")},
+        {"a.jpg", Jpeg(Photo(800, 600, 33), 85)},
+        {"b.jpg", Jpeg(Photo(800, 600, 34), 85)},
+        {"c.png", samples::Encode(Photo(300, 200, 35), "png")}});
+  s.Add("BELL.WAV", "WAV", samples::Make_Wav(1500, 8000));
+  gst("CLIP0005.MOV", "MOV", clip.arg(120).arg(0).arg(640).arg(480) + "jpegenc ! qtmux");
   // Files no catalogue knows: what fills the holes.
-  add("TEMP1.TXT", "", raw, Text_Lines(40 * 1024, 50, "Draft"));
-  add("CACHE.DAT", "", raw, Random_Bytes(100 * 1024, 51));
-  add("THUMBS.DB", "", raw, Random_Bytes(64 * 1024, 52));
-  add("WRL0001.TMP", "", raw, Random_Bytes(20 * 1024, 53));
-  add("NEWS.TXT", "", raw, Text_Lines(30 * 1024, 54, "News"));
-  add("TODO.TXT", "", raw, Text_Lines(6 * 1024, 55, "Todo"));
-  add("CHAT.TXT", "", raw, Text_Lines(12 * 1024, 56, "Chat"));
-  add("MEMO.TXT", "", raw, Text_Lines(3 * 1024, 57, "Memo"));
+  auto junk = [&](qsizetype n, std::uint32_t seed) { return old ? old->Piece(n) : Random_Bytes(n, seed); };
+  s.Add("TEMP1.TXT", "", Text_Lines(40 * 1024, 50, "Draft"));
+  s.Add("CACHE.DAT", "", junk(100 * 1024, 51));
+  s.Add("THUMBS.DB", "", junk(64 * 1024, 52));
+  s.Add("WRL0001.TMP", "", junk(20 * 1024, 53));
+  s.Add("NEWS.TXT", "", Text_Lines(30 * 1024, 54, "News"));
+  s.Add("TODO.TXT", "", Text_Lines(6 * 1024, 55, "Todo"));
+  s.Add("CHAT.TXT", "", Text_Lines(12 * 1024, 56, "Chat"));
+  s.Add("MEMO.TXT", "", Text_Lines(3 * 1024, 57, "Memo"));
 }
 
-// The stick's history. What each file ends up as (intact, overwritten,
-// fragmented) is read from the final image, not assumed from this script.
-bool Build_Stick(Stick& s) {
-  auto copy = [&](const QStringList& names) {
-    for (const QString& n : names)
-      if (!s.Copy(n)) return false;
-    return true;
-  };
-  // Fragmented: A, B, C in a row; B deleted; D fills B's hole and goes on after C.
-  auto fragment = [&](const QString& b, const QString& c, const QString& d) {
-    return copy({b, c}) && s.Delete({b}) && s.Cursor_In(b, 0.0) && copy({d});
-  };
-  // Overwritten: X deleted; Y copied into X's clusters from `fraction` on.
-  auto overwrite = [&](const QString& x, double fraction, const QString& y) {
-    return s.Delete({x}) && s.Cursor_In(x, fraction) && copy({y});
-  };
-  const QStringList first = {
-      "IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG", "SCREEN01.PNG", "IMG_0004.JPG", "IMG_0005.JPG", "LOGO.PNG",
-      "NOTES.PDF", "MINUTES.DOCX", "LETTER.DOCX", "IMG_0006.JPG", "WAVE.GIF", "MAP.PNG", "SCAN01.BMP", "ICONS.BMP",
-      "SCAN02.TIF", "PHOTO01.PNG", "PHOTO02.WEBP", "FAVICON.ICO", "CLIP0001.MOV", "CLIP0002.MP4", "REPORT.PDF",
-      "REVISED.PDF", "LISTS.ZIP", "DOCS.ZIP", "BIRDS.WAV", "SENSORS.GZ", "SENSORS.BZ2", "SENSORS.XZ", "BACKUP.TAR",
-      "SONG.MP3", "SONG.FLAC", "SONG.OGG", "LETTER.RTF", "ALBUM.HTM", "TRACK.GPX", "CLIP0003.AVI", "CLIP0004.WEBM",
-      "IMG_0007.JPG"};
-  if (!s.Format() || !copy(first)) return false;
-  if (!fragment("TEMP1.TXT", "SCAN03.PNG", "IMG_0008.JPG") || !fragment("CACHE.DAT", "BELL.WAV", "SUMMARY.PDF") ||
-      !fragment("THUMBS.DB", "SMALL.GIF", "CLIP0005.MOV") || !fragment("WRL0001.TMP", "CHAT.TXT", "ALBUM.ZIP"))
-    return false;
-  if (!overwrite("IMG_0005.JPG", 0.5, "NEWS.TXT") || !overwrite("MAP.PNG", 0.6, "TODO.TXT") ||
-      !overwrite("BIRDS.WAV", 0.4, "IMG_0009.JPG") || !overwrite("IMG_0006.JPG", 0.0, "IMG_0010.JPG") ||
-      !overwrite("LISTS.ZIP", 0.7, "MEMO.TXT"))
-    return false;
+// The stick's history. What each file ends up as (intact, overwritten, fragmented) is read from the final image.
+bool Build_Stick(Stick& s, OldData* old) {
+  // Fragmented: B and C copied, B deleted, D fills B's hole and goes on after C.
+  const std::array<std::array<const char*, 3>, 4> fragmented = {{{"TEMP1.TXT", "SCAN03.PNG", "IMG_0008.JPG"},
+                                                                 {"CACHE.DAT", "BELL.WAV", "SUMMARY.PDF"},
+                                                                 {"THUMBS.DB", "SMALL.GIF", "CLIP0005.MOV"},
+                                                                 {"WRL0001.TMP", "CHAT.TXT", "ALBUM.ZIP"}}};
+  // Overwritten: X deleted, Y copied into X's clusters from this fraction on.
+  const std::array<std::tuple<const char*, double, const char*>, 5> overwritten = {
+      {{"IMG_0005.JPG", 0.5, "NEWS.TXT"},
+       {"MAP.PNG", 0.6, "TODO.TXT"},
+       {"BIRDS.WAV", 0.4, "IMG_0009.JPG"},
+       {"IMG_0006.JPG", 0.0, "IMG_0010.JPG"},
+       {"LISTS.ZIP", 0.7, "MEMO.TXT"}}};
+  QStringList later, first, gone;
+  for (const auto& [b, c, d] : fragmented) later << b << c << d;
+  for (const auto& [x, at, y] : overwritten) later << y;
+  for (const Original& f : s.files)
+    if (!later.contains(f.name)) first << f.name;
+  if (!s.Format(old) || !s.Copy(first)) return false;
+  for (const auto& [b, c, d] : fragmented)
+    if (!s.Copy({b, c}) || !s.Delete({b}) || !s.Cursor_In(b, 0.0) || !s.Copy({d})) return false;
+  for (const auto& [x, at, y] : overwritten)
+    if (!s.Delete({x}) || !s.Cursor_In(x, at) || !s.Copy({y})) return false;
   // The owner then deletes nearly everything; a few files stay.
-  const QStringList stay = {"NEWS.TXT", "TODO.TXT", "MEMO.TXT", "CHAT.TXT", "LETTER.DOCX", "NOTES.PDF", "IMG_0010.JPG"};
-  QStringList gone;
-  for (const Original& f : s.Files())
-    if (f.copied && !f.deleted && !stay.contains(f.name)) gone << f.name;
+  for (const Original& f : s.files)
+    if (!QStringList{"NEWS.TXT", "TODO.TXT", "MEMO.TXT", "CHAT.TXT", "LETTER.DOCX", "NOTES.PDF", "IMG_0010.JPG"}
+             .contains(f.name))
+      gone << f.name;
   return s.Delete(gone) && s.Finish();
 }
 
 // ------------------------------------------------------------ what the tools wrote
 
-struct ReportRow {
-  QString name, type, end, sha256, note;
-  quint64 start_sector = 0, end_sector = 0, bytes_written = 0;
-};
-
 struct Recovered {
-  QString path;
-  QString shown;  // as printed: run and file name
+  QString path, shown;  // shown: run and file name
   qint64 size = 0;
-  QByteArray head;  // first kHead bytes
-  QByteArray sha;
+  QByteArray head, sha;  // head: the first kHead bytes
 };
 
+// One run of one tool; report_problems counts Tamberlin's files whose report row is missing or differs.
 struct ToolRun {
-  QString label;  // "tamberlin photo"
-  QString tool;   // "Tamberlin" or "PhotoRec"
-  QString command;
-  QString note;   // why it did not run, or how it ended
-  double seconds = 0;
-  bool ran = false;
+  QString label, tool;
+  Ran ran;
   std::vector<Recovered> files;
-  std::vector<ReportRow> rows;
-  int report_problems = 0;  // rows whose file is missing or differs from the row
-  int shared_start = 0;     // rows starting at the same sector as another row
+  int report_problems = 0;
 };
 
-QStringList Csv_Fields(const QString& line) {
-  QStringList out;
-  QString field;
-  bool quoted = false;
-  for (qsizetype i = 0; i < line.size(); ++i) {
-    const QChar c = line[i];
-    if (quoted) {
-      if (c == QLatin1Char('"') && i + 1 < line.size() && line[i + 1] == QLatin1Char('"')) field += line[++i];
-      else if (c == QLatin1Char('"')) quoted = false;
-      else field += c;
-    } else if (c == QLatin1Char('"')) {
-      quoted = true;
-    } else if (c == QLatin1Char(',')) {
-      out << field;
-      field.clear();
-    } else {
-      field += c;
-    }
-  }
-  out << field;
-  return out;
-}
-
-std::vector<Recovered> Files_Under(const QString& dir, const QString& label, const QStringList& skip) {
-  std::vector<Recovered> out;
-  QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories);
-  while (it.hasNext()) {
-    const QString path = it.next();
-    if (skip.contains(it.fileName())) continue;
-    Recovered r;
-    r.path = path;
-    r.shown = label + QLatin1Char(' ') + QDir(dir).relativeFilePath(path);
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) continue;
-    r.size = f.size();
-    r.head = f.read(kHead);
-    r.sha = File_Sha256_Hex(path);
-    out.push_back(std::move(r));
-  }
-  std::sort(out.begin(), out.end(), [](const Recovered& a, const Recovered& b) { return a.path < b.path; });
-  return out;
-}
-
-void Clear(const QString& dir) {
-  QDir(dir).removeRecursively();
-  QDir().mkpath(dir);
-}
-
-ToolRun Run_Tamberlin(const QString& cli, const QString& mode, const QString& work, const QString& image) {
-  ToolRun t;
-  t.label = QStringLiteral("tamberlin ") + mode;
-  t.tool = QStringLiteral("Tamberlin");
-  const QString dir = work + QStringLiteral("/tamberlin-") + mode;
+ToolRun Run_Tool(const QString& label, const QString& program, const QStringList& args, const QString& dir) {
+  ToolRun t{label, label.startsWith("tamberlin") ? "Tamberlin" : "PhotoRec", {}, {}, 0};
   Clear(dir);
-  const QStringList args = {QStringLiteral("scan"), QStringLiteral("--mode"), mode, QStringLiteral("--quiet"),
-                            QStringLiteral("--recover"), dir, image};
-  t.command = QStringLiteral("tamberlin-cli ") + args.join(QLatin1Char(' '));
-  const Ran r = Run(cli, args, work, {}, dir + QStringLiteral(".csv"), dir + QStringLiteral(".log"), kToolTimeoutMs);
-  t.seconds = r.seconds;
-  if (!r.started) {
-    t.note = QStringLiteral("could not be started");
-    return t;
+  Say(QStringLiteral("  $ %1 %2").arg(QFileInfo(program).fileName(), args.join(' ')));
+  t.ran = Run(program, args, QFileInfo(dir).absolutePath(), dir + ".out", dir + ".err");
+  for (QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+    const QString path = it.next(), name = QDir(dir).relativeFilePath(path);
+    if (it.fileName() != "report.xml" && !it.fileName().startsWith("recovery-report"))
+      t.files.push_back({path, label + ' ' + name, it.fileInfo().size(), Read_File(path, kHead), File_Sha_Hex(path)});
   }
-  t.ran = true;
-  t.note = QStringLiteral("exit %1").arg(r.exit_code);
-  if (r.exit_code != 0)
-    t.note +=
-        QStringLiteral(": ") + QString::fromLocal8Bit(Read_File(dir + QStringLiteral(".log"))).trimmed().right(300);
-  const QString report = dir + QStringLiteral("/recovery-report.csv");
-  const QStringList lines = QString::fromUtf8(Read_File(report)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-  if (lines.isEmpty()) t.note += QStringLiteral(", no recovery-report.csv");
-  for (qsizetype i = 1; i < lines.size(); ++i) {
-    const QStringList f = Csv_Fields(lines[i]);
-    if (f.size() < 8) {
-      ++t.report_problems;
-      continue;
-    }
-    ReportRow row{f[0], f[1], f[5], f[6], f.mid(7).join(QLatin1Char(',')), f[2].toULongLong(), f[3].toULongLong(),
-                  f[4].toULongLong()};
-    t.rows.push_back(row);
+  std::map<QString, QByteArray> rows;  // name -> "bytes,sha256": the columns before the free-text note
+  for (const QByteArray& line : Read_File(dir + "/recovery-report.csv").split('\n'))
+    if (const QList<QByteArray> f = line.split(','); f.size() >= 7) rows[QString::fromUtf8(f[0])] = f[4] + ',' + f[6];
+  for (const Recovered& r : t.files) {
+    const QByteArray want = QByteArray::number(r.size) + ',' + r.sha;
+    t.report_problems += t.tool == "Tamberlin" && rows[QDir(dir).relativeFilePath(r.path)] != want &&
+                         rows[QFileInfo(r.path).fileName()] != want;
   }
-  std::map<quint64, int> starts;
-  for (const ReportRow& row : t.rows) ++starts[row.start_sector];
-  for (const auto& [sector, n] : starts) t.shared_start += n > 1 ? n : 0;
-  t.files = Files_Under(dir, t.label, {QStringLiteral("recovery-report.csv")});
-  // The report must describe what is in the folder.
-  std::map<QString, const Recovered*> by_name;
-  for (const Recovered& r2 : t.files) by_name[QFileInfo(r2.path).fileName()] = &r2;
-  for (const ReportRow& row : t.rows) {
-    if (row.name.isEmpty() || row.end == QLatin1String("not written")) continue;
-    if (row.end == QLatin1String("duplicate")) {  // not written again: another file holds its bytes
-      const bool held = std::any_of(t.files.begin(), t.files.end(),
-                                    [&](const Recovered& r2) { return r2.sha == row.sha256.toLatin1(); });
-      if (!held) ++t.report_problems;
-      continue;
-    }
-    const auto it = by_name.find(row.name);
-    if (it == by_name.end() || static_cast<quint64>(it->second->size) != row.bytes_written ||
-        it->second->sha != row.sha256.toLatin1())
-      ++t.report_problems;
-  }
+  Say(QStringLiteral("    %1 s, exit %2, %3 files")
+          .arg(t.ran.seconds, 0, 'f', 2)
+          .arg(t.ran.exit_code)
+          .arg(t.files.size()) +
+      (t.tool == "Tamberlin" ? QStringLiteral(", %1 not as the report says").arg(t.report_problems) : QString()));
   return t;
 }
 
-ToolRun Run_Photorec(const QString& work, const QString& image) {
-  ToolRun t;
-  t.label = QStringLiteral("photorec");
-  t.tool = QStringLiteral("PhotoRec");
-  const QString program = QStandardPaths::findExecutable(QStringLiteral("photorec"));
-  if (program.isEmpty()) {
-    t.note = QStringLiteral("skipped: photorec is not installed (Debian package testdisk)");
-    return t;
-  }
-  const QString dir = work + QStringLiteral("/photorec"), logs = work + QStringLiteral("/photorec-log");
-  Clear(dir);
-  Clear(logs);
-  // Whole space: Tamberlin ignores the file system too.
-  const QStringList args = {QStringLiteral("/log"), QStringLiteral("/d"), dir + QStringLiteral("/recup"),
-                            QStringLiteral("/cmd"), image, QStringLiteral("wholespace,search")};
-  t.command = QStringLiteral("photorec ") + args.join(QLatin1Char(' '));
-  const Ran r = Run(program, args, logs, {}, logs + QStringLiteral("/stdout"), logs + QStringLiteral("/stderr"),
-                    kToolTimeoutMs);
-  t.seconds = r.seconds;
-  t.ran = r.started;
-  t.note = r.started ? QStringLiteral("exit %1").arg(r.exit_code) : QStringLiteral("could not be started");
-  t.files = Files_Under(dir, t.label, {QStringLiteral("report.xml")});
-  return t;
-}
-
-// ------------------------------------------------------------ matching
+// ------------------------------------------------------------ matching and the report
 
 enum class Got { Exact, Longer, Partial, Missed };
+enum class Kind { Exact, Longer, Partial, Inside, Noise };
 
+// How `r` relates to `o`: Exact, Longer (all of it, then more), Partial (the same start) or Missed; `extra` is
+// what Longer adds, `right` how many leading bytes are right.
 struct Match {
   Got got = Got::Missed;
-  qint64 extra = 0;   // bytes after the original's end (Longer)
-  qint64 right = 0;   // leading bytes equal to the original's (Partial)
-  const Recovered* file = nullptr;
+  qint64 extra = 0, right = 0;
 };
-
-bool Same_Start(const Original& o, const Recovered& r) {
+Match Compare(const Original& o, const Recovered& r) {
+  if (r.sha == o.sha) return {Got::Exact, 0, o.bytes.size()};
   const qsizetype n = std::min({kHead, o.bytes.size(), static_cast<qsizetype>(r.size)});
-  return n > 0 && n >= std::min<qsizetype>(512, o.bytes.size()) && r.head.left(n) == o.bytes.left(n);
+  if (n == 0 || n < std::min<qsizetype>(512, o.bytes.size()) || r.head.left(n) != o.bytes.left(n)) return {};
+  const QByteArray got = Read_File(r.path, o.bytes.size());
+  const auto right = std::mismatch(got.begin(), got.end(), o.bytes.begin()).first - got.begin();
+  return right == o.bytes.size() ? Match{Got::Longer, r.size - right, right} : Match{Got::Partial, 0, right};
 }
 
-qint64 Common_Prefix(const QByteArray& a, const QByteArray& b) {
-  const qsizetype n = std::min(a.size(), b.size());
-  qsizetype i = 0;
-  while (i < n && a[i] == b[i]) ++i;
-  return i;
-}
-
-Match Best_Match(const Original& o, const std::vector<const ToolRun*>& runs) {
-  Match best;
-  for (const ToolRun* t : runs) {
-    for (const Recovered& r : t->files) {
-      if (r.sha == o.sha) return {Got::Exact, 0, o.bytes.size(), &r};
-      if (!Same_Start(o, r)) continue;
-      const qint64 right = Common_Prefix(Read_File(r.path, o.bytes.size()), o.bytes);
-      Match m;
-      m.file = &r;
-      if (right == o.bytes.size()) {
-        m.got = Got::Longer;
-        m.extra = r.size - o.bytes.size();
-      } else {
-        m.got = Got::Partial;
-        m.right = right;
-      }
-      const bool better = m.got < best.got || (m.got == best.got && m.got == Got::Longer && m.extra < best.extra) ||
-                          (m.got == best.got && m.got == Got::Partial && m.right > best.right);
-      if (better) best = m;
-    }
-  }
-  return best;
-}
-
-enum class Kind { Exact, Longer, Partial, Embedded, Unmatched };
-
-// What a recovered file is, seen from the originals.
+// What a recovered file is, seen from the originals: noise equals none, is no prefix or extension of one and does
+// not lie inside one (a picture in a document, a thumbnail in a photo, a frame in a clip).
 Kind Classify(const Recovered& r, const std::vector<Original>& originals) {
-  for (const Original& o : originals)
-    if (r.sha == o.sha) return Kind::Exact;
-  Kind best = Kind::Unmatched;
-  for (const Original& o : originals) {
-    if (!Same_Start(o, r)) continue;
-    if (r.size > o.bytes.size() && Read_File(r.path, o.bytes.size()) == o.bytes) return Kind::Longer;
-    best = Kind::Partial;
-  }
-  if (best != Kind::Unmatched || r.head.size() < 16) return best;
-  // A picture inside a document, a frame inside a clip, a thumbnail inside a photo.
+  auto best = Got::Missed;
+  for (const Original& o : originals) best = std::min(best, Compare(o, r).got);
+  if (best != Got::Missed) return static_cast<Kind>(best);
   const std::boyer_moore_horspool_searcher search(r.head.begin(), r.head.end());
-  for (const Original& o : originals) {
-    if (o.bytes.size() <= r.head.size()) continue;
-    if (std::search(o.bytes.begin() + 1, o.bytes.end(), search) != o.bytes.end()) return Kind::Embedded;
-  }
-  return Kind::Unmatched;
+  for (const Original& o : originals)
+    if (r.head.size() >= 16 && o.bytes.size() > r.head.size() &&
+        std::search(o.bytes.begin() + 1, o.bytes.end(), search) != o.bytes.end())
+      return Kind::Inside;
+  return Kind::Noise;
 }
 
-// ------------------------------------------------------------ printing
-
-struct Tally {
-  int n = 0;
-  int got[4] = {0, 0, 0, 0};
-};
-
-QString Cells(const Tally& t) {
-  return QStringLiteral("%1 %2 %3 %4")
-      .arg(t.got[0], 5)
-      .arg(t.got[1], 6)
-      .arg(t.got[2], 7)
-      .arg(t.got[3], 6);
-}
-
-void Print_Table(const QString& title, const std::vector<Original>& originals, const std::vector<bool>& in_table,
-                 const std::vector<QString>& tools, const std::vector<std::vector<Match>>& matches) {
-  Say(QString());
-  Say(title);
-  QString header = QStringLiteral("%1 %2").arg(QStringLiteral("type"), -6).arg(QStringLiteral("n"), 3);
-  QString under = QStringLiteral("%1").arg(QString(), 10);
-  for (const QString& t : tools) {
-    header += QStringLiteral(" | %1").arg(t, -27);
-    under += QStringLiteral(" | exact longer partial missed");
-  }
-  Say(header);
-  Say(under);
-  std::vector<QString> order;
-  for (std::size_t i = 0; i < originals.size(); ++i)
-    if (in_table[i] && std::find(order.begin(), order.end(), originals[i].type) == order.end())
-      order.push_back(originals[i].type);
-  std::vector<Tally> total(tools.size());
-  for (const QString& type : order) {
-    std::vector<Tally> row(tools.size());
+// Per type, how many originals each tool got back exactly, longer, partly or not at all.
+void Print_Table(const QString& title, const std::vector<Original>& originals, bool intact, const QStringList& tools,
+                 const std::vector<std::vector<Got>>& got) {
+  QString header = "\n" + title + "\ntype     n", under = QString(10, ' ');
+  for (const QString& t : tools)
+    header += QStringLiteral(" | %1").arg(t, -27), under += " | exact longer partial missed";
+  Say(header + '\n' + under);
+  QStringList types;
+  for (const Original& o : originals)
+    if (!o.type.isEmpty() && (o.state == State::Intact) == intact && !types.contains(o.type)) types << o.type;
+  for (const QString& type : types << "total") {
+    std::vector<std::array<int, 4>> n(got.size(), {0, 0, 0, 0});
+    int count = 0;
     for (std::size_t i = 0; i < originals.size(); ++i) {
-      if (!in_table[i] || originals[i].type != type) continue;
-      for (std::size_t k = 0; k < tools.size(); ++k) {
-        const int g = static_cast<int>(matches[k][i].got);
-        ++row[k].n;
-        ++row[k].got[g];
-        ++total[k].n;
-        ++total[k].got[g];
-      }
+      const Original& o = originals[i];
+      if (o.type.isEmpty() || (o.state == State::Intact) != intact || (type != "total" && o.type != type)) continue;
+      ++count;
+      for (std::size_t k = 0; k < got.size(); ++k) ++n[k][static_cast<std::size_t>(got[k][i])];
     }
-    QString line = QStringLiteral("%1 %2").arg(type, -6).arg(row.empty() ? 0 : row[0].n, 3);
-    for (const Tally& t : row) line += QStringLiteral(" | ") + Cells(t);
+    QString line = QStringLiteral("%1 %2").arg(type, -6).arg(count, 3);
+    for (const auto& g : n)
+      line += QStringLiteral(" | %1 %2 %3 %4").arg(g[0], 5).arg(g[1], 6).arg(g[2], 7).arg(g[3], 6);
     Say(line);
   }
-  QString line = QStringLiteral("%1 %2").arg(QStringLiteral("total"), -6).arg(total.empty() ? 0 : total[0].n, 3);
-  for (const Tally& t : total) line += QStringLiteral(" | ") + Cells(t);
-  Say(line);
 }
 
-QString Describe(const Match& m, qint64 size) {
-  switch (m.got) {
-    case Got::Exact: return QStringLiteral("exact");
-    case Got::Longer: return QStringLiteral("longer by %1 B").arg(m.extra);
-    case Got::Partial: return QStringLiteral("partial, first %1 of %2 B right").arg(m.right).arg(size);
-    case Got::Missed: return QStringLiteral("missed");
+struct Totals {
+  int files = 0;
+  std::array<int, 5> kinds{};  // by Kind
+  qint64 bytes = 0;
+  double seconds = 0;
+};
+
+// Prints what each tool got back and the precision targets; true when every target is met.
+bool Report(const Case& c, const std::vector<Original>& originals, const std::vector<ToolRun>& runs) {
+  QStringList tools;  // Tamberlin's three modes count as one tool
+  for (const ToolRun& t : runs)
+    if (t.ran.started && !tools.contains(t.tool)) tools << t.tool;
+  std::vector<std::vector<Got>> got(static_cast<std::size_t>(tools.size()));
+  std::vector<int> exact(got.size());
+  for (std::size_t k = 0; k < got.size(); ++k)
+    for (const Original& o : originals) {
+      Match best;
+      for (const ToolRun& t : runs)
+        for (std::size_t f = 0; t.tool == tools[static_cast<qsizetype>(k)] && f < t.files.size(); ++f)
+          if (const Match m = Compare(o, t.files[f]);
+              m.got < best.got ||
+              (m.got == best.got && (m.got == Got::Longer ? m.extra < best.extra : m.right > best.right)))
+            best = m;
+      got[k].push_back(best.got);
+      exact[k] += !o.type.isEmpty() && best.got == Got::Exact;
+    }
+  Print_Table("Intact, contiguous files (the target: every one exact)", originals, true, tools, got);
+  Print_Table("Overwritten or fragmented files", originals, false, tools, got);
+
+  Say("\nRecovered files by what they match (noise: equals no planted file, is no prefix or extension of one and "
+      "does not lie inside one)");
+  Say("run               files   exact  longer partial  inside   noise  MB written  seconds");
+  auto row = [](const QString& label, const Totals& t) {
+    QString line = QStringLiteral("%1 %2").arg(label, -16).arg(t.files, 6);
+    for (const int n : t.kinds) line += QStringLiteral(" %1").arg(n, 7);
+    Say(line + QStringLiteral(" %1 %2").arg(static_cast<double>(t.bytes) / 1e6, 11, 'f', 1).arg(t.seconds, 8, 'f', 2));
+  };
+  std::map<QString, Totals> totals;
+  for (const ToolRun& t : runs) {
+    Totals one{static_cast<int>(t.files.size()), {}, 0, t.ran.seconds}, &all = totals[t.tool];
+    for (const Recovered& r : t.files)
+      ++one.kinds[static_cast<std::size_t>(Classify(r, originals))], one.bytes += r.size;
+    if (t.ran.started) row(t.label, one);
+    for (std::size_t i = 0; i < one.kinds.size(); ++i) all.kinds[i] += one.kinds[i];
+    all.files += one.files, all.bytes += one.bytes, all.seconds += one.seconds;
+    if (t.label == "tamberlin video") row("tamberlin (all)", all);
   }
-  return {};
+  const Totals &tam = totals["Tamberlin"], &pr = totals["PhotoRec"];
+
+  qint64 planted = 0;
+  for (const Original& o : originals) planted += o.type.isEmpty() ? 0 : o.bytes.size();
+  Say(QStringLiteral("\nTargets (Tamberlin photo + raw + video together; planted files of a known type: %1 MB)")
+          .arg(static_cast<double>(planted) / 1e6, 0, 'f', 1));
+  bool all = true;
+  auto target = [&](const QString& what, const QString& value, std::optional<bool> met) {
+    Say(QStringLiteral("  %1 %2 %3")
+            .arg(what, -46)
+            .arg(value, -18)
+            .arg(!met   ? "(no PhotoRec run)"
+                 : *met ? "met"
+                        : "NOT met"));
+    all = all && met.value_or(false);
+  };
+  auto vs_photorec = [&](bool met) { return tools.contains("PhotoRec") ? std::optional(met) : std::nullopt; };
+  const int tam_exact = tools.contains("Tamberlin") ? exact[static_cast<std::size_t>(tools.indexOf("Tamberlin"))] : 0;
+  target(QStringLiteral("exact recoveries >= %1 before").arg(c.exact_before), QString::number(tam_exact),
+         tam_exact >= c.exact_before);
+  target("files matching nothing <= half of PhotoRec's", QStringLiteral("%1 vs %2").arg(tam.kinds[4]).arg(pr.kinds[4]),
+         vs_photorec(2 * tam.kinds[4] <= pr.kinds[4]));
+  target("bytes written <= 1.2 x planted",
+         QStringLiteral("%1 x").arg(static_cast<double>(tam.bytes) / static_cast<double>(planted), 0, 'f', 2),
+         tam.bytes * 10 <= planted * 12);
+  target("time <= PhotoRec's", QStringLiteral("%1 s vs %2 s").arg(tam.seconds, 0, 'f', 2).arg(pr.seconds, 0, 'f', 2),
+         vs_photorec(tam.seconds <= pr.seconds));
+  return all;
+}
+
+// Builds the case's stick in `work`, runs the tools on it and prints the report.
+bool Run_Case(const Case& c, const QString& work, bool photorec) {
+  Say(QStringLiteral("\n==== %1: %2 (%3 MiB FAT32, %4-byte clusters)")
+          .arg(c.name, c.what)
+          .arg(c.mib)
+          .arg(c.sectors_per_cluster * kSectorBytes));
+  QElapsedTimer clock;
+  clock.start();
+  Clear(work);
+  const QString scratch = work + "/scratch";
+  Stick stick{work + "/stick.img", {}, c, {}, {}};
+  OldData old;
+  QString why;
+  if (c.used && !old.Make(scratch, &why)) return Say("cannot make the old data: " + why), false;
+  Make_Files(stick, scratch, c.used ? &old : nullptr);
+  QDir(scratch).removeRecursively();
+  if (!Build_Stick(stick, c.used ? &old : nullptr)) return Say("cannot build the stick: " + stick.error), false;
+  const std::vector<Original>& originals = stick.files;
+  QString manifest = "name,type,bytes,state,deleted,first_sector,sha256\n";
+  std::array<int, 3> states{};
+  for (const Original& o : originals) {
+    Write_File(work + "/originals/" + o.name, o.bytes);
+    manifest += QStringLiteral("%1,%2,%3,%4,%5,%6,%7\n")
+                    .arg(o.name, o.type)
+                    .arg(o.bytes.size())
+                    .arg(kStateText[static_cast<int>(o.state)])
+                    .arg(o.deleted ? 1 : 0)
+                    .arg(o.first_sector)
+                    .arg(QString::fromLatin1(o.sha));
+    states[static_cast<std::size_t>(o.state)] += !o.type.isEmpty();
+  }
+  Write_File(work + "/originals.csv", manifest.toUtf8());
+  Say(QStringLiteral(
+          "%1 files, built in %2 s; of a known type: %3 intact and contiguous, %4 overwritten, %5 fragmented")
+          .arg(originals.size())
+          .arg(static_cast<double>(clock.elapsed()) / 1000.0, 0, 'f', 1)
+          .arg(states[0])
+          .arg(states[1])
+          .arg(states[2]));
+
+  const QByteArray image_sha = File_Sha_Hex(stick.path);
+  std::vector<ToolRun> runs;
+  for (const char* mode : {"photo", "raw", "video"}) {
+    const QString dir = work + "/tamberlin-" + mode;
+    runs.push_back(Run_Tool(QStringLiteral("tamberlin ") + mode,
+                            QCoreApplication::applicationDirPath() + "/tamberlin-cli",
+                            {"scan", "--mode", mode, "--quiet", "--recover", dir, stick.path}, dir));
+  }
+  const QString program = QStandardPaths::findExecutable("photorec");
+  if (!photorec || program.isEmpty())
+    Say(photorec ? "  photorec: not installed (Debian package testdisk)" : "  photorec: skipped (--no-photorec)");
+  else  // the whole space, as Tamberlin ignores the file system too
+    runs.push_back(Run_Tool("photorec", program,
+                            {"/log", "/d", work + "/photorec/recup", "/cmd", stick.path, "wholespace,search"},
+                            work + "/photorec"));
+  if (File_Sha_Hex(stick.path) != image_sha) Say("  THE IMAGE CHANGED DURING THE RUNS");
+  return Report(c, originals, runs);
+}
+
+struct Options {
+  QString keep;
+  QStringList cases;
+  bool photorec = true, large = false;
+};
+
+std::optional<Options> Parse(const QStringList& args) {
+  Options o;
+  for (qsizetype i = 1; i < args.size(); ++i) {
+    if (args[i] == "--keep" && i + 1 < args.size())
+      o.keep = args[++i];
+    else if (args[i] == "--case" && i + 1 < args.size())
+      o.cases << args[++i];
+    else if (args[i] == "--no-photorec")
+      o.photorec = false;
+    else if (args[i] == "--large")
+      o.large = true;
+    else
+      return std::nullopt;
+  }
+  return o;
 }
 
 }  // namespace
@@ -937,192 +791,22 @@ QString Describe(const Match& m, qint64 size) {
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
-  QString keep;
-  bool photorec = true;
-  for (int i = 1; i < argc; ++i) {
-    const QString a = QString::fromLocal8Bit(argv[i]);
-    if (a == QLatin1String("--keep") && i + 1 < argc) {
-      keep = QString::fromLocal8Bit(argv[++i]);
-    } else if (a == QLatin1String("--no-photorec")) {
-      photorec = false;
-    } else {
-      std::fprintf(stderr, "usage: recovery_quality [--keep DIR] [--no-photorec]\n");
-      return 2;
-    }
-  }
-  QTemporaryDir temp;
-  const QString work = keep.isEmpty() ? temp.path() : QDir(keep).absolutePath();
-  if (!keep.isEmpty() && !QDir().mkpath(work)) {
-    std::fprintf(stderr, "cannot make %s\n", qPrintable(work));
+  const std::optional<Options> o = Parse(app.arguments());
+  if (!o) {
+    std::fprintf(stderr,
+                 "usage: recovery_quality [--keep DIR] [--case clean|used]... [--large] [--no-photorec]\n"
+                 "  --large: the used stick is 2 GiB instead of 512 MiB\n");
     return 2;
   }
-
-  // ---- the stick
-  QElapsedTimer clock;
-  clock.start();
-  Stick stick(work + QStringLiteral("/stick.img"));
-  Toolbox tools(work + QStringLiteral("/scratch"));
-  Make_Files(stick, tools);
-  QDir(work + QStringLiteral("/scratch")).removeRecursively();
-  if (!Build_Stick(stick)) {
-    std::fprintf(stderr, "cannot build the stick: %s\n", qPrintable(stick.Error()));
-    return 1;
+  QTemporaryDir temp;
+  const QString work = o->keep.isEmpty() ? temp.path() : QDir(o->keep).absolutePath();
+  bool all = true;
+  for (Case c : kCases) {
+    if (!o->cases.isEmpty() && !o->cases.contains(c.name)) continue;
+    c.mib = c.used && o->large ? 2048 : c.mib;
+    all = Run_Case(c, work + '/' + c.name, o->photorec) && all;
   }
-  const std::vector<Original>& originals = stick.Files();
-  Clear(work + QStringLiteral("/originals"));
-  QString manifest = QStringLiteral("name,type,bytes,state,deleted,first_sector,sha256\n");
-  int counts[3] = {0, 0, 0}, deleted = 0;
-  for (const Original& o : originals) {
-    Write_File(work + QStringLiteral("/originals/") + o.name, o.bytes);
-    manifest += QStringLiteral("%1,%2,%3,%4,%5,%6,%7\n")
-                    .arg(o.name, o.type)
-                    .arg(o.bytes.size())
-                    .arg(QString::fromLatin1(State_Text(o.state)))
-                    .arg(o.deleted ? 1 : 0)
-                    .arg(o.first_sector)
-                    .arg(QString::fromLatin1(o.sha));
-    if (!o.type.isEmpty()) ++counts[static_cast<int>(o.state)];
-    deleted += o.deleted ? 1 : 0;
-  }
-  Write_File(work + QStringLiteral("/originals.csv"), manifest.toUtf8());
-  const QByteArray image_sha = File_Sha256_Hex(stick.Path());
-  Say(QStringLiteral("Stick: %1 (%2 MiB FAT32, %3-byte clusters), built in %4 s")
-          .arg(stick.Path())
-          .arg(kStickKib / 1024)
-          .arg(stick.Layout().sectors_per_cluster * kSectorBytes)
-          .arg(static_cast<double>(clock.elapsed()) / 1000.0, 0, 'f', 1));
-  Say(QStringLiteral("  %1 files (%2 deleted); of a known type: %3 intact and contiguous, %4 overwritten, "
-                     "%5 fragmented")
-          .arg(originals.size())
-          .arg(deleted)
-          .arg(counts[0])
-          .arg(counts[1])
-          .arg(counts[2]));
-  for (const QString& s : stick.Skipped()) Say(QStringLiteral("  not made: ") + s);
-
-  // ---- the tools
-  std::vector<ToolRun> runs;
-  const QString cli = QCoreApplication::applicationDirPath() + QStringLiteral("/tamberlin-cli");
-  const Ran help = Run(cli, {QStringLiteral("scan"), QStringLiteral("--help")});
-  const bool cli_ready = help.started && help.output.contains(QLatin1String("--recover"));
-  if (cli_ready) {
-    for (const char* mode : {"photo", "raw", "video"})
-      runs.push_back(Run_Tamberlin(cli, QString::fromLatin1(mode), work, stick.Path()));
-  }
-  ToolRun pr;
-  if (photorec) pr = Run_Photorec(work, stick.Path());
-  else pr.note = QStringLiteral("skipped: --no-photorec");
-  pr.label = QStringLiteral("photorec");
-  runs.push_back(pr);
-
-  Say(QString());
-  Say(QStringLiteral("Commands (in %1)").arg(work));
-  if (!cli_ready) Say(QStringLiteral("  tamberlin-cli: skipped, %1 has no scan --recover").arg(cli));
-  for (const ToolRun& t : runs) {
-    if (t.command.isEmpty()) {
-      Say(QStringLiteral("  %1: %2").arg(t.label, t.note));
-      continue;
-    }
-    Say(QStringLiteral("  $ %1").arg(t.command));
-    Say(QStringLiteral("    %1 s, %2, %3 files%4")
-            .arg(t.seconds, 0, 'f', 2)
-            .arg(t.note)
-            .arg(t.files.size())
-            .arg(t.tool == QLatin1String("Tamberlin")
-                     ? QStringLiteral(", %1 report rows (%2 sharing a start sector), %3 not matching the files")
-                           .arg(t.rows.size())
-                           .arg(t.shared_start)
-                           .arg(t.report_problems)
-                     : QString()));
-  }
-  if (File_Sha256_Hex(stick.Path()) != image_sha) Say(QStringLiteral("  THE IMAGE CHANGED DURING THE RUNS"));
-
-  // ---- per original, per tool
-  std::vector<QString> tool_names;
-  std::vector<std::vector<const ToolRun*>> tool_runs;
-  for (const ToolRun& t : runs) {
-    if (!t.ran) continue;
-    const auto it = std::find(tool_names.begin(), tool_names.end(), t.tool);
-    if (it == tool_names.end()) {
-      tool_names.push_back(t.tool);
-      tool_runs.push_back({&t});
-    } else {
-      tool_runs[static_cast<std::size_t>(it - tool_names.begin())].push_back(&t);
-    }
-  }
-  std::vector<std::vector<Match>> matches(tool_names.size());
-  for (std::size_t k = 0; k < tool_names.size(); ++k)
-    for (const Original& o : originals) matches[k].push_back(Best_Match(o, tool_runs[k]));
-
-  std::vector<bool> intact(originals.size()), damaged(originals.size());
-  for (std::size_t i = 0; i < originals.size(); ++i) {
-    intact[i] = !originals[i].type.isEmpty() && originals[i].state == State::Intact;
-    damaged[i] = !originals[i].type.isEmpty() && originals[i].state != State::Intact;
-  }
-  if (tool_names.empty()) Say(QStringLiteral("\nNo tool ran: nothing to measure."));
-  Print_Table(QStringLiteral("Intact, contiguous files (the target: every one exact)"), originals, intact, tool_names,
-              matches);
-  Print_Table(QStringLiteral("Overwritten or fragmented files"), originals, damaged, tool_names, matches);
-
-  Say(QString());
-  Say(QStringLiteral("Recovered files by what they match"));
-  Say(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
-          .arg(QStringLiteral("run"), -16)
-          .arg(QStringLiteral("files"), 6)
-          .arg(QStringLiteral("exact"), 6)
-          .arg(QStringLiteral("longer"), 7)
-          .arg(QStringLiteral("partial"), 8)
-          .arg(QStringLiteral("inside"), 7)
-          .arg(QStringLiteral("noise"), 6));
-  for (const ToolRun& t : runs) {
-    if (!t.ran) continue;
-    int kinds[5] = {0, 0, 0, 0, 0};
-    for (const Recovered& r : t.files) ++kinds[static_cast<int>(Classify(r, originals))];
-    Say(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
-            .arg(t.label, -16)
-            .arg(t.files.size(), 6)
-            .arg(kinds[0], 6)
-            .arg(kinds[1], 7)
-            .arg(kinds[2], 8)
-            .arg(kinds[3], 7)
-            .arg(kinds[4], 6));
-  }
-  Say(QStringLiteral("(inside: starts like bytes inside an original, e.g. a thumbnail or a clip's frame; "
-                     "noise: matches nothing)"));
-
-  // ---- the files not got back exactly, with what Tamberlin's report says
-  Say(QString());
-  Say(QStringLiteral("Files not recovered exactly"));
-  for (std::size_t i = 0; i < originals.size(); ++i) {
-    const Original& o = originals[i];
-    if (o.type.isEmpty()) continue;
-    bool all_exact = true;
-    for (const auto& m : matches) all_exact = all_exact && m[i].got == Got::Exact;
-    if (all_exact) continue;
-    Say(QStringLiteral("  %1 %2 %3 B, %4%5, sector %6")
-            .arg(o.name, -13)
-            .arg(o.type, -4)
-            .arg(o.bytes.size(), 8)
-            .arg(QString::fromLatin1(State_Text(o.state)))
-            .arg(o.deleted ? QString() : QStringLiteral(", not deleted"))
-            .arg(o.first_sector));
-    for (std::size_t k = 0; k < tool_names.size(); ++k) {
-      QString line = QStringLiteral("      %1: %2").arg(tool_names[k], -9).arg(Describe(matches[k][i], o.bytes.size()));
-      if (matches[k][i].file != nullptr && matches[k][i].got != Got::Exact)
-        line += QStringLiteral(" (") + matches[k][i].file->shown + QLatin1Char(')');
-      Say(line);
-      if (tool_names[k] != QLatin1String("Tamberlin") || o.state != State::Intact) continue;
-      for (const ToolRun* t : tool_runs[k])
-        for (const ReportRow& row : t->rows)
-          if (row.start_sector == o.first_sector)
-            Say(QStringLiteral("        %1 report: %2 %3 end=%4 %5 B note=\"%6\"")
-                    .arg(t->label.section(QLatin1Char(' '), 1), row.name, row.type, row.end)
-                    .arg(row.bytes_written)
-                    .arg(row.note));
-    }
-  }
-  Say(QStringLiteral("\nOriginals, their states and the tools' output are in %1%2")
-          .arg(work)
-          .arg(keep.isEmpty() ? QStringLiteral(" (removed on exit; --keep DIR keeps them)") : QString()));
-  return 0;
+  Say(QStringLiteral("\nStick images, originals (originals.csv) and the tools' output are in %1%2")
+          .arg(work, o->keep.isEmpty() ? " (removed on exit; --keep DIR keeps them)" : ""));
+  return all ? 0 : 1;
 }
