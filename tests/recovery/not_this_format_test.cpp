@@ -50,6 +50,7 @@ class RandomSectors final : public SectorSource {
   const std::uint8_t* Read_Sector(std::uint64_t sector) override {
     return sector < kSectors ? bytes.data() + sector * kSectorSize : nullptr;
   }
+  std::uint64_t Sector_Count() override { return kSectors; }
 };
 
 std::vector<std::uint8_t> From_Hex(const std::string& hex) {

@@ -28,7 +28,7 @@ class CliSignalsTest : public ::testing::Test {
   void SetUp() override {
     dir = fs::path(::testing::TempDir()) / ("cli_signals_" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    // Mostly holes: ten items of 18 MB, each behind an Outlook store header.
+    // Mostly holes: ten items of 18 MB, each behind an Outlook store's magic.
     image = dir / "stick.img";
     std::fstream f(image, std::ios::out | std::ios::binary);
     for (int i = 0; i < kItems; ++i) {
@@ -47,8 +47,10 @@ class CliSignalsTest : public ::testing::Test {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> args = {TAMBERLIN_CLI, "scan",      "--quiet",      "--mode", "raw", "--types",
-                                     "PST",         "--recover", folder.string(), image.string()};
+    // A bare store header is no store: the items are kept as doubtful ones.
+    std::vector<std::string> args = {TAMBERLIN_CLI, "scan",      "--quiet",       "--mode",         "raw",
+                                     "--types",     "PST",       "--recover",     folder.string(),  "--keep-doubtful",
+                                     image.string()};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -60,7 +62,7 @@ class CliSignalsTest : public ::testing::Test {
   static std::vector<std::string> Part_Files(const fs::path& folder) {
     std::vector<std::string> out;
     std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
       const std::string name = it->path().filename();
       if (name.find(".part.") != std::string::npos) out.push_back(name);
     }

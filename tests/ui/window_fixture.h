@@ -82,7 +82,12 @@ inline void Write_Image(const QString& path, quint64 sectors, const Sector_Heade
 }
 
 inline QByteArray Jpeg_Header() { return QByteArray::fromHex("FFD8FFE000104A464946000101"); }
-inline QByteArray Doc_Header() { return QByteArray::fromHex("D0CF11E0A1B11AE1000000000000"); }
+// A sound OLE2 header whose FAT lies past any limit: a valid start with no
+// end to find, so it is written as found.
+inline QByteArray Doc_Header() {
+  return QByteArray::fromHex("D0CF11E0A1B11AE1" "00000000000000000000000000000000" "3E000300FEFF09000600"
+                             "000000000000" "00000000" "FFFFFF7F" "00000000" "00000000" "00100000");
+}
 
 // Answers every modal window that comes up: message boxes with the button
 // titled `answer` (the first button when empty), notices with their button.
