@@ -198,6 +198,8 @@ TEST(StreamEndTest, PdfLastEofInRangeElseFirstAfterIt) {
       {"CRLF", bare + "\r\n", "X", 0, 0, n(bare) + 2},
       {"CR", bare + "\r", "X", 0, 0, n(bare) + 1},
       {"no line end", bare, "X\n", 0, 0, n(bare)},
+      // Another file between the two parts: the startxref offset misses.
+      {"fragmented", pdf.left(1024) + Garbage(8192) + pdf.mid(1024), "", 1024, n(pdf) + 8192, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
