@@ -1,7 +1,8 @@
 // MP3 (MPEG audio): an optional ID3v2 tag, then a walk over consecutive
 // frames, then an optional APEv2 tag and ID3v1 tag. No length is stored, so
 // the file ends after the last frame that follows on from the one before.
-// Fewer than three frames in a row, or a broken ID3v2 header, is no MP3.
+// Fewer than three frames in a row after an ID3v2 tag (sixteen with no tag),
+// or a broken ID3v2 header, is no MP3.
 #include <algorithm>
 
 #include "end_finder.h"
@@ -111,8 +112,11 @@ EndFinding Find_Mp3_End(ItemBytes& bytes) {
     }
   }
 
-  constexpr int kMinFrames = 3;
+  // Behind an ID3v2 tag three frames in a row make an MP3. A bare frame sync
+  // is weak evidence: old audio data between files has runs of frames too, so
+  // a file must start with a longer run (16 frames: about 0.4 s).
   const std::uint64_t start = at;
+  const int kMinFrames = start == 0 ? 16 : 3;
   int frames = 0;
   Frame first;
   // A valid frame is at least 32 bytes long, so the walk advances.
