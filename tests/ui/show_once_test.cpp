@@ -14,8 +14,8 @@ using namespace tamberlin::ui::testing;
 namespace {
 
 // "NAME@FIRST+COUNT" a photo item; "NAME@START-END" a video or raw item.
-void Add(MyTableController& w, const QString& spec) {
-  const QString name = spec.section('@', 0, 0), at = spec.section('@', 1);
+void Add(MyTableController& w, const QString& entry) {
+  const QString name = entry.section('@', 0, 0), at = entry.section('@', 1);
   if (at.contains('+'))
     w.addImageWithData("x", name, name, at.section('+', 0, 0).toULongLong(), at.section('+', 1).toULongLong());
   else
@@ -85,7 +85,7 @@ class ShowOnceTest : public QObject {
          {"PDF00001.PDF", "DOC00001.DOC"}}};
     for (const auto& [name, found, shown] : cases) {
       QStringList all;
-      for (const QString& spec : found) all << spec.section('@', 0, 0);
+      for (const QString& entry : found) all << entry.section('@', 0, 0);
       QTest::newRow(qPrintable(QStringLiteral("%1, on").arg(name))) << found << true << shown;
       QTest::newRow(qPrintable(QStringLiteral("%1, off shows all").arg(name))) << found << false << all;
     }
@@ -99,11 +99,11 @@ class ShowOnceTest : public QObject {
     QVERIFY(toggle->isChecked());  // on by default
     // Half before the toggle is flipped and back, half after: the rebuild and
     // the rows added later follow the same rule.
-    for (const QString& spec : found.first(found.size() / 2)) Add(*f.window, spec);
+    for (const QString& entry : found.first(found.size() / 2)) Add(*f.window, entry);
     f.window->Wait_For_Thumbnails();
     toggle->setChecked(!once);
     toggle->setChecked(once);
-    for (const QString& spec : found.sliced(found.size() / 2)) Add(*f.window, spec);
+    for (const QString& entry : found.sliced(found.size() / 2)) Add(*f.window, entry);
     f.window->Wait_For_Thumbnails();
     auto* model = f.Find<QListView>("imageBrowser")->model();  // both browsers share it
     QStringList names;
@@ -129,9 +129,9 @@ class ShowOnceTest : public QObject {
     QFETCH(int, previewed);
     QFETCH(QStringList, recovered);
     Once_Fixture f;
-    for (const char* spec : {"DOC00001.DOC@10-12", "ZIP00001.ZIP@10-14", "PDF00001.PDF@20-21", "DOC00002.DOC@20-22",
+    for (const char* entry : {"DOC00001.DOC@10-12", "ZIP00001.ZIP@10-14", "PDF00001.PDF@20-21", "DOC00002.DOC@20-22",
                              "DOC00003.DOC@30-31"})
-      Add(*f.window, spec);
+      Add(*f.window, entry);
     f.window->Reload_Results();
     f.Find<QCheckBox>("_show_once_chk")->setChecked(once);
     auto* browser = f.Find<QListView>("imageBrowser_2");
