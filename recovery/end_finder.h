@@ -24,12 +24,20 @@ struct EndFinding {
   EndOutcome outcome = EndOutcome::Unknown;
   std::uint64_t length = 0;  // bytes from the item's first byte, when found
   std::string why;           // when not found: what the check saw, for the report
+  // Unknown only: where the format's own structure stops holding (the end of
+  // the last whole part the finder could walk), or 0 when it cannot tell. A
+  // file whose end is gone (overwritten, or fragmented) is cut there instead
+  // of running on over whatever follows it.
+  std::uint64_t structure_end = 0;
 
   bool found() const { return outcome == EndOutcome::Found; }
   bool not_this_format() const { return outcome == EndOutcome::NotThisFormat; }
 
   static EndFinding Found(std::uint64_t length) { return {EndOutcome::Found, length, {}}; }
   static EndFinding Unknown(std::string why) { return {EndOutcome::Unknown, 0, std::move(why)}; }
+  static EndFinding Unknown_After(std::string why, std::uint64_t structure_end) {
+    return {EndOutcome::Unknown, 0, std::move(why), structure_end};
+  }
   static EndFinding Not_This_Format(std::string why) { return {EndOutcome::NotThisFormat, 0, std::move(why)}; }
 };
 

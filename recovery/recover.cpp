@@ -184,10 +184,15 @@ ItemPlan Plan_Item(SectorSource& source, const RecoveryItem& item) {
     plan.note = "not a " + item.type + " file: " + finding.why;
     return plan;
   }
-  if (!finding.found() || finding.length == 0 || finding.length > bytes.Limit()) {
-    plan.note = !checked ? "no end check for this type"
-                         : "end not found (" + (finding.why.empty() ? std::string("length out of bounds") : finding.why) +
-                          "): written as found";
+  const std::string why = finding.why.empty() ? std::string("length out of bounds") : finding.why;
+  if (!finding.found() && finding.structure_end != 0 && finding.structure_end < range) {
+    // The end is gone, but the structure says where the file's whole parts
+    // stop: what follows is another file's or old data.
+    plan.length = finding.structure_end;
+    plan.end = ItemEnd::Trimmed;
+    plan.note = "end not found (" + why + "): cut where its structure ends";
+  } else if (!finding.found() || finding.length == 0 || finding.length > bytes.Limit()) {
+    plan.note = !checked ? "no end check for this type" : "end not found (" + why + "): written as found";
   } else {
     plan.length = finding.length;
     plan.end_checked = true;

@@ -93,7 +93,7 @@ EndFinding Find_Isobmff_End(ItemBytes& bytes) {
   }
   if (at == 0) return EndFinding::Not_This_Format("no box header at the start");
   if (!checked) return EndFinding::Not_This_Format("nothing after the first box");
-  if (!saw_index) return EndFinding::Unknown("no moov or meta box");
+  if (!saw_index) return EndFinding::Unknown_After("no moov or meta box", at);
   return EndFinding::Found(at);
 }
 

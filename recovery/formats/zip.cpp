@@ -63,6 +63,22 @@ const char* Local_Header_Fault(ItemBytes& bytes, std::uint64_t at) {
   return nullptr;
 }
 
+// Where the run of whole local members from `at` ends (each header, name,
+// extra field and stated data), or 0 when not even one is whole or a size is
+// not in its header (data descriptor, Zip64) so the walk cannot go on.
+std::uint64_t Members_End(ItemBytes& bytes, std::uint64_t at) {
+  const std::uint64_t first = at;
+  while (Local_Header_Fault(bytes, at) == nullptr) {
+    // Sizes kept in a data descriptor or a Zip64 field: the walk stops here.
+    if ((bytes.U16le(at + 6) & 0x0008) != 0 || bytes.U32le(at + 18) == 0xFFFFFFFF) return 0;
+    const std::uint64_t next =
+        at + 30 + bytes.U16le(at + 26) + bytes.U16le(at + 28) + std::uint64_t{bytes.U32le(at + 18)};
+    if (next > bytes.Limit() || !bytes.Has(next - 1, 1)) break;
+    at = next;
+  }
+  return at == first ? 0 : at;
+}
+
 }  // namespace
 
 EndFinding Find_Zip_End(ItemBytes& bytes) {
@@ -73,7 +89,9 @@ EndFinding Find_Zip_End(ItemBytes& bytes) {
   // Each candidate is tried once; the search moves past it.
   for (std::uint64_t at = 0;;) {
     const std::uint64_t eocd = bytes.Find("PK\x05\x06", at, limit);
-    if (eocd == ItemBytes::npos) return EndFinding::Unknown("no end of central directory for this archive");
+    if (eocd == ItemBytes::npos) {
+      return EndFinding::Unknown_After("no end of central directory for this archive", Members_End(bytes, marker ? 4 : 0));
+    }
     if (Closes_This_Archive(bytes, eocd)) {
       const std::uint64_t end = eocd + kEocdSize + bytes.U16le(eocd + 20);
       if (!bytes.Has(0, end)) return EndFinding::Unknown("archive comment is cut short");

@@ -183,7 +183,15 @@ INSTANTIATE_TEST_SUITE_P(
                  {"RAW00001.RAW", "TXT00001.TXT"}, {"extended: end checked", kNoCheck}, 2, 0, 0, 0},
         FateCase{"ZipWrittenAsTheTypeItsMembersShow", {{0, samples::Make_Docx(3).toStdString()}},
                  {Item("ZIP00001.ZIP", 0, 1)}, false, nullptr, {"ZIP00001.DOCX"},
-                 {"extended: end checked; type from content: DOCX"}, 1, 0, 0, 0}),
+                 {"extended: end checked; type from content: DOCX"}, 1, 0, 0, 0},
+        // Its central directory overwritten: cut after the last whole member,
+        // not written on to the 20 KB the scan gave it.
+        FateCase{"ZipWhoseEndIsGoneIsCutAfterItsLastWholeMember", {{0, [] {
+                   const QByteArray zip = samples::Make_Docx(3);
+                   return zip.left(zip.indexOf("PK\x01\x02")).toStdString();
+                 }()}}, {Item("ZIP00001.ZIP", 0, 40)}, false, nullptr, {"ZIP00001.DOCX"},
+                 {"trimmed: end not found (no end of central directory for this archive): cut where its structure "
+                  "ends; type from content: DOCX"}, 1, 0, 0, 0}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(RecoverTest, TakenNamesGetANumberAndNothingIsReplaced) {
