@@ -6,7 +6,6 @@
 #include <QTemporaryFile>
 
 #include <functional>
-#include <ostream>
 #include <string>
 
 #include "gui_environment.h"
@@ -42,8 +41,7 @@ struct Made {
 Made Compress(const char* program, const QByteArray& data) {
   QTemporaryFile in;
   if (!in.open() || in.write(data) != data.size() || !in.flush()) return {{}, 0, "cannot write the input"};
-  const QStringList args = {"-c", in.fileName()};
-  const auto run = tamberlin::testing::Run_Tool(program, QString(program) == "gzip" ? QStringList{"-n"} + args : args);
+  const auto run = tamberlin::testing::Run_Tool(program, {QString(program) == "gzip" ? "-cn" : "-c", in.fileName()});
   return {run.out, 0, run.problem};
 }
 
@@ -74,13 +72,8 @@ void Expect(const std::string& what, EndFinder finder, const QByteArray& file, c
 }
 std::uint64_t N(const QByteArray& b) { return static_cast<std::uint64_t>(b.size()); }
 
-struct Case {
-  const char* name;
-  EndFinder finder;
-  std::function<Made()> make;
-  std::vector<qsizetype> checks;  // bytes of check fields or of data they cover; negative: from the end
-};
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+// name, finder, maker, bytes of check fields or of data they cover (negative: from the end)
+using Case = std::tuple<const char*, EndFinder, std::function<Made()>, std::vector<qsizetype>>;
 
 const Case kCases[] = {
     {"Pdf", Find_Pdf_End, [] { return Made{Pdf()}; }, {}},
@@ -99,10 +92,10 @@ class StreamFormatTest : public ::testing::TestWithParam<Case> {};
 // A cut, a limit inside the file or a flipped check byte in the last member
 // leaves the whole ones before it (or Unknown); garbage after never counts.
 TEST_P(StreamFormatTest, FindsTheExactEndAndNeverGuessesPastACut) {
-  const Made made = GetParam().make();
+  const auto& [name, finder, make, checks] = GetParam();
+  const Made made = make();
   if (!made.skip.isEmpty()) GTEST_SKIP() << made.skip.toStdString();
   const QByteArray& file = made.bytes;
-  const auto finder = GetParam().finder;
   const std::uint64_t size = N(file), before = static_cast<std::uint64_t>(made.first);
   const auto cut = static_cast<std::uint64_t>(made.first + (file.size() - made.first) * 2 / 3);
   Expect("zeros after", finder, file, Zeros(4096), size);
@@ -110,15 +103,15 @@ TEST_P(StreamFormatTest, FindsTheExactEndAndNeverGuessesPastACut) {
   Expect("longer than its range", finder, file, Garbage(65536), size, size / 2, size + 65536);
   Expect("cut short, garbage after", finder, file.left(static_cast<qsizetype>(cut)), Garbage(65536), before);
   Expect("limit ends inside it", finder, file, Garbage(65536), before, cut, cut);
-  for (const qsizetype at : GetParam().checks) {
-    QByteArray flipped = file;
-    flipped[at < 0 ? file.size() + at : at] ^= 0x10;
+  for (const qsizetype at : checks) {
+    const qsizetype i = at < 0 ? file.size() + at : at;
+    const QByteArray flipped = QByteArray(file).replace(i, 1, QByteArray(1, static_cast<char>(file[i] ^ 0x10)));
     Expect("byte flipped at " + std::to_string(at), finder, flipped, Zeros(4096), before);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Real, StreamFormatTest, ::testing::ValuesIn(kCases),
-                         [](const auto& param) { return std::string(param.param.name); });
+                         [](const auto& param) { return std::string(std::get<0>(param.param)); });
 
 // bzip2 ends at any bit: many small sizes put its end mark at every
 // alignment. Empty inputs make streams without any block.
@@ -139,9 +132,9 @@ TEST(StreamEndTest, SmallAndEmptyStreamsEndExactly) {
 TEST(StreamEndTest, XzFakeFootersAndOddPaddingAreNotTheEnd) {
   const Made made = Compress("xz", kData);
   if (!made.skip.isEmpty()) GTEST_SKIP() << made.skip.toStdString();
-  QByteArray body, footer, fakes = Garbage(65536, 5);
-  samples::Put32(body, 3);       // backward size: a 16-byte index
-  body += made.bytes.mid(6, 2);  // the header's flags
+  // backward size (a 16-byte index) and the header's flags, behind their CRC
+  const QByteArray body = QByteArray("\3\0\0\0", 4) + made.bytes.mid(6, 2);
+  QByteArray footer, fakes = Garbage(65536, 5);
   samples::Put32(footer, samples::Crc32(body));
   footer += body + "YZ";
   for (int at = 16; at + 12 <= fakes.size(); at += 64) fakes.replace(at, 12, footer)[at - 16] = '\0';  // 4-aligned
