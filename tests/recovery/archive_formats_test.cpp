@@ -22,9 +22,7 @@
 namespace tamberlin::recovery {
 namespace {
 
-using testing::Garbage;
-using testing::Item;
-using testing::Zeros;
+using testing::Garbage, testing::Item, testing::Zeros;
 
 // `vs` as N-byte integers, little-endian (Be: big-endian).
 template <int N, bool Big = false, typename... T>
@@ -49,6 +47,8 @@ QByteArray Flip(QByteArray b, qsizetype at) { return b.replace(at, 1, QByteArray
 QByteArray Lines(const char* head, const char* line, int n, const char* tail) {
   return head + QByteArray(line).repeated(n) + tail;
 }
+// `head` over random bytes, `size` in all.
+QByteArray Fill(const QByteArray& h, int size, unsigned seed) { return Garbage(size, seed).replace(0, h.size(), h); }
 std::uint64_t N(const QByteArray& b) { return static_cast<std::uint64_t>(b.size()); }
 std::uint32_t Get32_Be(const QByteArray& b, qsizetype at) { return qFromBigEndian<std::uint32_t>(b.constData() + at); }
 
@@ -312,14 +312,11 @@ TEST(TextFormatTest, TextEndsAtItsClosingLineOrWhereTheTextStops) {
 // end is the stated one, a cut gives none; one damaged header field makes it
 // not this format.
 TEST(HeaderFormatTest, StatedEndsAndDamagedHeaderFields) {
-  const auto fill = [](const QByteArray& head, int size, unsigned seed) {
-    return head + Garbage(size - static_cast<int>(head.size()), seed);
-  };
-  const QByteArray macho = fill("\xCF\xFA\xED\xFE" + Le<4>(0x0100000C, 0, 2, 1, 72, 0, 0, 0x19, 72) + "__TEXT" +
+  const QByteArray macho = Fill("\xCF\xFA\xED\xFE" + Le<4>(0x0100000C, 0, 2, 1, 72, 0, 0, 0x19, 72) + "__TEXT" +
                                     Zeros(10) + Le<8>(0x100000000, 0x1000, 0, 0x1000) + Zeros(16), 4096, 2);
-  const QByteArray chm = fill(QByteArray("ITSF\3\0\0\0", 8) + Le<4>(0x60, 1, 0, 0x409) + QByteArray(32, '\x11') +
+  const QByteArray chm = Fill(QByteArray("ITSF\3\0\0\0", 8) + Le<4>(0x60, 1, 0, 0x409) + QByteArray(32, '\x11') +
                                   Le<8>(0x60, 0x18, 0x78, 0x54, 0x1000) + Le<4>(0x1FE, 0, 8192, 0, 0, 0), 8192, 3);
-  const QByteArray pst = fill(QByteArray("!BDN\0\0\0\0SM\x17\0\x13\0\1\1", 16).leftJustified(0xB8, '\0') + Le<8>(8192),
+  const QByteArray pst = Fill(QByteArray("!BDN\0\0\0\0SM\x17\0\x13\0\1\1", 16).leftJustified(0xB8, '\0') + Le<8>(8192),
                               8192, 4);
   // A dynamic disk: footer copy, dynamic header, a table of 4 blocks (two used), blocks, footer.
   QByteArray footer =

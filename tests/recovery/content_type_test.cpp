@@ -14,8 +14,7 @@
 
 namespace tamberlin::recovery {
 namespace {
-using samples::Make_Stored_Zip;
-using testing::Garbage;
+using samples::Make_Stored_Zip, testing::Garbage;
 
 QByteArray Le(std::uint64_t v, int n) {
   QByteArray out;
@@ -38,7 +37,8 @@ QByteArray Compound(const std::vector<QString>& top, const QString& nested = {},
            cls + QByteArray(0x20, '\0');
   };
   QByteArray out = QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + QByteArray(22, '\0') + Le(9, 2);
-  out += QByteArray(12, '\0') + Le(1, 4) + Le(1, 4) + QByteArray(24, '\0') + Le(0, 4);  // FAT in sector 0, directory in 1
+  // FAT in sector 0, directory in 1
+  out += QByteArray(12, '\0') + Le(1, 4) + Le(1, 4) + QByteArray(24, '\0') + Le(0, 4);
   out = out.leftJustified(512, '\xFF') + Le(0xFFFFFFFD, 4) + Le(0xFFFFFFFE, 4) + QByteArray(504, '\xFF');
   out += entry("Root Entry", 0xFFFFFFFF, 1, root_class);
   for (std::size_t i = 0; i < top.size(); ++i) {
@@ -77,36 +77,31 @@ const char* const kAudio = "\x40\x9E\x69\xF8";
 TEST(ContentType, NamesTheTypeTheBytesShow) {
   const QByteArray installer("\x84\x10\x0C\x00\x00\x00\x00\x00\xC0\x00\x00\x00\x00\x00\x00\x46", 16);
   const std::tuple<const char*, QByteArray, const char*> cases[] = {
-      {"DOCX", samples::Make_Docx(2), "DOCX"},
-      {"DOCX", Office("xl/workbook.xml"), "XLSX"},
-      {"DOCX", Office("other/part.xml"), "ZIP"},  // content types without office parts
-      {"ZIP", Office("xl/workbook.xml").left(150), "XLSX"},  // cut before its directory: local headers tell
-      {"ZIP", Make_Stored_Zip({{"mimetype", "application/vnd.oasis.opendocument.text"}, {"content.xml", "<c/>"}}), "ODT"},
+      // zip members
+      {"DOCX", samples::Make_Docx(2), "DOCX"}, {"DOCX", Office("xl/workbook.xml"), "XLSX"},
+      {"DOCX", Office("other/part.xml"), "ZIP"},                  // content types without office parts
+      {"ZIP", Office("xl/workbook.xml").left(150), "XLSX"},       // cut before its directory: local headers tell
+      {"ZIP", Make_Stored_Zip({{"mimetype", "application/vnd.oasis.opendocument.text"}, {"c.xml", "<c/>"}}), "ODT"},
       {"ZIP", Make_Stored_Zip({{"mimetype", "application/epub+zip"}}), "EPUB"},
       {"ODT", Make_Stored_Zip({{"mimetype", "application/x-other"}}), "ZIP"},
       {"ZIP", Make_Stored_Zip({{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\n"}}), "JAR"},
-      {"DOCX", Garbage(2000), "DOCX"},  // no zip at all keeps the type
-      {"DOC", Compound({"1Table", "WordDocument"}), "DOC"},
-      {"DOC", Compound({"Workbook"}), "XLS"},
-      {"DOC", Compound({"Current User", "PowerPoint Document"}), "PPT"},
-      {"DOC", Compound({"__substg1.0_0037001F"}), "MSG"},
-      {"DOC", Compound({"VisioDocument"}), "VSD"},
-      {"DOC", Compound({"ObjectPool"}, "Workbook"), "DOC"},  // an embedded workbook does not count
-      {"DOC", Compound({"x"}, {}, installer), "MSI"},
-      {"XLS", Compound({"Something"}), "XLS"},                           // unknown streams keep the type
+      {"DOCX", Garbage(2000), "DOCX"},                            // no zip at all keeps the type
+      {"JPG", Make_Stored_Zip({{"word/a", "b"}}), "JPG"},         // an unrelated type is left alone
+      // compound-file streams
+      {"DOC", Compound({"1Table", "WordDocument"}), "DOC"}, {"DOC", Compound({"Workbook"}), "XLS"},
+      {"DOC", Compound({"Current User", "PowerPoint Document"}), "PPT"}, {"DOC", Compound({"VisioDocument"}), "VSD"},
+      {"DOC", Compound({"__substg1.0_0037001F"}), "MSG"}, {"DOC", Compound({"x"}, {}, installer), "MSI"},
+      {"DOC", Compound({"ObjectPool"}, "Workbook"), "DOC"},       // an embedded workbook does not count
+      {"XLS", Compound({"Something"}), "XLS"},                    // unknown streams keep the type
       {"DOC", Compound({"Workbook"}).replace(0x1E, 1, "\x0A"), "DOC"},  // bad sector size
-      {"MKV", Ebml("webm"), "WEBM"},
-      {"WEBM", Ebml("matroska"), "MKV"},
-      {"EXE", Pe(0x2102), "DLL"},
-      {"DLL", Pe(0x0102), "EXE"},
-      {"EXE", "MZ" + QByteArray(600, '\0'), "EXE"},  // a DOS program keeps the type
-      {"ASF", Asf({kAudio, kVideo}), "WMV"},
-      {"WMV", Asf({kAudio}), "WMA"},
-      {"WMV", Asf({}), "WMV"},
+      // EBML doc types, PE flags, ASF streams, DVD packs, PostScript first lines
+      {"MKV", Ebml("webm"), "WEBM"}, {"WEBM", Ebml("matroska"), "MKV"},
+      {"EXE", Pe(0x2102), "DLL"}, {"DLL", Pe(0x0102), "EXE"},
+      {"EXE", "MZ" + QByteArray(600, '\0'), "EXE"},               // a DOS program keeps the type
+      {"ASF", Asf({kAudio, kVideo}), "WMV"}, {"WMV", Asf({kAudio}), "WMA"}, {"WMV", Asf({}), "WMV"},
       {"MPG", QByteArray("\0\0\1\xBA\x44\0\4\0\4\1\1\x89\xC3\xF8\0\0\1\xBF", 18), "VOB"},  // DVD navigation pack
       {"PS", "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 1 1\n", "EPS"},
-      {"PS", "%!PS-Adobe-3.0\n% EPSF-3.0\n", "PS"},  // EPSF on a later line is plain PostScript
-      {"JPG", Make_Stored_Zip({{"word/a", "b"}}), "JPG"},  // an unrelated type is left alone
+      {"PS", "%!PS-Adobe-3.0\n% EPSF-3.0\n", "PS"},                // EPSF on a later line is plain PostScript
   };
   for (const auto& [type, file, expected] : cases) {
     SCOPED_TRACE(std::string(type) + " showing " + expected);

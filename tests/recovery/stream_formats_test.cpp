@@ -16,9 +16,7 @@
 namespace tamberlin::recovery {
 namespace {
 
-using testing::Garbage;
-using testing::Item;
-using testing::Zeros;
+using testing::Garbage, testing::Item, testing::Zeros;
 
 // Text that compresses well between random runs that do not.
 QByteArray Mixed_Data(int bytes, unsigned seed = 1) {
