@@ -171,18 +171,17 @@ QByteArray Ttc() {
 // WOFF with every table stored uncompressed.
 QByteArray Woff() {
   const QByteArray f = Font();
-  if (f.isEmpty()) return f;
-  const int tables = qFromBigEndian<std::uint16_t>(f.constData() + 4);
+  const int tables = f.isEmpty() ? 0 : qFromBigEndian<std::uint16_t>(f.constData() + 4);
   QByteArray directory, data;
   for (qsizetype e = 12; e < 12 + 16 * tables; e += 16) {
     const std::uint32_t length = Get32_Be(f, e + 12);
     directory += f.mid(e, 4) + Be<4>(44 + 20 * tables + data.size(), length, length, Get32_Be(f, e + 4));
-    data += f.mid(Get32_Be(f, e + 8), length);
-    data.resize((data.size() + 3) / 4 * 4, '\0');
+    data += f.mid(Get32_Be(f, e + 8), length).leftJustified((length + 3) / 4 * 4, '\0');
   }
   // no versions, metadata or private data
-  return {QByteArray("wOFF\0\1\0\0", 8) + Be<4>(44 + 20 * tables + data.size()) + Be<2>(tables, 0) + Be<4>(f.size()) +
-          Zeros(24) + directory + data};
+  return f.isEmpty() ? f
+                     : QByteArray("wOFF\0\1\0\0", 8) + Be<4>(44 + 20 * tables + data.size()) + Be<2>(tables, 0) +
+                           Be<4>(f.size()) + Zeros(24) + directory + data;
 }
 
 QByteArray Blend() {

@@ -79,7 +79,7 @@ TEST(ContentType, NamesTheTypeTheBytesShow) {
   const std::tuple<const char*, QByteArray, const char*> cases[] = {
       // zip members
       {"DOCX", samples::Make_Docx(2), "DOCX"}, {"DOCX", Office("xl/workbook.xml"), "XLSX"},
-      {"DOCX", Office("other/part.xml"), "ZIP"},                  // content types without office parts
+      {"DOCX", Office("other/part.xml"), "ZIP"},                  // content types but no office members
       {"ZIP", Office("xl/workbook.xml").left(150), "XLSX"},       // cut before its directory: local headers tell
       {"ZIP", Make_Stored_Zip({{"mimetype", "application/vnd.oasis.opendocument.text"}, {"c.xml", "<c/>"}}), "ODT"},
       {"ZIP", Make_Stored_Zip({{"mimetype", "application/epub+zip"}}), "EPUB"},

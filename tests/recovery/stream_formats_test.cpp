@@ -154,7 +154,7 @@ TEST(StreamEndTest, PdfLastEofInRangeElseFirstAfterIt) {
   Expect("CRLF", Find_Pdf_End, bare + "\r\n", "X", N(bare) + 2);
   Expect("CR", Find_Pdf_End, bare + "\r", "X", N(bare) + 1);
   Expect("no line end", Find_Pdf_End, bare, "X\n", N(bare));
-  // Another file between the two parts: the startxref offset misses.
+  // Another file between its two halves: the startxref offset misses.
   Expect("fragmented", Find_Pdf_End, pdf.left(1024) + Garbage(8192) + pdf.mid(1024), {}, 0, 1024, N(pdf) + 8192);
 }
 
