@@ -47,9 +47,8 @@ QByteArray Amr(int frames) {
 QByteArray Ape() {
   QByteArray a = "MAC " + QByteArray("\x96\x0F\0\0", 4) + Le32s({52, 24, 4, 44, 3000, 0, 0}) + QByteArray(16, '\x11');
   Put16(a, 2000), Put16(a, 0), Put32(a, 73728), Put32(a, 700), Put32(a, 1), Put16(a, 16), Put16(a, 2), Put32(a, 44100);
-  const QByteArray tag = Le32s({5, 0}) + QByteArray("Title\0Notes", 11);
-  const auto footer = Le32s({2000u, static_cast<std::uint32_t>(tag.size() + 32), 1u, 0u, 0u, 0u});
-  return a + Garbage(4, 6) + Garbage(44, 7) + Garbage(3000, 5) + tag + "APETAGEX" + footer;
+  const QByteArray tag = Le32s({5, 0}) + QByteArray("Title\0Notes", 11) + "APETAGEX" + Le32s({2000, 51, 1, 0, 0, 0});
+  return a + Garbage(4, 6) + Garbage(44, 7) + Garbage(3000, 5) + tag;
 }
 
 QByteArray Bink() { return "BIKi" + Le32s({36 + 2000, 10, 400, 10, 64, 48, 25, 1, 0, 1}) + Garbage(2000, 9); }
@@ -58,8 +57,7 @@ QByteArray Bink() { return "BIKi" + Le32s({36 + 2000, 10, 400, 10, 64, 48, 25, 1
 QByteArray Crw() {
   QByteArray c = QByteArray("II\x1A\0\0\0HEAPCCDR", 14) + Le32s({0x00010002, 0, 0}) + Garbage(100, 2);
   Put16(c, 2), Put16(c, 0x2005), Put32(c, 60), Put32(c, 0), Put16(c, 0x2007), Put32(c, 40), Put32(c, 60);
-  Put32(c, 100);
-  return c;
+  return c + Le32s({100});
 }
 
 QByteArray Raf() {
@@ -130,12 +128,8 @@ const Sample kSamples[] = {
     {"Mpeg1Program", Find_Mpeg_Ps_End, FF(BARS "-f mpeg", "v.mpg")},
     {"VobWithAudio", Find_Mpeg_Ps_End, FF(BARS SINE "-c:v mpeg2video -c:a mp2 -f vob -shortest", "av.vob")},
     {"TransportStreamWithAudio", Find_Mpeg_Ts_End, FF(BARS SINE "-c:a mp2 -f mpegts -shortest", "av.ts"), true},
-    {"Mpeg2Video", Find_Mpeg_Video_End,
-     [] {  // as writers that close the sequence leave it
-       Made m = Ffmpeg(BARS "-f mpeg2video", "v.m2v");
-       if (m.skip.isEmpty()) m.bytes += QByteArray("\0\0\x01\xB7", 4);
-       return m;
-     }},
+    {"Mpeg2Video", Find_Mpeg_Video_End,  // closed with a sequence end code, as most writers leave it
+     [] { Made m = Ffmpeg(BARS "-f mpeg2video", "v.m2v"); return m.bytes += QByteArray("\0\0\x01\xB7", 4), m; }},
     {"RealMedia", Find_Realmedia_End, FF(BARS "-c:v rv10 -an", "v.rm"), true},
     {"Mxf", Find_Mxf_End, FF(BARS "-c:v mpeg2video -f mxf", "v.mxf")},
     {"Y4m", Find_Y4m_End, FF(BARS "-pix_fmt yuv420p", "v.y4m"), true},
@@ -249,28 +243,25 @@ TEST(MediaFrameRuns, ShortestRunThatCounts) {
   }
 }
 
-// A large medium of random sectors that counts what is read: a finder that
-// meets a signature in random bytes must say so after a few blocks, never
-// walk or search on through the medium.
-class CountingRandomMedium final : public SectorSource {
- public:
-  static constexpr std::uint64_t kSectors = std::uint64_t{1} << 21;  // 1 GiB
+// A 1 GiB medium of random sectors, `first` at its start, that counts what is
+// read: a finder that meets a signature in random bytes must say so after a
+// few blocks, never walk or search on through the medium.
+struct CountingRandomMedium final : SectorSource {
+  static constexpr std::uint64_t kSectors = std::uint64_t{1} << 21;
   std::uint64_t seed = 0, reads = 0;
-  QByteArray first;  // what sector 0 starts with
+  QByteArray first;
+  std::uint8_t sector_[kSectorSize] = {};
   const std::uint8_t* Read_Sector(std::uint64_t sector) override {
     if (sector >= kSectors) return nullptr;
     ++reads;
     std::uint64_t x = seed ^ (sector * 0x9E3779B97F4A7C15ull);
-    for (std::size_t i = 0; i < kSectorSize; i += 8) {
-      x ^= x << 13, x ^= x >> 7, x ^= x << 17;
-      for (std::size_t k = 0; k < 8; ++k) sector_[i + k] = static_cast<std::uint8_t>(x >> (8 * k));
+    for (std::size_t i = 0; i < kSectorSize; ++i) {
+      if (i % 8 == 0) x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+      sector_[i] = static_cast<std::uint8_t>(x >> (8 * (i % 8)));
     }
     if (sector == 0) std::copy(first.begin(), first.end(), sector_);
     return sector_;
   }
-
- private:
-  std::uint8_t sector_[kSectorSize] = {};
 };
 
 TEST(MediaFinderCost, RandomBytesBehindASignatureAreRejectedWithinAFewBlocks) {
@@ -297,8 +288,7 @@ TEST(MediaFinderCost, RandomBytesBehindASignatureAreRejectedWithinAFewBlocks) {
     std::uint64_t most = 0;
     for (std::uint64_t v = 0; v < 200; ++v) {
       CountingRandomMedium medium;
-      medium.seed = 0x5EED0000 + v;
-      medium.first = start;
+      medium.seed = 0x5EED0000 + v, medium.first = start;
       ItemBytes bytes(medium, 0, 8 * kSectorSize, CountingRandomMedium::kSectors * kSectorSize);
       EXPECT_FALSE(finder(bytes).found());
       most = std::max(most, medium.reads);
