@@ -3,7 +3,6 @@
 // laid out by hand, and on damaged copies of both.
 #include <gtest/gtest.h>
 
-#include <QImageWriter>
 #include <QtEndian>
 
 #include "gui_environment.h"
@@ -81,10 +80,8 @@ QByteArray Ole2(int data_sectors, bool fat_at_end = false, int fat_sectors = 1, 
   for (int i = 1; i <= data_sectors; ++i) Set32(fat, 4 * (dir_at + i), i == data_sectors ? kEnd : dir_at + i + 1);
   QByteArray h = QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + QByteArray(16, '\0');
   for (const int v : {0x3E, shift == 9 ? 3 : 4, 0xFFFE, shift, 6, 0, 0, 0}) Put16(h, static_cast<std::uint32_t>(v));
-  for (const int v : {0, fat_sectors, dir_at, 0, 4096, -2, 0, difat_sectors != 0 ? meta_at + fat_sectors : -2,
-                      difat_sectors}) {
+  for (int v : {0, fat_sectors, dir_at, 0, 4096, -2, 0, difat_sectors ? meta_at + fat_sectors : -2, difat_sectors})
     Put32(h, static_cast<std::uint32_t>(v));
-  }
   for (int i = 0; i < 109; ++i) Put32(h, i < fat_sectors ? static_cast<std::uint32_t>(meta_at + i) : 0xFFFFFFFF);
   h += QByteArray(size - h.size(), '\0');
   QByteArray difat(difat_sectors * size, '\xFF');
@@ -97,8 +94,7 @@ QByteArray Ole2(int data_sectors, bool fat_at_end = false, int fat_sectors = 1, 
     Set32(dir, at + 0x74, start), Set32(dir, at + 0x78, bytes);
   };
   entry(0, QStringLiteral("Root Entry"), 5, kEnd, 0);
-  entry(128, QStringLiteral("Book"), 2, static_cast<std::uint32_t>(dir_at + 1),
-        static_cast<std::uint32_t>(data_sectors * size));
+  entry(128, QStringLiteral("Book"), 2, std::uint32_t(dir_at + 1), std::uint32_t(data_sectors * size));
   const QByteArray rest = dir + Garbage(data_sectors * size, 3);
   return fat_at_end ? h + rest + fat + difat : h + fat + difat + rest;
 }
@@ -141,20 +137,15 @@ struct Case {
   EndFinder finder;
   std::function<Made()> make;
   std::uint64_t expect = ~std::uint64_t{0};  // 0: not found; all ones: the whole made file
-  qsizetype cut = 0;                         // the limit ends this many bytes before the file's end
+  std::uint64_t cut = 0;                     // the limit ends this many bytes before the file's end
 };
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 constexpr std::uint64_t kWhole = ~std::uint64_t{0};
 
 const Sample kSamples[] = {
     {"Wav", Find_Riff_End, [] { return Make_Wav(300, 8000); }},
-    {"QtWebp", Find_Riff_End,
-     []() -> Made {
-       if (!QImageWriter::supportedImageFormats().contains("webp")) return {{}, QStringLiteral("no WebP writer")};
-       return Encode(Test_Picture(64, 48), "webp");
-     }},
+    {"QtWebp", Find_Riff_End, [] { return Write(Test_Picture(64, 48), "webp"); }},
     {"GstAvi", Find_Riff_End, Gst_Avi},
-    {"StoredZip", Find_Zip_End, [] { return Make_Stored_Zip({{"a.txt", "alpha\n"}, {"b", "b\n"}}); }},
     {"Docx", Find_Zip_End, [] { return Make_Docx(40); }},
     {"ZipDeflated", Find_Zip_End, [] { return Zip_Tool({"t.zip", "input.txt"}); }},
     {"ZipFromStdin", Find_Zip_End, [] { return Zip_Tool({"t.zip", "-"}, true); }},
@@ -165,7 +156,6 @@ const Sample kSamples[] = {
     {"LameMp3Id3", Find_Mp3_End, [] { return Gst(AUDIO "taginject tags=title=Tamberlin ! id3v2mux"); }, true},
     {"LameMp3Bare", Find_Mp3_End, [] { return Gst(AUDIO "identity"); }, true},
     {"Ole2", Find_Ole2_End, [] { return Ole2(12); }},
-    {"Ole2FatLast", Find_Ole2_End, [] { return Ole2(12, true); }},
     {"Ole2DifatSector", Find_Ole2_End, [] { return Ole2(20, false, 110); }},
     {"Ole2Sectors4096", Find_Ole2_End, [] { return Ole2(5, true, 1, 12); }},
 };
@@ -178,7 +168,7 @@ TEST_P(RealFile, EndsExactlyAndNeverPastACut) {
   Expect_Exact_End_Never_Past_A_Cut(GetParam(), made.bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, RealFile, ::testing::ValuesIn(kSamples), Sample_Name);
+INSTANTIATE_TEST_SUITE_P(Files, RealFile, ::testing::ValuesIn(kSamples), kByName);
 
 class DamagedFile : public ::testing::TestWithParam<Case> {};
 
@@ -186,10 +176,9 @@ TEST_P(DamagedFile, FindsTheRealEndOrNone) {
   const Case& c = GetParam();
   const Made made = c.make();
   if (!made.skip.isEmpty()) GTEST_SKIP() << made.skip.toStdString();
-  const auto limit = static_cast<std::uint64_t>(c.cut == 0 ? 0 : made.bytes.size() - c.cut);
+  const auto size = static_cast<std::uint64_t>(made.bytes.size()), limit = c.cut == 0 ? 0 : size - c.cut;
   const EndFinding r = Item(made.bytes, Garbage(3000, 11), limit, limit).Run(c.finder);
-  const std::uint64_t want = c.expect == kWhole ? static_cast<std::uint64_t>(made.bytes.size()) : c.expect;
-  EXPECT_EQ(r.found() ? r.length : 0, want) << r.why;
+  EXPECT_EQ(r.found() ? r.length : 0, c.expect == kWhole ? size : c.expect) << r.why;
 }
 
 #define EDIT(made, ...) [] { return Edited(made, [](QByteArray& b) { __VA_ARGS__; }); }
@@ -202,10 +191,8 @@ const Case kDamaged[] = {
     {"NoMoovBox", Find_Isobmff_End, EDIT(Gst_Mov(), b.replace(Box_At(b, "moov") + 4, 4, "moox")), 0},
     {"FirstBoxUnknown", Find_Isobmff_End, [] { return Box("abcd", "xyz") + Box("moov", "mvhd"); }, 0},
     {"LargeSizeMdat", Find_Isobmff_End,
-     [] {
-       return Box("ftyp", QByteArray("isom\0\0\0\0", 8)) + QByteArray("\0\0\0\1mdat\0\0\0\0\0\0\0\x20", 16) +
-              QByteArray(16, 'd') + Box("moov", "mvhd");
-     }},
+     [] { return Box("ftyp", QByteArray("isom\0\0\0\0", 8)) + QByteArray("\0\0\0\1mdat\0\0\0\0\0\0\0\x20", 16) +
+                 QByteArray(16, 'd') + Box("moov", "mvhd"); }},
     {"HeicWithMetaBox", Find_Isobmff_End,
      [] { return Box("ftyp", QByteArray("heic\0\0\0\0mif1", 12)) + Box("meta", "hdlr") + Box("mdat", "x"); }},
     {"OldQuickTimeMdatFirst", Find_Isobmff_End, [] { return Box("mdat", "data") + Box("moov", "mvhd"); }},
@@ -232,15 +219,11 @@ const Case kDamaged[] = {
     {"ZipWithComment", Find_Zip_End, [] { return Zip_With_Comment(40); }},
     {"ZipCommentCutShort", Find_Zip_End, [] { return Zip_With_Comment(200); }, 0, 10},
     {"ZipInsideStoredZip", Find_Zip_End,
-     [] {
-       const QByteArray inner = Make_Stored_Zip({{"inner.txt", "inside\n"}});
-       return Make_Stored_Zip({{"inner.zip", inner}, {"outer.txt", "outside\n"}});
-     }},
+     [] { return Make_Stored_Zip({{"inner.zip", Make_Stored_Zip({{"in.txt", "inside\n"}})}, {"out.txt", "out\n"}}); }},
     {"ZipDirectoryOffsetWrong", Find_Zip_End, EDIT(Make_Docx(3), b[b.size() - 6] = char(b[b.size() - 6] + 1)), 0},
     {"Zip64LocatorPointsElsewhere", Find_Zip_End, EDIT(Zip64(), b[b.size() - 22 - 20 + 8] = 1), 0},
 };
-INSTANTIATE_TEST_SUITE_P(Files, DamagedFile, ::testing::ValuesIn(kDamaged),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, DamagedFile, ::testing::ValuesIn(kDamaged), kByName);
 
 // Frame lengths for each MPEG version and layer: sixteen frames of the expected
 // length in a row must be walked to their end.

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QFile>
+#include <QImageWriter>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -46,6 +48,16 @@ inline Made Run_Tool(const QString& program, const QStringList& args, const QStr
   return it->second = out.readAll();
 }
 
+// `image` as Qt's writer for `format` writes it (progressive where it can), or why it cannot.
+inline Made Write(const QImage& image, const char* format, bool progressive = false) {
+  if (!QImageWriter::supportedImageFormats().contains(format)) return {{}, QStringLiteral("no Qt writer for it")};
+  QByteArray out;
+  QBuffer buf(&out);
+  QImageWriter writer(&buf, format);
+  writer.setProgressiveScanWrite(progressive);
+  return writer.write(image) ? Made(out) : Made({}, writer.errorString());
+}
+
 inline void Set32(QByteArray& b, qsizetype at, std::uint32_t v, bool big_endian = false) {
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (big_endian ? 24 - 8 * i : 8 * i));
 }
@@ -57,7 +69,7 @@ struct Sample {
   bool may_end_early = false;  // no stated length, or a trailing tag: a cut may end the file at an earlier frame
 };
 inline void PrintTo(const Sample& s, std::ostream* os) { *os << s.name; }
-inline std::string Sample_Name(const ::testing::TestParamInfo<Sample>& p) { return p.param.name; }
+inline const auto kByName = [](const auto& p) { return std::string(p.param.name); };
 
 // The whole file ends exactly with garbage or zeros after it, whatever the
 // range; cut short by the limit or by the medium's end, no end is found past

@@ -2,9 +2,6 @@
 // sample_files and hand-built containers, whole and damaged.
 #include <gtest/gtest.h>
 
-#include <QBuffer>
-#include <QImageWriter>
-
 #include "gui_environment.h"
 #include "recovery/format_samples.h"
 #include "sample_files.h"
@@ -16,15 +13,6 @@ using namespace samples;
 using namespace testing;
 
 QImage Picture(int seed = 0) { return samples::Test_Picture(61, 47, seed); }  // odd width: BMP rows pad
-
-Made Write(const QImage& image, const char* format, bool progressive = false) {
-  if (!QImageWriter::supportedImageFormats().contains(format)) return {{}, QStringLiteral("this Qt cannot write it")};
-  QByteArray out;
-  QBuffer buf(&out);
-  QImageWriter writer(&buf, format);
-  writer.setProgressiveScanWrite(progressive);
-  return writer.write(image) ? Made(out) : Made({}, writer.errorString());
-}
 
 // A TIFF laid out as an Exif block is: IFD0 (orientation) chained to IFD1,
 // which points at a JPEG thumbnail stored after it.
@@ -61,10 +49,8 @@ QByteArray Animated_Gif() {
 const Sample kSamples[] = {
     {"JpegBaseline", Find_Jpeg_End, [] { return Write(Picture(), "jpeg"); }},
     {"JpegProgressive", Find_Jpeg_End,
-     [] {
-       const Made j = Write(Picture(), "jpeg", true);
-       return j.bytes.contains("\xFF\xC2") ? j : Made({}, QStringLiteral("no progressive JPEG writer"));
-     }},
+     [] { Made j = Write(Picture(), "jpeg", true);
+          return j.bytes.contains("\xFF\xC2") ? j : Made({}, "no progressive JPEG"); }},
     {"JpegExifThumbnail", Find_Jpeg_End, Jpeg_With_Exif_Thumbnail},
     {"Png", Find_Png_End, [] { return Write(Picture(), "png"); }},
     {"Gif", Find_Gif_End, [] { return Make_Gif(61, 47); }},
@@ -97,7 +83,7 @@ TEST_P(ImageEndTest, WholeFileEndsExactlyCutOneIsNotFound) {
   EXPECT_EQ(f.found() ? f.length : 0, tail_unread ? static_cast<std::uint64_t>(zero_tail.size()) : 0) << f.why;
 }
 
-INSTANTIATE_TEST_SUITE_P(Images, ImageEndTest, ::testing::ValuesIn(kSamples), Sample_Name);
+INSTANTIATE_TEST_SUITE_P(Images, ImageEndTest, ::testing::ValuesIn(kSamples), kByName);
 
 const Edit kEdits[] = {
     {"bmp size field zero", "Bmp24", ED(Set32(b, 2, 0)), kFound},

@@ -165,7 +165,7 @@ TEST_P(MediaFile, EndsExactlyAndNeverPastACut) {
   Expect_Exact_End_Never_Past_A_Cut(GetParam(), made.bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, MediaFile, ::testing::ValuesIn(kSamples), Sample_Name);
+INSTANTIATE_TEST_SUITE_P(Files, MediaFile, ::testing::ValuesIn(kSamples), kByName);
 
 qsizetype Flv_Tag_End(const QByteArray& b, qsizetype at) {
   const auto byte = [&](qsizetype i) { return static_cast<qsizetype>(static_cast<unsigned char>(b[at + i])); };
@@ -173,12 +173,10 @@ qsizetype Flv_Tag_End(const QByteArray& b, qsizetype at) {
 }
 
 const Edit kEdits[] = {
-    {"flac total samples unknown", "Flac", ED(b[8 + 13] = static_cast<char>(b[8 + 13] & 0xF0), Set32(b, 22, 0, true)),
-     kUnknown},
+    {"flac total samples unknown", "Flac", ED(b[8 + 13] = char(b[8 + 13] & 0xF0), Set32(b, 22, 0, true)), kUnknown},
     {"flac last frame CRC broken", "Flac", ED(b[b.size() - 1] = static_cast<char>(b[b.size() - 1] ^ 1)), kUnknown},
     {"flac STREAMINFO length wrong", "Flac", ED(b[7] = 33), kNotIt},
-    {"flac bits per sample below 4", "Flac", ED(b[8 + 12] = static_cast<char>(b[8 + 12] & 0xFE), b[8 + 13] &= 0x0F),
-     kNotIt},
+    {"flac bits per sample below 4", "Flac", ED(b[8 + 12] = char(b[8 + 12] & 0xFE), b[8 + 13] &= 0x0F), kNotIt},
     {"wavpack version unknown", "WavPack", ED(b[8] = 0x7F), kNotIt},
     {"aiff without COMM", "Aiff", ED(b.replace(b.indexOf("COMM"), 4, "COMX")), kNotIt},
     {"au size unknown", "Au", ED(Set32(b, 8, 0xFFFFFFFF, true)), kUnknown},
