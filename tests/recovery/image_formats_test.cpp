@@ -57,8 +57,7 @@ const Sample kSamples[] = {
     {"GifAnimated", Find_Gif_End, Animated_Gif},
     {"Bmp24", Find_Bmp_End, [] { return Write(Picture(), "bmp"); }},
     {"Bmp8", Find_Bmp_End, [] { return Write(Picture().convertToFormat(QImage::Format_Indexed8), "bmp"); }},
-    {"Bmp1", Find_Bmp_End,
-     [] { return Write(Picture().scaled(301, 97).convertToFormat(QImage::Format_Mono), "bmp"); }},
+    {"Bmp1", Find_Bmp_End, [] { return Write(Picture().scaled(301, 97).convertToFormat(QImage::Format_Mono), "bmp"); }},
     {"TiffQt", Find_Tiff_End, [] { return Write(Picture(), "tiff"); }},
     {"TiffLittleEndian", Find_Tiff_End, [] { return Tiff_With_Thumbnail(Write(Picture(), "jpeg").bytes, false); }},
     {"TiffBigEndian", Find_Tiff_End, [] { return Tiff_With_Thumbnail(Write(Picture(), "jpeg").bytes, true); }},
@@ -76,9 +75,7 @@ TEST_P(ImageEndTest, WholeFileEndsExactlyCutOneIsNotFound) {
   // A zeroed last quarter breaks the structure the finder reads, except where the header alone gives the length.
   const bool tail_unread =
       s.finder == Find_Bmp_End || (s.finder == Find_Tiff_End && s.name != std::string_view("TiffQt"));
-  QByteArray zero_tail = made.bytes;
-  const qsizetype tail = zero_tail.size() - zero_tail.size() * 3 / 4;
-  zero_tail.replace(zero_tail.size() - tail, tail, Zeros(static_cast<int>(tail)));
+  const QByteArray zero_tail = made.bytes.left(made.bytes.size() * 3 / 4).leftJustified(made.bytes.size(), '\0');
   const EndFinding f = Item(zero_tail, Zeros(8192)).Run(s.finder);
   EXPECT_EQ(f.found() ? f.length : 0, tail_unread ? static_cast<std::uint64_t>(zero_tail.size()) : 0) << f.why;
 }
@@ -97,8 +94,7 @@ const Edit kEdits[] = {
     {"png chunk length over 2^31", "Png", ED(Set32(b, 33, 0x80000000, true)), kUnknown},
     {"jpeg reserved marker", "JpegBaseline", ED(b[3] = 0x50), kNotIt},
     // An APP0 id no reader knows, so no JFIF before the table.
-    {"jpeg quantisation table of the wrong length", "JpegBaseline", ED(b[9] = 'X', b[b.indexOf("\xFF\xDB") + 3] = 0),
-     kNotIt},
+    {"jpeg quantisation table length wrong", "JpegBaseline", ED(b[9] = 'X', b[b.indexOf("\xFF\xDB") + 3] = 0), kNotIt},
     {"jpeg cut after its frame header", "JpegBaseline", ED(b.truncate(b.indexOf("\xFF\xDA"))), kUnknown},
     {"gif unknown block", "Gif", ED(b[13 + 384] = '!' + 1), kNotIt},
     {"gif screen without width", "Gif", ED(b[6] = b[7] = 0), kNotIt},

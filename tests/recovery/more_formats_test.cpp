@@ -16,8 +16,7 @@ using namespace testing;
 
 // An icon (type 1) or cursor (type 2) holding a DIB and a PNG image.
 QByteArray Hand_Icon(int type) {
-  const QImage small = Test_Picture(16, 16).convertToFormat(QImage::Format_RGB888);
-  QByteArray dib = Encode(small, "bmp").mid(14);
+  QByteArray dib = Encode(Test_Picture(16, 16).convertToFormat(QImage::Format_RGB888), "bmp").mid(14);
   dib[8] = 32;           // height counts the AND mask too
   dib += Zeros(16 * 4);  // the AND mask: 16 rows of 4 bytes
   const QByteArray png = Encode(Test_Picture(48, 48, 3), "png");
@@ -43,10 +42,7 @@ Made Run(const char* program, const QString& args) {
                     }
                   });
 }
-Made Gst(const char* pipeline) {
-  return Run("gst-launch-1.0", QStringLiteral("-q ") + pipeline + " ! filesink location=out");
-}
-Made Joined(const Made& a, const Made& b) { return {a.bytes + b.bytes, a.skip + b.skip}; }
+Made Gst(const char* pipeline) { return Run("gst-launch-1.0", QString("-q ") + pipeline + " ! filesink location=out"); }
 
 void Tar_Checksum(QByteArray& header) {
   header.replace(148, 8, QByteArray(8, ' '));
@@ -89,7 +85,8 @@ const Sample kSamples[] = {
     {"OggSpeex", Find_Ogg_End, [] { return Gst(AUDIO "speexenc ! oggmux"); }},
     {"OggTheoraVorbis", Find_Ogg_End, [] { return Gst(AUDIO "vorbisenc ! m. " VIDEO "theoraenc ! oggmux name=m"); }},
     {"OggChained", Find_Ogg_End,
-     [] { return Joined(Gst(AUDIO "vorbisenc ! oggmux"), Gst(AUDIO "audioresample ! opusenc ! oggmux")); }},
+     [] { Made a = Gst(AUDIO "vorbisenc ! oggmux"), b = Gst(AUDIO "audioresample ! opusenc ! oggmux");
+          return Made(a.bytes + b.bytes, a.skip + b.skip); }},
     {"Webm", Find_Ebml_End, [] { return Gst(VIDEO "vp8enc ! webmmux"); }},
     {"Mkv", Find_Ebml_End, [] { return Gst(VIDEO "jpegenc ! matroskamux"); }},
     {"Mka", Find_Ebml_End, [] { return Gst(AUDIO "vorbisenc ! matroskamux"); }},
