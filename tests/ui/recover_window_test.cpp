@@ -1,6 +1,11 @@
 // Recover through the window: the selected items (or all) land in the
 // destination folder with a report, the folder chooser opens when no folder
 // is set, a bad folder is refused, and Cancel leaves no half-written file.
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
+
 #include "window_fixture.h"
 
 using namespace tamberlin;
@@ -103,19 +108,28 @@ class RecoverWindowTest : public QObject {
     f.Find<QLineEdit>("_path_Sig")->setText(f.out.path());
     const SourceOpener real = f.window->preview_source_opener;
     MyTableController* window = f.window.get();
-    f.window->preview_source_opener = [real, window](const std::string& p,
-                                                     std::string* why) -> std::unique_ptr<SectorSource> {
+    // The worker stops at its tenth read until the UI thread has pressed
+    // Cancel; the hand-over goes through atomics only.
+    auto reached = std::make_shared<std::atomic<bool>>(false), pressed = std::make_shared<std::atomic<bool>>(false);
+    f.window->preview_source_opener = [real, window, reached, pressed](
+                                          const std::string& p, std::string* why) -> std::unique_ptr<SectorSource> {
       auto inner = real(p, why);
       if (!inner) return nullptr;
       // Selecting the row copies a preview on the UI thread first: only the
       // recovery worker's copy is cancelled.
-      return std::make_unique<Watched_Source>(std::move(inner), [window](int reads) {
+      return std::make_unique<Watched_Source>(std::move(inner), [window, reached, pressed](int reads) {
         if (reads != 10 || QThread::currentThread() == window->thread()) return;
-        QMetaObject::invokeMethod(window, [window] {
-          window->findChild<QProgressDialog*>("_recover_progress")->findChild<QPushButton*>()->click();
-        }, Qt::BlockingQueuedConnection);
+        reached->store(true);
+        while (!pressed->load()) std::this_thread::yield();
       });
     };
+    QTimer press;
+    QObject::connect(&press, &QTimer::timeout, [&] {
+      if (!reached->load() || pressed->load()) return;
+      window->findChild<QProgressDialog*>("_recover_progress")->findChild<QPushButton*>()->click();
+      pressed->store(true);
+    });
+    press.start(1);
     f.Recover({1});
     QVERIFY(f.Written().filter("DOC").isEmpty());
     QVERIFY(f.Written().filter(".part").isEmpty());
