@@ -5,12 +5,29 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <optional>
 
 #include "item_bytes.h"
 
 namespace tamberlin::recovery::checks {
+
+// CRC-32 with the same polynomial taken most significant bit first, no
+// reflection (MPEG sections, Ogg pages): one byte at a time.
+constexpr std::array<std::uint32_t, 256> Crc32_Msb_Table() {
+  std::array<std::uint32_t, 256> t{};
+  for (std::uint32_t i = 0; i < 256; ++i) {
+    std::uint32_t r = i << 24;
+    for (int k = 0; k < 8; ++k) r = (r & 0x80000000u) != 0 ? (r << 1) ^ 0x04C11DB7u : r << 1;
+    t[i] = r;
+  }
+  return t;
+}
+inline constexpr auto kCrc32MsbTable = Crc32_Msb_Table();
+inline std::uint32_t Crc32_Msb_Step(std::uint32_t crc, std::uint8_t c) {
+  return (crc << 8) ^ kCrc32MsbTable[(crc >> 24) ^ c];
+}
 
 // CRC-32 (zlib's polynomial) of bytes [from, to); nothing when they do not all exist.
 inline std::optional<std::uint32_t> Crc32(ItemBytes& bytes, std::uint64_t from, std::uint64_t to) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <set>
 
+#include "checks.h"
 #include "end_finder.h"
 
 namespace tamberlin::recovery {
@@ -12,17 +13,6 @@ namespace tamberlin::recovery {
 namespace {
 
 constexpr std::uint64_t kPacket = 188;
-
-constexpr std::array<std::uint32_t, 256> Crc_Table() {
-  std::array<std::uint32_t, 256> t{};
-  for (std::uint32_t i = 0; i < 256; ++i) {
-    std::uint32_t r = i << 24;
-    for (int k = 0; k < 8; ++k) r = (r & 0x80000000u) != 0 ? (r << 1) ^ 0x04C11DB7u : r << 1;
-    t[i] = r;
-  }
-  return t;
-}
-constexpr auto kCrcTable = Crc_Table();
 
 // The first packet's table section: pointer field, table id, section length, CRC-32.
 bool First_Section_Sound(const std::uint8_t (&p)[kPacket]) {
@@ -35,7 +25,7 @@ bool First_Section_Sound(const std::uint8_t (&p)[kPacket]) {
   const std::size_t length = (p[at + 1] & 0x0Fu) << 8 | p[at + 2];
   if ((p[at + 1] & 0x80) == 0 || length < 5 || at + 3 + length > kPacket) return false;
   std::uint32_t crc = 0xFFFFFFFF;
-  for (std::size_t i = at; i < at + 3 + length; ++i) crc = (crc << 8) ^ kCrcTable[(crc >> 24) ^ p[i]];
+  for (std::size_t i = at; i < at + 3 + length; ++i) crc = checks::Crc32_Msb_Step(crc, p[i]);
   return crc == 0;  // the section's own CRC brings the running value to zero
 }
 

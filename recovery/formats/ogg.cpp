@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "checks.h"
 #include "end_finder.h"
 
 namespace tamberlin::recovery {
@@ -15,19 +16,6 @@ namespace {
 
 constexpr std::uint8_t kContinued = 0x01, kFirst = 0x02, kLast = 0x04;
 constexpr std::size_t kMaxStreams = 256;  // a few per file in practice
-
-constexpr std::array<std::uint32_t, 256> Crc_Table() {
-  std::array<std::uint32_t, 256> t{};
-  for (std::uint32_t i = 0; i < 256; ++i) {
-    std::uint32_t r = i << 24;
-    for (int k = 0; k < 8; ++k) r = (r & 0x80000000u) != 0 ? (r << 1) ^ 0x04C11DB7u : r << 1;
-    t[i] = r;
-  }
-  return t;
-}
-constexpr auto kCrcTable = Crc_Table();
-
-std::uint32_t Crc_Step(std::uint32_t crc, std::uint8_t c) { return (crc << 8) ^ kCrcTable[(crc >> 24) ^ c]; }
 
 struct Page {
   std::uint8_t flags;
@@ -51,12 +39,12 @@ std::optional<Page> Read_Page(ItemBytes& b, std::uint64_t at) {
   const std::uint32_t stored = b.U32le(at + 22);
   std::fill(head + 22, head + 26, std::uint8_t{0});
   std::uint32_t crc = 0;
-  for (std::size_t i = 0; i < 27 + segments; ++i) crc = Crc_Step(crc, head[i]);
+  for (std::size_t i = 0; i < 27 + segments; ++i) crc = checks::Crc32_Msb_Step(crc, head[i]);
   for (std::uint64_t pos = at + 27 + segments, end = at + length; pos < end;) {
     const auto v = b.View(pos);
     if (v.empty()) return std::nullopt;
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(v.size(), end - pos));
-    for (std::size_t i = 0; i < n; ++i) crc = Crc_Step(crc, v[i]);
+    for (std::size_t i = 0; i < n; ++i) crc = checks::Crc32_Msb_Step(crc, v[i]);
     pos += n;
   }
   if (crc != stored) return std::nullopt;
