@@ -6,7 +6,7 @@
 #include <QIcon>
 #include <QTimer>
 
-#include "MyTableController.h"
+#include "ui/MyTableController.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

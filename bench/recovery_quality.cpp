@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "fat_image.h"
-#include "sample_files.h"
+#include "tools/sample_files/sample_files.h"
 
 namespace {
 

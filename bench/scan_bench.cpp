@@ -21,9 +21,9 @@
 #include <utility>
 #include <vector>
 
-#include "catalogue.h"
-#include "recover.h"
-#include "scan.h"
+#include "engine/catalogue.h"
+#include "recovery/recover.h"
+#include "engine/scan.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "catalogue.h"
+#include "engine/catalogue.h"
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
-#include "hex.h"
+#include "engine/hex.h"
 
 namespace tamberlin {
 namespace {

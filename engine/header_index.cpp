@@ -1,9 +1,9 @@
-#include "header_index.h"
+#include "engine/header_index.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "hex.h"
+#include "engine/hex.h"
 
 namespace tamberlin {
 namespace {

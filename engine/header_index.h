@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue.h"
+#include "engine/catalogue.h"
 
 namespace tamberlin {
 

@@ -1,4 +1,4 @@
-#include "hex.h"
+#include "engine/hex.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "medium.h"
+#include "engine/medium.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>

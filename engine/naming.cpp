@@ -1,4 +1,4 @@
-#include "naming.h"
+#include "engine/naming.h"
 
 namespace tamberlin {
 namespace {

@@ -1,4 +1,4 @@
-#include "scan.h"
+#include "engine/scan.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,7 +8,7 @@
 #include <memory>
 #include <new>
 
-#include "header_index.h"
+#include "engine/header_index.h"
 
 namespace tamberlin {
 namespace {

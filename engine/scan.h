@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "catalogue.h"
-#include "naming.h"
-#include "sector_source.h"
+#include "engine/catalogue.h"
+#include "engine/naming.h"
+#include "engine/sector_source.h"
 
 namespace tamberlin {
 

@@ -1,4 +1,4 @@
-#include "sector_range.h"
+#include "engine/sector_range.h"
 
 #include <limits>
 

@@ -1,4 +1,4 @@
-#include "sector_source.h"
+#include "engine/sector_source.h"
 
 #include <fcntl.h>
 #include <unistd.h>

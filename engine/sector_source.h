@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "header_index.h"
-#include "medium.h"
+#include "engine/header_index.h"
+#include "engine/medium.h"
 
 namespace tamberlin {
 

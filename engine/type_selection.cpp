@@ -1,4 +1,4 @@
-#include "type_selection.h"
+#include "engine/type_selection.h"
 
 #include <algorithm>
 #include <set>

@@ -1,4 +1,4 @@
-#include "MyDataObject.h"
+#include "media/MyDataObject.h"
 
 namespace tamberlin::media {
 

@@ -1,4 +1,4 @@
-#include "drive_table_model.h"
+#include "media/drive_table_model.h"
 
 namespace tamberlin::media {
 namespace {

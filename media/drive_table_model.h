@@ -5,7 +5,7 @@
 #include <QAbstractTableModel>
 #include <vector>
 
-#include "MyDataObject.h"
+#include "media/MyDataObject.h"
 
 namespace tamberlin::media {
 

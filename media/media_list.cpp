@@ -1,4 +1,4 @@
-#include "media_list.h"
+#include "media/media_list.h"
 
 #include <QDir>
 #include <QFile>

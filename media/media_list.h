@@ -22,7 +22,7 @@
 #include <optional>
 #include <vector>
 
-#include "MyDataObject.h"
+#include "media/MyDataObject.h"
 
 namespace tamberlin::media {
 

@@ -1,4 +1,4 @@
-#include "raw_access.h"
+#include "media/raw_access.h"
 
 #include <grp.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "content_type.h"
+#include "recovery/content_type.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "destination.h"
+#include "recovery/destination.h"
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>

@@ -1,4 +1,4 @@
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 #include <utility>
 

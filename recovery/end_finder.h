@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "item_bytes.h"
+#include "recovery/item_bytes.h"
 
 namespace tamberlin::recovery {
 

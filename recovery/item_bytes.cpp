@@ -1,4 +1,4 @@
-#include "item_bytes.h"
+#include "recovery/item_bytes.h"
 
 #include <algorithm>
 #include <cstring>

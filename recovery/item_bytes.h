@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sector_source.h"
+#include "engine/sector_source.h"
 
 namespace tamberlin::recovery {
 

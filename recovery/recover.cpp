@@ -1,4 +1,4 @@
-#include "recover.h"
+#include "recovery/recover.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,12 +11,12 @@
 #include <cstring>
 #include <map>
 
-#include "content_type.h"
-#include "destination.h"
-#include "end_finder.h"
-#include "hex.h"
-#include "item_bytes.h"
-#include "sha256.h"
+#include "recovery/content_type.h"
+#include "recovery/destination.h"
+#include "recovery/end_finder.h"
+#include "engine/hex.h"
+#include "recovery/item_bytes.h"
+#include "recovery/sha256.h"
 
 namespace tamberlin::recovery {
 namespace fs = std::filesystem;

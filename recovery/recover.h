@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "catalogue.h"
-#include "sector_source.h"
+#include "engine/catalogue.h"
+#include "engine/sector_source.h"
 
 namespace tamberlin::recovery {
 

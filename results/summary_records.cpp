@@ -1,4 +1,4 @@
-#include "summary_records.h"
+#include "results/summary_records.h"
 
 #include <charconv>
 

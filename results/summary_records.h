@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "naming.h"
+#include "engine/naming.h"
 
 namespace tamberlin {
 

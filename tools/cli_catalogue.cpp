@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "catalogue.h"
-#include "cli.h"
+#include "engine/catalogue.h"
+#include "tools/cli.h"
 
 namespace tamberlin::cli {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "cli.h"
+#include "tools/cli.h"
 
 namespace tamberlin::cli {
 

@@ -5,9 +5,9 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "cli.h"
-#include "media_list.h"
-#include "raw_access.h"
+#include "tools/cli.h"
+#include "media/media_list.h"
+#include "media/raw_access.h"
 
 namespace tamberlin::cli {
 namespace {

@@ -16,14 +16,14 @@
 #include <string>
 #include <thread>
 
-#include "catalogue.h"
-#include "cli.h"
-#include "destination.h"
-#include "recover.h"
-#include "scan.h"
-#include "sector_range.h"
-#include "summary_records.h"
-#include "type_selection.h"
+#include "engine/catalogue.h"
+#include "tools/cli.h"
+#include "recovery/destination.h"
+#include "recovery/recover.h"
+#include "engine/scan.h"
+#include "engine/sector_range.h"
+#include "results/summary_records.h"
+#include "engine/type_selection.h"
 
 namespace tamberlin::cli {
 namespace {

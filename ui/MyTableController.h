@@ -25,17 +25,17 @@
 #include <functional>
 #include <memory>
 
-#include "catalogue.h"
-#include "drive_table_model.h"
-#include "file_type_model.h"
-#include "folder_chooser.h"
-#include "found_items.h"
-#include "sector_source.h"
-#include "media_list.h"
-#include "notices.h"
-#include "recover.h"
-#include "scan.h"
-#include "summary_records.h"
+#include "engine/catalogue.h"
+#include "media/drive_table_model.h"
+#include "ui/file_type_model.h"
+#include "ui/folder_chooser.h"
+#include "results/qt/found_items.h"
+#include "engine/sector_source.h"
+#include "media/media_list.h"
+#include "ui/notices.h"
+#include "recovery/recover.h"
+#include "engine/scan.h"
+#include "results/summary_records.h"
 
 class QLineEdit;
 class QListView;

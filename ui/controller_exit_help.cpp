@@ -5,8 +5,8 @@
 #include <QFileInfo>
 #include <QLineEdit>
 
-#include "MyTableController.h"
-#include "help_texts.h"
+#include "ui/MyTableController.h"
+#include "ui/help_texts.h"
 #include "ui_MyTableController.h"
 
 namespace tamberlin::ui {

@@ -8,8 +8,8 @@
 #include <QtGlobal>
 #include <algorithm>
 
-#include "MyTableController.h"
-#include "type_selection.h"
+#include "ui/MyTableController.h"
+#include "engine/type_selection.h"
 #include "ui_MyTableController.h"
 
 namespace tamberlin::ui {

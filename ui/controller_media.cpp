@@ -6,8 +6,8 @@
 #include <QFileInfo>
 #include <QItemSelectionModel>
 
-#include "MyTableController.h"
-#include "raw_access.h"
+#include "ui/MyTableController.h"
+#include "media/raw_access.h"
 #include "ui_MyTableController.h"
 
 namespace tamberlin::ui {

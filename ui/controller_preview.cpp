@@ -17,11 +17,11 @@
 #include <QVideoWidget>
 #include <cmath>
 
-#include "MyTableController.h"
-#include "file_type_icons.h"
-#include "preview_extract.h"
-#include "preview_media.h"
-#include "results_parts.h"
+#include "ui/MyTableController.h"
+#include "results/qt/file_type_icons.h"
+#include "results/qt/preview_extract.h"
+#include "results/qt/preview_media.h"
+#include "ui/results_parts.h"
 #include "ui_MyTableController.h"
 
 namespace tamberlin::ui {

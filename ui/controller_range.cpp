@@ -11,10 +11,10 @@
 #include <QSlider>
 #include <optional>
 
-#include "MyTableController.h"
-#include "help_texts.h"
-#include "range_slider.h"
-#include "sector_range.h"
+#include "ui/MyTableController.h"
+#include "ui/help_texts.h"
+#include "ui/range_slider.h"
+#include "engine/sector_range.h"
 #include "ui_MyTableController.h"
 
 namespace tamberlin::ui {

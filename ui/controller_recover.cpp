@@ -15,10 +15,10 @@
 #include <set>
 #include <thread>
 
-#include "MyTableController.h"
-#include "destination.h"
-#include "recover.h"
-#include "results_parts.h"
+#include "ui/MyTableController.h"
+#include "recovery/destination.h"
+#include "recovery/recover.h"
+#include "ui/results_parts.h"
 #include "ui_MyTableController.h"
 
 namespace tamberlin::ui {

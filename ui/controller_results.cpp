@@ -18,12 +18,12 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "MyTableController.h"
-#include "browser_model.h"
-#include "file_type_icons.h"
-#include "results_parts.h"
-#include "summary_model.h"
-#include "thumbnails.h"
+#include "ui/MyTableController.h"
+#include "results/qt/browser_model.h"
+#include "results/qt/file_type_icons.h"
+#include "ui/results_parts.h"
+#include "results/qt/summary_model.h"
+#include "results/qt/thumbnails.h"
 #include "ui_MyTableController.h"
 
 namespace tamberlin::ui {

@@ -29,8 +29,8 @@
 #include <functional>
 #include <mutex>
 
-#include "MyTableController.h"
-#include "help_texts.h"
+#include "ui/MyTableController.h"
+#include "ui/help_texts.h"
 #include "ui_MyTableController.h"
 
 namespace tamberlin::ui {

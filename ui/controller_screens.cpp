@@ -12,8 +12,8 @@
 #include <QSignalBlocker>
 #include <QSlider>
 
-#include "MyTableController.h"
-#include "help_texts.h"
+#include "ui/MyTableController.h"
+#include "ui/help_texts.h"
 #include "ui_MyTableController.h"
 
 namespace tamberlin::ui {

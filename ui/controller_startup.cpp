@@ -11,9 +11,9 @@
 #include <QScrollBar>
 #include <QSlider>
 
-#include "MyTableController.h"
-#include "data_dir.h"
-#include "help_texts.h"
+#include "ui/MyTableController.h"
+#include "ui/data_dir.h"
+#include "ui/help_texts.h"
 #include "ui_MyTableController.h"
 
 namespace tamberlin::ui {

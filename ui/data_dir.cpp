@@ -1,4 +1,4 @@
-#include "data_dir.h"
+#include "ui/data_dir.h"
 
 #include <QCoreApplication>
 #include <QDir>

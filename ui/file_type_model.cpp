@@ -1,4 +1,4 @@
-#include "file_type_model.h"
+#include "ui/file_type_model.h"
 
 #include <algorithm>
 

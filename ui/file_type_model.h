@@ -6,7 +6,7 @@
 #include <QString>
 #include <vector>
 
-#include "type_selection.h"
+#include "engine/type_selection.h"
 
 namespace tamberlin::ui {
 

@@ -1,9 +1,9 @@
-#include "folder_chooser.h"
+#include "ui/folder_chooser.h"
 
 #include <QDir>
 #include <QFileDialog>
 
-#include "notices.h"
+#include "ui/notices.h"
 
 namespace tamberlin::ui {
 

@@ -1,4 +1,4 @@
-#include "notices.h"
+#include "ui/notices.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -11,7 +11,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "help_texts.h"
+#include "ui/help_texts.h"
 
 namespace tamberlin::ui {
 

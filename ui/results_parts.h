@@ -10,10 +10,10 @@
 #include <atomic>
 #include <memory>
 
-#include "MyTableController.h"
-#include "browser_model.h"
-#include "summary_model.h"
-#include "thumbnails.h"
+#include "ui/MyTableController.h"
+#include "results/qt/browser_model.h"
+#include "results/qt/summary_model.h"
+#include "results/qt/thumbnails.h"
 
 namespace tamberlin::ui {
 

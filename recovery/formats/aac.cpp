@@ -1,7 +1,7 @@
 // AAC in ADTS frames: each frame header has a sync word, fixed fields that
 // stay the same from frame to frame, and the frame's length. The stream ends
 // after the last frame of an unbroken run; an ID3v1 tag may follow.
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

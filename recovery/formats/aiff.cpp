@@ -1,6 +1,6 @@
 // AIFF and AIFC: an IFF "FORM" chunk whose size gives the end; its chunks
 // (COMM, SSND, ...) are walked to check they fill the form exactly.
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

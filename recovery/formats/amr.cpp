@@ -3,7 +3,7 @@
 // states an end: the file ends after the last frame in an unbroken run.
 #include <string_view>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -4,7 +4,7 @@
 // tag. Older files state no frame data size.
 #include <algorithm>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -3,7 +3,7 @@
 // properties object states the file's size, which must agree with the walk.
 #include <string_view>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

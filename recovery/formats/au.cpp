@@ -1,6 +1,6 @@
 // Sun/NeXT audio (.au, .snd): a big-endian header with the data offset, the
 // data size (all ones when unknown), encoding, sample rate and channels.
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

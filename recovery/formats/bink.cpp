@@ -1,6 +1,6 @@
 // Bink video: "BIK" and a revision letter, then the file size less eight,
 // the frame count, the largest frame's size, the picture size and rate.
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

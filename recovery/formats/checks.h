@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "item_bytes.h"
+#include "recovery/item_bytes.h"
 
 namespace tamberlin::recovery::checks {
 

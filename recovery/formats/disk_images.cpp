@@ -4,8 +4,8 @@
 // allocation table uses and the closing footer copy).
 #include <algorithm>
 
-#include "checks.h"
-#include "end_finder.h"
+#include "recovery/formats/checks.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

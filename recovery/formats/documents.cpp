@@ -9,8 +9,8 @@
 #include <optional>
 #include <vector>
 
-#include "checks.h"
-#include "end_finder.h"
+#include "recovery/formats/checks.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -4,7 +4,7 @@
 // sections' contents.
 #include <algorithm>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -6,7 +6,7 @@
 #include <array>
 #include <optional>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

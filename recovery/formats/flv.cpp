@@ -1,7 +1,7 @@
 // Flash Video (FLV): a 9-byte header, then tags, each followed by the size
 // of the tag before it, which must match. The file ends after the last tag
 // whose trailing size agrees.
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <optional>
 
-#include "checks.h"
-#include "end_finder.h"
+#include "recovery/formats/checks.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

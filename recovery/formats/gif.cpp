@@ -1,7 +1,7 @@
 // GIF: header, screen descriptor and colour table, then extension and image
 // blocks with their sub-block chains, up to the trailer byte 0x3B. Until an
 // image descriptor has passed its checks, a broken block means not a GIF.
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -3,7 +3,7 @@
 // a directory that fails its fields, or images that never show, mean no icon.
 #include <algorithm>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -1,7 +1,7 @@
 // IVF (VP8, VP9, AV1 in a simple container): a 32-byte header with the
 // codec, frame size and frame count, then frames, each a 12-byte header
 // (size, timestamp) and the data.
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -1,6 +1,6 @@
 // Java class files: the version must be one a JVM has used; the constant
 // pool, fields, methods and attributes are walked to the end of the class.
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

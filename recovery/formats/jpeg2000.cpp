@@ -3,7 +3,7 @@
 // segments, then tile-parts by their stated lengths up to EOC).
 #include <string_view>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -4,7 +4,7 @@
 // accepts nearly any bytes, so it cannot be told apart from random data.
 #include <string_view>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

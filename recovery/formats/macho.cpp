@@ -4,7 +4,7 @@
 // load commands when no segment reaches further.
 #include <algorithm>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -2,7 +2,7 @@
 // chunks; the file ends after the last of the header's MTrk chunks.
 #include <string_view>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

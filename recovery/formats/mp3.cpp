@@ -5,7 +5,7 @@
 // or a broken ID3v2 header, is no MP3.
 #include <algorithm>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -5,8 +5,8 @@
 #include <array>
 #include <set>
 
-#include "checks.h"
-#include "end_finder.h"
+#include "recovery/formats/checks.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -3,7 +3,7 @@
 // ends after the KLVs that follow it (index tables, the random index pack).
 #include <string_view>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

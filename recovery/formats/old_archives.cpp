@@ -4,8 +4,8 @@
 // start is checked).
 #include <optional>
 
-#include "checks.h"
-#include "end_finder.h"
+#include "recovery/formats/checks.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -4,7 +4,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

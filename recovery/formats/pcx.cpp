@@ -1,7 +1,7 @@
 // PCX: a 128-byte header (version, RLE encoding, depth, window, planes,
 // bytes per line), then run-length coded scan lines; version 5 files with
 // 8-bit single-plane pixels end with a 0x0C byte and a 768-byte palette.
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -5,7 +5,7 @@
 // fragmented and another file sits between its parts.
 #include <string_view>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -5,7 +5,7 @@
 // after that (installers' payloads) is not part of the image and not kept.
 #include <algorithm>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -4,7 +4,7 @@
 // first. Zip-compressed image data states no size.
 #include <algorithm>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -3,8 +3,8 @@
 // end-of-archive block, which ends the file.
 #include <optional>
 
-#include "checks.h"
-#include "end_finder.h"
+#include "recovery/formats/checks.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -1,7 +1,7 @@
 // RIFF files (WAV, AVI, WebP, ...): the length is in the header. OpenDML AVI
 // files go on with "RIFF" "AVIX" chunks, which belong to the same file.
 // A header whose size or first chunk makes no sense is no RIFF file.
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -1,7 +1,7 @@
 // 7z archives: the start header's CRC covers the next header's offset, size
 // and CRC; the archive ends after the next header, which closes it.
-#include "checks.h"
-#include "end_finder.h"
+#include "recovery/formats/checks.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

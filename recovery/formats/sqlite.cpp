@@ -1,7 +1,7 @@
 // SQLite databases: the 100-byte header's fixed fields must hold; the file
 // is the page size times the page count the header states (when the count
 // is current: the change counter matches the version-valid-for number).
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

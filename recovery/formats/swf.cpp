@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

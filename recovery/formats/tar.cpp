@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

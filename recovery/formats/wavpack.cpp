@@ -2,7 +2,7 @@
 // samples it holds; an APEv2 or ID3v1 tag may follow the last block.
 #include <algorithm>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "end_finder.h"
+#include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
 

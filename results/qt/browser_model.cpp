@@ -1,4 +1,4 @@
-#include "browser_model.h"
+#include "results/qt/browser_model.h"
 
 #include <algorithm>
 

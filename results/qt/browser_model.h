@@ -20,7 +20,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "found_items.h"
+#include "results/qt/found_items.h"
 
 namespace tamberlin::results {
 

@@ -1,4 +1,4 @@
-#include "file_type_icons.h"
+#include "results/qt/file_type_icons.h"
 
 #include <QDir>
 #include <QFileInfo>

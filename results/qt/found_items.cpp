@@ -1,4 +1,4 @@
-#include "found_items.h"
+#include "results/qt/found_items.h"
 
 namespace tamberlin::results {
 

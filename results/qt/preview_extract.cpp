@@ -1,4 +1,4 @@
-#include "preview_extract.h"
+#include "results/qt/preview_extract.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "sector_source.h"
+#include "engine/sector_source.h"
 
 namespace tamberlin::results {
 

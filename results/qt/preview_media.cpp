@@ -1,4 +1,4 @@
-#include "preview_media.h"
+#include "results/qt/preview_media.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -1,4 +1,4 @@
-#include "summary_model.h"
+#include "results/qt/summary_model.h"
 
 #include <QtGlobal>
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "summary_records.h"
+#include "results/summary_records.h"
 
 namespace tamberlin::results {
 

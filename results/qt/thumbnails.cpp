@@ -1,4 +1,4 @@
-#include "thumbnails.h"
+#include "results/qt/thumbnails.h"
 
 #include <QBuffer>
 #include <QImage>

@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "run_tool.h"
-#include "sample_files.h"
+#include "tools/sample_files/sample_files.h"
 
 namespace tamberlin::e2e {
 namespace {

@@ -5,9 +5,9 @@
 #include <array>
 #include <random>
 
-#include "catalogue.h"
-#include "header_index.h"
-#include "type_selection.h"
+#include "engine/catalogue.h"
+#include "engine/header_index.h"
+#include "engine/type_selection.h"
 
 namespace tamberlin {
 namespace {

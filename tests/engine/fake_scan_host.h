@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "scan.h"
-#include "summary_records.h"
+#include "engine/scan.h"
+#include "results/summary_records.h"
 
 namespace tamberlin::testing {
 

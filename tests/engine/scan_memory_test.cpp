@@ -8,7 +8,7 @@
 #include <new>
 
 #include "fake_scan_host.h"
-#include "scan.h"
+#include "engine/scan.h"
 
 namespace tamberlin {
 namespace {

@@ -1,4 +1,4 @@
-#include "scan.h"
+#include "engine/scan.h"
 
 #include <gtest/gtest.h>
 

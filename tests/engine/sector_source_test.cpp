@@ -1,4 +1,4 @@
-#include "sector_source.h"
+#include "engine/sector_source.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -8,9 +8,9 @@
 #include <set>
 #include <sstream>
 
-#include "catalogue.h"
+#include "engine/catalogue.h"
 #include "engine/data_dir.h"
-#include "header_index.h"
+#include "engine/header_index.h"
 
 namespace tamberlin {
 namespace {

@@ -10,8 +10,8 @@
 #include <set>
 
 #include "fake_scan_host.h"
-#include "scan.h"
-#include "sector_source.h"
+#include "engine/scan.h"
+#include "engine/sector_source.h"
 
 namespace tamberlin {
 namespace {

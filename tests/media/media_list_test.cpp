@@ -1,8 +1,8 @@
 #include <QtTest>
 #include <tuple>
 
-#include "media_list.h"
-#include "raw_access.h"
+#include "media/media_list.h"
+#include "media/raw_access.h"
 
 using namespace tamberlin::media;
 

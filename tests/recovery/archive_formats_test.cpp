@@ -17,7 +17,7 @@
 
 #include "recovery/item_fixture.h"
 #include "run_tool.h"
-#include "sample_files.h"
+#include "tools/sample_files/sample_files.h"
 
 namespace tamberlin::recovery {
 namespace {

@@ -8,9 +8,9 @@
 #include <tuple>
 #include <vector>
 
-#include "content_type.h"
+#include "recovery/content_type.h"
 #include "item_fixture.h"
-#include "sample_files.h"
+#include "tools/sample_files/sample_files.h"
 
 namespace tamberlin::recovery {
 namespace {

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "destination.h"
+#include "recovery/destination.h"
 
 namespace tamberlin::recovery {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "gui_environment.h"
 #include "recovery/format_samples.h"
-#include "sample_files.h"
+#include "tools/sample_files/sample_files.h"
 
 namespace tamberlin::recovery {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <QTemporaryDir>
 
-#include "recover.h"
+#include "recovery/recover.h"
 #include "recovery/item_fixture.h"
 
 namespace tamberlin::recovery {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "end_finder.h"
-#include "item_bytes.h"
-#include "sector_source.h"
+#include "recovery/end_finder.h"
+#include "recovery/item_bytes.h"
+#include "engine/sector_source.h"
 
 namespace tamberlin::recovery::testing {
 

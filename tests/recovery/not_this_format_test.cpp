@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "catalogue.h"
-#include "end_finder.h"
-#include "hex.h"
-#include "item_bytes.h"
-#include "sector_source.h"
+#include "engine/catalogue.h"
+#include "recovery/end_finder.h"
+#include "engine/hex.h"
+#include "recovery/item_bytes.h"
+#include "engine/sector_source.h"
 
 namespace tamberlin::recovery {
 namespace {

@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "recover.h"
-#include "sample_files.h"
-#include "sha256.h"
+#include "recovery/recover.h"
+#include "tools/sample_files/sample_files.h"
+#include "recovery/sha256.h"
 
 namespace tamberlin::recovery {
 namespace {

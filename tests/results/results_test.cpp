@@ -8,11 +8,11 @@
 #include <thread>
 #include <tuple>
 
-#include "found_items.h"
-#include "preview_extract.h"
-#include "sector_source.h"
+#include "results/qt/found_items.h"
+#include "results/qt/preview_extract.h"
+#include "engine/sector_source.h"
 #include "test_images.h"
-#include "thumbnails.h"
+#include "results/qt/thumbnails.h"
 
 using namespace tamberlin;
 using namespace tamberlin::results;

@@ -3,7 +3,7 @@
 // scan starts clean, and an unopenable medium sends the user back.
 #include <QCheckBox>
 
-#include "help_texts.h"
+#include "ui/help_texts.h"
 #include "window_fixture.h"
 
 using namespace tamberlin;

@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-#include "MyTableController.h"
+#include "ui/MyTableController.h"
 
 namespace tamberlin::ui::testing {
 

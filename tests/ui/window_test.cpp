@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "../results/test_images.h"
-#include "range_slider.h"
+#include "ui/range_slider.h"
 #include "window_fixture.h"
 
 using namespace tamberlin;

@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "sample_files.h"
+#include "tools/sample_files/sample_files.h"
 
 namespace tamberlin {
 namespace {

@@ -1,4 +1,4 @@
-#include "sample_files.h"
+#include "tools/sample_files/sample_files.h"
 
 #include <QBuffer>
 #include <QColor>

@@ -23,8 +23,8 @@
 #include <functional>
 #include <map>
 
-#include "MyTableController.h"
-#include "notices.h"
+#include "ui/MyTableController.h"
+#include "ui/notices.h"
 
 using tamberlin::ui::ControllerSetup;
 using tamberlin::ui::FolderChooser;
