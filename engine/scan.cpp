@@ -136,7 +136,7 @@ void Size_Step(ScanJob& job, PhotoItem& item, const std::uint8_t* sector) {
   item.size += kSectorSize;
   if (item.size < item.limit) {
     ++item.sectors;
-    if (item.data.size() < kPhotoBytesKept) item.data.insert(item.data.end(), sector, sector + kSectorSize);
+    if (item.data.size() < job.photo_bytes_kept) item.data.insert(item.data.end(), sector, sector + kSectorSize);
     return;
   }
   Record_Photo(job, item);

@@ -119,6 +119,11 @@ class HeadlessScanHost : public ScanHost {
   bool Preview_Session_Open() override { return false; }
 };
 
+// The most bytes of one photo item held in memory and handed to the host
+// (a PSB may be 2 GB long; its thumbnail needs far less). The window's
+// thumbnail queue bounds what waits in total.
+inline constexpr std::size_t kPhotoBytesKept = std::size_t{64} << 20;
+
 // Everything one scan needs, assembled on the UI thread at launch and then
 // used by the scan thread alone (state and host are shared, see above).
 struct ScanJob {
@@ -132,6 +137,9 @@ struct ScanJob {
   ScanHost* host = nullptr;
   const TypeCounts* counts = nullptr;  // the summary records, for raw names
   SourceOpener open_source = File_Opener();
+  // How many of a photo item's first bytes the pass keeps for the host; a
+  // front end that shows no thumbnails sets 0 and saves copying every sector.
+  std::size_t photo_bytes_kept = kPhotoBytesKept;
 };
 
 inline constexpr const char* kStorageReadError = "\nError in storage media reading.";
@@ -148,10 +156,6 @@ inline constexpr std::uint64_t kRawItemLimit = 18874368;  // bytes, 36864 sector
 // patch on a stick that is still there, short enough to end within seconds.
 inline constexpr std::uint64_t kVanishedRun = 2048;
 
-// The most bytes of one photo item held in memory and handed to the host
-// (a PSB may be 2 GB long; its thumbnail needs far less). The window's
-// thumbnail queue bounds what waits in total.
-inline constexpr std::size_t kPhotoBytesKept = std::size_t{64} << 20;
 inline constexpr const char* kOutOfMemoryAlert = "\nThe scan stopped: the computer ran out of memory.";
 
 // One pass each. True when the pass completed and its last read returned a

@@ -392,6 +392,7 @@ int Scan_Verb(const Args& args) {
   job.mode = o.mode;
   job.state = &state;
   job.host = &host;
+  job.photo_bytes_kept = 0;  // the command line shows no thumbnails
   job.counts = &host.summary;
   job.open_source = open_medium;
   job.settings.disk_identifier = o.source;

@@ -63,20 +63,47 @@ const char* Local_Header_Fault(ItemBytes& bytes, std::uint64_t at) {
   return nullptr;
 }
 
-// Where the run of whole local members from `at` ends (each header, name,
-// extra field and stated data), or 0 when not even one is whole or a size is
-// not in its header (data descriptor, Zip64) so the walk cannot go on.
-std::uint64_t Members_End(ItemBytes& bytes, std::uint64_t at) {
+// How far the local members go from `at`: `end` is where the run of whole
+// members (each header, name, extra field and stated data) ends, 0 when not
+// even one is whole; `sizes_unknown` when a member keeps its sizes in a data
+// descriptor or a Zip64 field, so the walk could not go on.
+struct MemberWalk {
+  std::uint64_t end = 0;
+  bool sizes_unknown = false;
+};
+
+MemberWalk Walk_Members(ItemBytes& bytes, std::uint64_t at) {
   const std::uint64_t first = at;
+  MemberWalk walk;
   while (Local_Header_Fault(bytes, at) == nullptr) {
-    // Sizes kept in a data descriptor or a Zip64 field: the walk stops here.
-    if ((bytes.U16le(at + 6) & 0x0008) != 0 || bytes.U32le(at + 18) == 0xFFFFFFFF) return 0;
+    if ((bytes.U16le(at + 6) & 0x0008) != 0 || bytes.U32le(at + 18) == 0xFFFFFFFF) {
+      walk.sizes_unknown = true;
+      break;
+    }
     const std::uint64_t next =
         at + 30 + bytes.U16le(at + 26) + bytes.U16le(at + 28) + std::uint64_t{bytes.U32le(at + 18)};
     if (next > bytes.Limit() || !bytes.Has(next - 1, 1)) break;
     at = next;
   }
-  return at == first ? 0 : at;
+  walk.end = at == first ? 0 : at;
+  return walk;
+}
+
+// Where the end record sits when the central directory starts at `at`: its
+// entries (and a digital signature) are stepped over; npos when something
+// else is found there.
+std::uint64_t Walk_Directory(ItemBytes& bytes, std::uint64_t at) {
+  while (bytes.Matches(at, "PK\x01\x02") && bytes.Has(at, 46)) {
+    at += 46 + std::uint64_t{bytes.U16le(at + 28)} + bytes.U16le(at + 30) + bytes.U16le(at + 32);
+  }
+  if (bytes.Matches(at, "PK\x05\x05") && bytes.Has(at, 6)) at += 6 + std::uint64_t{bytes.U16le(at + 4)};
+  // Zip64: the end record follows its Zip64 record and locator.
+  if (bytes.Matches(at, "PK\x06\x06") && bytes.Has(at, 56)) {
+    const std::uint64_t locator = at + 12 + bytes.U64le(at + 4);
+    if (locator < at || !bytes.Matches(locator, "PK\x06\x07")) return ItemBytes::npos;
+    at = locator + kLocatorSize;
+  }
+  return bytes.Matches(at, "PK\x05\x06") ? at : ItemBytes::npos;
 }
 
 }  // namespace
@@ -85,18 +112,34 @@ EndFinding Find_Zip_End(ItemBytes& bytes) {
   // Split archives open with a spanning marker before the first local header.
   const bool marker = bytes.Matches(0, "PK\x07\x08") || bytes.Matches(0, "PK00");
   if (const char* fault = Local_Header_Fault(bytes, marker ? 4 : 0)) return EndFinding::Not_This_Format(fault);
-  const std::uint64_t limit = bytes.Limit();
+  auto closed_at = [&](std::uint64_t eocd) {
+    const std::uint64_t end = eocd + kEocdSize + bytes.U16le(eocd + 20);
+    if (!bytes.Has(0, end)) return EndFinding::Unknown("archive comment is cut short");
+    return EndFinding::Found(end);
+  };
+  // A whole archive is walked member by member to its directory and end
+  // record, whatever lies between (stored files holding other headers).
+  const MemberWalk walk = Walk_Members(bytes, marker ? 4 : 0);
+  if (walk.end != 0) {
+    const std::uint64_t eocd = Walk_Directory(bytes, walk.end);
+    if (eocd != ItemBytes::npos && Closes_This_Archive(bytes, eocd)) return closed_at(eocd);
+  }
+  // Otherwise the end record is searched for. When the walk ran into bytes
+  // that are no zip record at all, the archive is broken there: its end
+  // record can only be found in place if no other file has been found
+  // since, so the search stays within what the scan gave the item rather
+  // than running over the rest of the medium.
+  std::uint64_t limit = bytes.Limit();
+  if (walk.end != 0 && !walk.sizes_unknown && !bytes.Matches(walk.end, "PK")) {
+    limit = std::max(bytes.Range(), walk.end);
+  }
   // Each candidate is tried once; the search moves past it.
   for (std::uint64_t at = 0;;) {
     const std::uint64_t eocd = bytes.Find("PK\x05\x06", at, limit);
     if (eocd == ItemBytes::npos) {
-      return EndFinding::Unknown_After("no end of central directory for this archive", Members_End(bytes, marker ? 4 : 0));
+      return EndFinding::Unknown_After("no end of central directory for this archive", walk.sizes_unknown ? 0 : walk.end);
     }
-    if (Closes_This_Archive(bytes, eocd)) {
-      const std::uint64_t end = eocd + kEocdSize + bytes.U16le(eocd + 20);
-      if (!bytes.Has(0, end)) return EndFinding::Unknown("archive comment is cut short");
-      return EndFinding::Found(end);
-    }
+    if (Closes_This_Archive(bytes, eocd)) return closed_at(eocd);
     at = eocd + 1;
   }
 }
