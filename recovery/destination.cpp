@@ -200,14 +200,30 @@ bool Is_Part_Name(const std::string& name) {
   return std::all_of(name.end() - kRandom, name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
 }
 
+// "doubtful" or "doubtful-N", the names the folder for doubtful items takes.
+bool Is_Doubtful_Folder_Name(const std::string& name) {
+  static const std::string kStem = "doubtful";
+  if (name.compare(0, kStem.size(), kStem) != 0) return false;
+  if (name.size() == kStem.size()) return true;
+  return name.size() > kStem.size() + 1 && name[kStem.size()] == '-' &&
+         std::all_of(name.begin() + static_cast<std::ptrdiff_t>(kStem.size()) + 1, name.end(),
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
 }  // namespace
 
 std::uint64_t Remove_Stale_Parts(const fs::path& folder, std::chrono::system_clock::time_point since) {
   std::uint64_t removed = 0;
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    if (!Is_Part_Name(it->path().filename().string())) continue;
+    const std::string name = it->path().filename().string();
     struct stat st {};
+    // Doubtful items are written into a subfolder of their own.
+    if (Is_Doubtful_Folder_Name(name) && ::lstat(it->path().c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      removed += Remove_Stale_Parts(it->path(), since);
+      continue;
+    }
+    if (!Is_Part_Name(name)) continue;
     if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     const auto changed = std::chrono::system_clock::time_point(
         std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::seconds(st.st_mtim.tv_sec) +

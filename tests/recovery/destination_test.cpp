@@ -200,9 +200,12 @@ TEST(DestinationTest, OnlyThisProgramsUnfinishedFilesFromBeforeTheRunAreRemoved)
       {".GND00004.JPG.part.Ab-12C", false, 3600, false},
       {".part.Ab12Cd", false, 3600, false},              // no name
       {".GND00005.JPG.part.Xy98Zw", true, 3600, false},  // a folder
+      {"doubtful-2/.ZIP00001.ZIP.part.Ab12Cd", false, 3600, true},
+      {"photos/.GND00006.JPG.part.Ab12Cd", false, 3600, false},  // only the doubtful folders are looked into
   };
   for (const auto& c : cases) {
     const fs::path p = dir / c.name;
+    fs::create_directories(p.parent_path());
     if (c.folder) {
       fs::create_directory(p);
     } else {
