@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "recovery/end_finder.h"
+#include "recovery/formats/checks.h"
 
 namespace tamberlin::recovery {
 
@@ -30,16 +31,7 @@ EndFinding Find_Ape_End(ItemBytes& b) {
   std::uint64_t end = std::uint64_t{descriptor} + header + b.U32le(16) + b.U32le(20) + b.U32le(24) +
                       (std::uint64_t{b.U32le(28)} << 32) + b.U32le(32);
   if (end > b.Limit() || !b.Has(end - 1, 1)) return EndFinding::Unknown("frame data past the limit");
-  // An APEv2 tag (footer only, or header and footer), then an ID3v1 tag.
-  if (b.Matches(end, "APETAGEX") && b.Has(end, 32) && (b.U32le(end + 20) & (1u << 29)) != 0) {
-    const std::uint64_t tag_end = end + 32 + b.U32le(end + 12);
-    if (b.Has(tag_end - 32, 32) && b.Matches(tag_end - 32, "APETAGEX")) end = tag_end;
-  } else {
-    const std::uint64_t footer = b.Find("APETAGEX", end, std::min(b.Limit(), end + (1u << 20)));
-    if (footer != ItemBytes::npos && b.Has(footer, 32) && footer + 32 - end == b.U32le(footer + 12)) end = footer + 32;
-  }
-  if (b.Matches(end, "TAG") && b.Has(end, 128)) end += 128;
-  return EndFinding::Found(end);
+  return EndFinding::Found(checks::After_Audio_Tags(b, end));
 }
 
 }  // namespace tamberlin::recovery

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "recovery/end_finder.h"
+#include "recovery/formats/checks.h"
 
 namespace tamberlin::recovery {
 
@@ -18,12 +19,9 @@ EndFinding Find_Jxl_End(ItemBytes& b) {
   std::uint64_t at = 32;
   bool codestream = false;
   while (b.Has(at, 8)) {
-    char raw[4] = {};
-    b.Read(at + 4, reinterpret_cast<std::uint8_t*>(raw), 4);
-    const std::string_view type(raw, 4);
-    bool known = false;
-    for (const auto k : kBoxes) known = known || k == type;
+    const auto known = checks::Known_Box_Type(b, at, kBoxes);
     if (!known) break;
+    const std::string_view type = *known;
     std::uint64_t size = b.U32be(at);
     if (size == 0) return EndFinding::Unknown("last box runs to the end of the file");
     if (size == 1) size = b.U64be(at + 8);

@@ -6,21 +6,13 @@
 #include <string_view>
 
 #include "recovery/end_finder.h"
+#include "recovery/formats/checks.h"
 
 namespace tamberlin::recovery {
 
 namespace {
 
 constexpr std::string_view kEof = "%%EOF";
-
-// `at` is just past the marker; CR, LF or CRLF belongs to the file.
-std::uint64_t With_Line_End(ItemBytes& bytes, std::uint64_t at) {
-  std::uint8_t eol[2] = {};
-  const std::size_t got = bytes.Read(at, eol, 2);
-  if (got >= 1 && eol[0] == '\r') return at + (got == 2 && eol[1] == '\n' ? 2 : 1);
-  if (got >= 1 && eol[0] == '\n') return at + 1;
-  return at;
-}
 
 bool Is_Space(std::uint8_t c) { return c == ' ' || c == '\r' || c == '\n' || c == '\t'; }
 
@@ -72,7 +64,7 @@ EndFinding Find_Pdf_End(ItemBytes& bytes) {
   const std::uint64_t first = 5;  // past "%PDF-"
   if (range >= first + kEof.size()) {
     const std::uint64_t last = bytes.Find_Last(marker, first, range - kEof.size() + 1);
-    if (last != ItemBytes::npos) return EndFinding::Found(With_Line_End(bytes, last + kEof.size()));
+    if (last != ItemBytes::npos) return EndFinding::Found(checks::With_Line_End(bytes, last + kEof.size()));
   }
   // Longer than the range: the first marker after it (one may straddle its end).
   const std::uint64_t from = range >= first + kEof.size() ? range - kEof.size() + 1 : first;
@@ -81,7 +73,7 @@ EndFinding Find_Pdf_End(ItemBytes& bytes) {
     if (!Xref_Holds(bytes, after)) {
       return EndFinding::Unknown("the first %%EOF after the range does not close this file (fragmented?)");
     }
-    return EndFinding::Found(With_Line_End(bytes, after + kEof.size()));
+    return EndFinding::Found(checks::With_Line_End(bytes, after + kEof.size()));
   }
   return EndFinding::Unknown("no %%EOF before the type's maximum size");
 }

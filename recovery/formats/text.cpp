@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "recovery/end_finder.h"
+#include "recovery/formats/checks.h"
 
 namespace tamberlin::recovery {
 
@@ -72,14 +73,6 @@ std::optional<std::uint64_t> Text_End(ItemBytes& bytes) {
   }
 }
 
-std::uint64_t With_Line_End(ItemBytes& bytes, std::uint64_t at) {
-  std::uint8_t eol[2] = {};
-  const std::size_t got = bytes.Read(at, eol, 2);
-  if (got >= 1 && eol[0] == '\r') return at + (got == 2 && eol[1] == '\n' ? 2 : 1);
-  if (got >= 1 && eol[0] == '\n') return at + 1;
-  return at;
-}
-
 // Just past the last of `closers` inside [0, end) and its line end, or npos.
 std::uint64_t After_Last(ItemBytes& bytes, std::uint64_t end, std::initializer_list<std::string_view> closers) {
   std::uint64_t best = ItemBytes::npos;
@@ -88,7 +81,7 @@ std::uint64_t After_Last(ItemBytes& bytes, std::uint64_t end, std::initializer_l
     const std::span pattern(reinterpret_cast<const std::uint8_t*>(closer.data()), closer.size());
     const std::uint64_t at = bytes.Find_Last(pattern, 0, end - closer.size() + 1);
     if (at == ItemBytes::npos) continue;
-    const std::uint64_t after = std::min(With_Line_End(bytes, at + closer.size()), end);
+    const std::uint64_t after = std::min(checks::With_Line_End(bytes, at + closer.size()), end);
     if (best == ItemBytes::npos || after > best) best = after;
   }
   return best;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "recovery/end_finder.h"
+#include "recovery/formats/checks.h"
 
 namespace tamberlin::recovery {
 
@@ -25,17 +26,7 @@ EndFinding Find_Wavpack_End(ItemBytes& b) {
     if (!b.Has(next - 1, 1)) return EndFinding::Unknown("block runs past the limit");
     at = next;
   }
-  // An APEv2 tag: with a header that names its size, or only a footer whose
-  // size reaches back to the last block's end.
-  if (b.Matches(at, "APETAGEX") && b.Has(at, 32) && (b.U32le(at + 20) & (1u << 29)) != 0) {
-    const std::uint64_t end = at + 32 + b.U32le(at + 12);
-    if (b.Has(end - 32, 32) && b.Matches(end - 32, "APETAGEX")) at = end;
-  } else {
-    const std::uint64_t footer = b.Find("APETAGEX", at, std::min(b.Limit(), at + (1u << 20)));
-    if (footer != ItemBytes::npos && b.Has(footer, 32) && footer + 32 - at == b.U32le(footer + 12)) at = footer + 32;
-  }
-  if (b.Matches(at, "TAG") && b.Has(at, 128)) at += 128;
-  return EndFinding::Found(at);
+  return EndFinding::Found(checks::After_Audio_Tags(b, at));
 }
 
 }  // namespace tamberlin::recovery
