@@ -6,11 +6,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <iostream>
-#include <map>
 #include <set>
 #include <sstream>
 #include <string>
