@@ -361,19 +361,17 @@ struct Stick {
     return it == files.end() ? nullptr : &*it;
   }
 
-  // The cluster chains of the files in the root folder now, from the image up to its FATs and root folder.
+  // The cluster chains of the files in the root folder now.
   bool Record_Chains() {
     const auto boot = e2e::Read_Fat_Layout(Read_File(path, kSectorBytes), &error);
-    if (!boot) return false;
+    QStringList names;
+    for (const Original& f : files)
+      if (f.copied && !f.deleted) names << f.name;
+    const auto chains = boot ? e2e::Cluster_Chains(path, names, &error) : std::nullopt;
+    if (!chains) return false;
     layout = *boot;
-    QByteArray image = Read_File(path, static_cast<qint64>(layout.First_Data_Sector() * kSectorBytes));
-    std::uint64_t end = 0;
-    for (const std::uint32_t c : e2e::Cluster_Chain(image, layout, layout.root_cluster))
-      end = std::max(end, layout.Cluster_Sector(c + 1));
-    image = Read_File(path, static_cast<qint64>(end * kSectorBytes));
-    for (const e2e::DirEntry& d : e2e::Read_Root_Folder(image, layout))
-      if (Original* f = Find(d.name); f != nullptr && !d.deleted)
-        f->chain = e2e::Cluster_Chain(image, layout, d.start_cluster);
+    for (const auto& [name, chain] : *chains)
+      if (Original* f = Find(name)) f->chain = chain;
     return true;
   }
 };
