@@ -9,6 +9,7 @@
 #include <atomic>
 #include <thread>
 
+#include "engine/observed_source.h"
 #include "ui/help_texts.h"
 #include "window_fixture.h"
 
@@ -50,22 +51,6 @@ struct Scan_Fixture : Window_Fixture {
 
 // A PDF that ends well inside its sectors.
 const QByteArray kPdf("%PDF-1.4\n1 0 obj<<>>endobj\ntrailer<<>>\n%%EOF\n");
-
-// Reads through another source and runs `on_read` with the count of reads so far.
-class Watched_Source final : public SectorSource {
- public:
-  Watched_Source(std::unique_ptr<SectorSource> inner, std::function<void(int)> on_read)
-      : inner_(std::move(inner)), on_read_(std::move(on_read)) {}
-  const std::uint8_t* Read_Sector(std::uint64_t s) override {
-    on_read_(++reads_);
-    return inner_->Read_Sector(s);
-  }
-
- private:
-  std::unique_ptr<SectorSource> inner_;
-  std::function<void(int)> on_read_;
-  int reads_ = 0;
-};
 
 // A raw-file scan of an image with the PDF at 100 and Word headers at 200 and 300.
 struct Recover_Fixture : Scan_Fixture {
@@ -223,8 +208,9 @@ class ScanRecoverWindowTest : public QObject {
       if (!inner) return nullptr;
       // Selecting the row copies a preview on the UI thread first: only the
       // recovery worker's copy is cancelled.
-      return std::make_unique<Watched_Source>(std::move(inner), [window, reached, pressed](int reads) {
-        if (reads != 10 || QThread::currentThread() == window->thread()) return;
+      return std::make_unique<tamberlin::testing::ObservedSource>(
+          std::move(inner), [window, reached, pressed, reads = 0](std::uint64_t) mutable {
+        if (++reads != 10 || QThread::currentThread() == window->thread()) return;
         reached->store(true);
         while (!pressed->load()) std::this_thread::yield();
       });
