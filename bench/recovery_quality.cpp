@@ -2,7 +2,6 @@
 // fragmented; on the used stick old compressed data all around them), recovers each with tamberlin-cli in every
 // mode and with PhotoRec on the same image, and compares what each wrote with the files that were there.
 #include <QBuffer>
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
@@ -18,10 +17,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <functional>
 #include <map>
 #include <optional>
 #include <random>
+#include <span>
 #include <tuple>
 #include <vector>
 
@@ -66,10 +65,7 @@ bool Write_File(const QString& path, const QByteArray& bytes) {
   QFile f(path);
   return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
-void Clear(const QString& dir) {
-  QDir(dir).removeRecursively();
-  QDir().mkpath(dir);
-}
+void Clear(const QString& dir) { QDir(dir).removeRecursively(), QDir().mkpath(dir); }
 
 struct Ran {
   bool started = false;
@@ -127,14 +123,11 @@ QByteArray Random_Bytes(qsizetype n, std::uint32_t seed) {
 QImage Photo(int width, int height, int seed, int grain = 6) {
   QImage img = samples::Test_Picture(width, height, seed).convertToFormat(QImage::Format_RGB32);
   std::mt19937 rng(static_cast<std::uint32_t>(seed) * 7919u + 1u);
-  for (int y = 0; y < height; ++y) {
-    auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
-    for (int x = 0; x < width; ++x) {
+  for (int y = 0; y < height; ++y)
+    for (QRgb& p : std::span(reinterpret_cast<QRgb*>(img.scanLine(y)), static_cast<std::size_t>(width))) {
       const int n = static_cast<int>(rng() % static_cast<std::uint32_t>(2 * grain + 1)) - grain;
-      line[x] = qRgb(std::clamp(qRed(line[x]) + n, 0, 255), std::clamp(qGreen(line[x]) + n, 0, 255),
-                     std::clamp(qBlue(line[x]) + n, 0, 255));
+      p = qRgb(std::clamp(qRed(p) + n, 0, 255), std::clamp(qGreen(p) + n, 0, 255), std::clamp(qBlue(p) + n, 0, 255));
     }
-  }
   return img;
 }
 
@@ -368,19 +361,17 @@ struct Stick {
     return it == files.end() ? nullptr : &*it;
   }
 
-  // The cluster chains of the files in the root folder now, from the image up to its FATs and root folder.
+  // The cluster chains of the files in the root folder now.
   bool Record_Chains() {
     const auto boot = e2e::Read_Fat_Layout(Read_File(path, kSectorBytes), &error);
-    if (!boot) return false;
+    QStringList names;
+    for (const Original& f : files)
+      if (f.copied && !f.deleted) names << f.name;
+    const auto chains = boot ? e2e::Cluster_Chains(path, names, &error) : std::nullopt;
+    if (!chains) return false;
     layout = *boot;
-    QByteArray image = Read_File(path, static_cast<qint64>(layout.First_Data_Sector() * kSectorBytes));
-    std::uint64_t end = 0;
-    for (const std::uint32_t c : e2e::Cluster_Chain(image, layout, layout.root_cluster))
-      end = std::max(end, layout.Cluster_Sector(c + 1));
-    image = Read_File(path, static_cast<qint64>(end * kSectorBytes));
-    for (const e2e::DirEntry& d : e2e::Read_Root_Folder(image, layout))
-      if (Original* f = Find(d.name); f != nullptr && !d.deleted)
-        f->chain = e2e::Cluster_Chain(image, layout, d.start_cluster);
+    for (const auto& [name, chain] : *chains)
+      if (Original* f = Find(name)) f->chain = chain;
     return true;
   }
 };
@@ -528,42 +519,40 @@ bool Build_Stick(Stick& s, OldData* old) {
 // ------------------------------------------------------------ what the tools wrote
 
 struct Recovered {
-  QString path, shown;  // shown: run and file name
+  QString path;
   qint64 size = 0;
   QByteArray head, sha;  // head: the first kHead bytes
 };
 
-// One run of one tool; report_problems counts Tamberlin's files whose report row is missing or differs.
+// One run of one tool: Tamberlin's three modes count as one tool.
 struct ToolRun {
   QString label, tool;
   Ran ran;
   std::vector<Recovered> files;
-  int report_problems = 0;
 };
 
+// Runs a tool into `dir` and reads what it wrote; for Tamberlin, also counts the files whose report row (bytes and
+// SHA-256, the columns before the free-text note) is missing or differs.
 ToolRun Run_Tool(const QString& label, const QString& program, const QStringList& args, const QString& dir) {
-  ToolRun t{label, label.startsWith("tamberlin") ? "Tamberlin" : "PhotoRec", {}, {}, 0};
+  ToolRun t{label, label.startsWith("tamberlin") ? "Tamberlin" : "PhotoRec", {}, {}};
   Clear(dir);
   Say(QStringLiteral("  $ %1 %2").arg(QFileInfo(program).fileName(), args.join(' ')));
   t.ran = Run(program, args, QFileInfo(dir).absolutePath(), dir + ".out", dir + ".err");
-  for (QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
-    const QString path = it.next(), name = QDir(dir).relativeFilePath(path);
-    if (it.fileName() != "report.xml" && !it.fileName().startsWith("recovery-report"))
-      t.files.push_back({path, label + ' ' + name, it.fileInfo().size(), Read_File(path, kHead), File_Sha_Hex(path)});
-  }
-  std::map<QString, QByteArray> rows;  // name -> "bytes,sha256": the columns before the free-text note
+  std::map<QString, QByteArray> rows;
   for (const QByteArray& line : Read_File(dir + "/recovery-report.csv").split('\n'))
     if (const QList<QByteArray> f = line.split(','); f.size() >= 7) rows[QString::fromUtf8(f[0])] = f[4] + ',' + f[6];
-  for (const Recovered& r : t.files) {
+  int problems = 0;
+  for (QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+    const QString path = it.next();
+    if (it.fileName() == "report.xml" || it.fileName().startsWith("recovery-report")) continue;
+    const Recovered& r = t.files.emplace_back(
+        Recovered{path, it.fileInfo().size(), Read_File(path, kHead), File_Sha_Hex(path)});
     const QByteArray want = QByteArray::number(r.size) + ',' + r.sha;
-    t.report_problems += t.tool == "Tamberlin" && rows[QDir(dir).relativeFilePath(r.path)] != want &&
-                         rows[QFileInfo(r.path).fileName()] != want;
+    problems += rows[QDir(dir).relativeFilePath(path)] != want && rows[it.fileName()] != want;
   }
-  Say(QStringLiteral("    %1 s, exit %2, %3 files")
-          .arg(t.ran.seconds, 0, 'f', 2)
-          .arg(t.ran.exit_code)
-          .arg(t.files.size()) +
-      (t.tool == "Tamberlin" ? QStringLiteral(", %1 not as the report says").arg(t.report_problems) : QString()));
+  const QString ran = QStringLiteral("    %1 s, exit %2, %3 files").arg(t.ran.seconds, 0, 'f', 2).arg(t.ran.exit_code);
+  Say(ran.arg(t.files.size()) +
+      (t.tool == "Tamberlin" ? QStringLiteral(", %1 not as the report says").arg(problems) : QString()));
   return t;
 }
 
@@ -577,6 +566,9 @@ enum class Kind { Exact, Longer, Partial, Inside, Noise };
 struct Match {
   Got got = Got::Missed;
   qint64 extra = 0, right = 0;
+  bool Better_Than(const Match& m) const {
+    return got != m.got ? got < m.got : got == Got::Longer ? extra < m.extra : right > m.right;
+  }
 };
 Match Compare(const Original& o, const Recovered& r) {
   if (r.sha == o.sha) return {Got::Exact, 0, o.bytes.size()};
@@ -608,18 +600,20 @@ void Print_Table(const QString& title, const std::vector<Original>& originals, b
   for (const QString& t : tools)
     header += QStringLiteral(" | %1").arg(t, -27), under += " | exact longer partial missed";
   Say(header + '\n' + under);
+  const auto counted = [&](const Original& o, const QString& type) {
+    return !o.type.isEmpty() && (o.state == State::Intact) == intact && (type == "total" || o.type == type);
+  };
   QStringList types;
   for (const Original& o : originals)
-    if (!o.type.isEmpty() && (o.state == State::Intact) == intact && !types.contains(o.type)) types << o.type;
+    if (counted(o, "total") && !types.contains(o.type)) types << o.type;
   for (const QString& type : types << "total") {
     std::vector<std::array<int, 4>> n(got.size(), {0, 0, 0, 0});
     int count = 0;
-    for (std::size_t i = 0; i < originals.size(); ++i) {
-      const Original& o = originals[i];
-      if (o.type.isEmpty() || (o.state == State::Intact) != intact || (type != "total" && o.type != type)) continue;
-      ++count;
-      for (std::size_t k = 0; k < got.size(); ++k) ++n[k][static_cast<std::size_t>(got[k][i])];
-    }
+    for (std::size_t i = 0; i < originals.size(); ++i)
+      if (counted(originals[i], type)) {
+        ++count;
+        for (std::size_t k = 0; k < got.size(); ++k) ++n[k][static_cast<std::size_t>(got[k][i])];
+      }
     QString line = QStringLiteral("%1 %2").arg(type, -6).arg(count, 3);
     for (const auto& g : n)
       line += QStringLiteral(" | %1 %2 %3 %4").arg(g[0], 5).arg(g[1], 6).arg(g[2], 7).arg(g[3], 6);
@@ -632,26 +626,28 @@ struct Totals {
   std::array<int, 5> kinds{};  // by Kind
   qint64 bytes = 0;
   double seconds = 0;
+  void Say_Row(const QString& label) const {
+    QString line = QStringLiteral("%1 %2").arg(label, -16).arg(files, 6);
+    for (const int n : kinds) line += QStringLiteral(" %1").arg(n, 7);
+    Say(line + QStringLiteral(" %1 %2").arg(static_cast<double>(bytes) / 1e6, 11, 'f', 1).arg(seconds, 8, 'f', 2));
+  }
 };
 
 // Prints what each tool got back and the precision targets; true when every target is met.
 bool Report(const Case& c, const std::vector<Original>& originals, const std::vector<ToolRun>& runs) {
-  QStringList tools;  // Tamberlin's three modes count as one tool
+  QStringList tools;
   for (const ToolRun& t : runs)
     if (t.ran.started && !tools.contains(t.tool)) tools << t.tool;
   std::vector<std::vector<Got>> got(static_cast<std::size_t>(tools.size()));
-  std::vector<int> exact(got.size());
+  int tam_exact = 0;
   for (std::size_t k = 0; k < got.size(); ++k)
     for (const Original& o : originals) {
       Match best;
       for (const ToolRun& t : runs)
         for (std::size_t f = 0; t.tool == tools[static_cast<qsizetype>(k)] && f < t.files.size(); ++f)
-          if (const Match m = Compare(o, t.files[f]);
-              m.got < best.got ||
-              (m.got == best.got && (m.got == Got::Longer ? m.extra < best.extra : m.right > best.right)))
-            best = m;
+          if (const Match m = Compare(o, t.files[f]); m.Better_Than(best)) best = m;
       got[k].push_back(best.got);
-      exact[k] += !o.type.isEmpty() && best.got == Got::Exact;
+      tam_exact += tools[static_cast<qsizetype>(k)] == "Tamberlin" && !o.type.isEmpty() && best.got == Got::Exact;
     }
   Print_Table("Intact, contiguous files (the target: every one exact)", originals, true, tools, got);
   Print_Table("Overwritten or fragmented files", originals, false, tools, got);
@@ -659,20 +655,15 @@ bool Report(const Case& c, const std::vector<Original>& originals, const std::ve
   Say("\nRecovered files by what they match (noise: equals no planted file, is no prefix or extension of one and "
       "does not lie inside one)");
   Say("run               files   exact  longer partial  inside   noise  MB written  seconds");
-  auto row = [](const QString& label, const Totals& t) {
-    QString line = QStringLiteral("%1 %2").arg(label, -16).arg(t.files, 6);
-    for (const int n : t.kinds) line += QStringLiteral(" %1").arg(n, 7);
-    Say(line + QStringLiteral(" %1 %2").arg(static_cast<double>(t.bytes) / 1e6, 11, 'f', 1).arg(t.seconds, 8, 'f', 2));
-  };
   std::map<QString, Totals> totals;
   for (const ToolRun& t : runs) {
     Totals one{static_cast<int>(t.files.size()), {}, 0, t.ran.seconds}, &all = totals[t.tool];
     for (const Recovered& r : t.files)
       ++one.kinds[static_cast<std::size_t>(Classify(r, originals))], one.bytes += r.size;
-    if (t.ran.started) row(t.label, one);
+    if (t.ran.started) one.Say_Row(t.label);
     for (std::size_t i = 0; i < one.kinds.size(); ++i) all.kinds[i] += one.kinds[i];
     all.files += one.files, all.bytes += one.bytes, all.seconds += one.seconds;
-    if (t.label == "tamberlin video") row("tamberlin (all)", all);
+    if (t.label == "tamberlin video") all.Say_Row("tamberlin (all)");
   }
   const Totals &tam = totals["Tamberlin"], &pr = totals["PhotoRec"];
 
@@ -681,26 +672,21 @@ bool Report(const Case& c, const std::vector<Original>& originals, const std::ve
   Say(QStringLiteral("\nTargets (Tamberlin photo + raw + video together; planted files of a known type: %1 MB)")
           .arg(static_cast<double>(planted) / 1e6, 0, 'f', 1));
   bool all = true;
-  auto target = [&](const QString& what, const QString& value, std::optional<bool> met) {
-    Say(QStringLiteral("  %1 %2 %3")
-            .arg(what, -46)
-            .arg(value, -18)
-            .arg(!met   ? "(no PhotoRec run)"
-                 : *met ? "met"
-                        : "NOT met"));
-    all = all && met.value_or(false);
+  const bool photorec = tools.contains("PhotoRec");
+  auto target = [&](const QString& what, const QString& value, bool met, bool needs_photorec = false) {
+    const char* verdict = needs_photorec && !photorec ? "(no PhotoRec run)" : met ? "met" : "NOT met";
+    Say(QStringLiteral("  %1 %2 %3").arg(what, -46).arg(value, -18).arg(verdict));
+    all = all && met && (photorec || !needs_photorec);
   };
-  auto vs_photorec = [&](bool met) { return tools.contains("PhotoRec") ? std::optional(met) : std::nullopt; };
-  const int tam_exact = tools.contains("Tamberlin") ? exact[static_cast<std::size_t>(tools.indexOf("Tamberlin"))] : 0;
   target(QStringLiteral("exact recoveries >= %1 before").arg(c.exact_before), QString::number(tam_exact),
          tam_exact >= c.exact_before);
   target("files matching nothing <= half of PhotoRec's", QStringLiteral("%1 vs %2").arg(tam.kinds[4]).arg(pr.kinds[4]),
-         vs_photorec(2 * tam.kinds[4] <= pr.kinds[4]));
+         2 * tam.kinds[4] <= pr.kinds[4], true);
   target("bytes written <= 1.2 x planted",
          QStringLiteral("%1 x").arg(static_cast<double>(tam.bytes) / static_cast<double>(planted), 0, 'f', 2),
          tam.bytes * 10 <= planted * 12);
   target("time <= PhotoRec's", QStringLiteral("%1 s vs %2 s").arg(tam.seconds, 0, 'f', 2).arg(pr.seconds, 0, 'f', 2),
-         vs_photorec(tam.seconds <= pr.seconds));
+         tam.seconds <= pr.seconds, true);
   return all;
 }
 
@@ -726,13 +712,9 @@ bool Run_Case(const Case& c, const QString& work, bool photorec) {
   std::array<int, 3> states{};
   for (const Original& o : originals) {
     Write_File(work + "/originals/" + o.name, o.bytes);
-    manifest += QStringLiteral("%1,%2,%3,%4,%5,%6,%7\n")
-                    .arg(o.name, o.type)
-                    .arg(o.bytes.size())
-                    .arg(kStateText[static_cast<int>(o.state)])
-                    .arg(o.deleted ? 1 : 0)
-                    .arg(o.first_sector)
-                    .arg(QString::fromLatin1(o.sha));
+    manifest += QStringList{o.name, o.type, QString::number(o.bytes.size()), kStateText[static_cast<int>(o.state)],
+                            o.deleted ? "1" : "0", QString::number(o.first_sector), QString::fromLatin1(o.sha)}
+                    .join(',') + '\n';
     states[static_cast<std::size_t>(o.state)] += !o.type.isEmpty();
   }
   Write_File(work + "/originals.csv", manifest.toUtf8());
@@ -746,12 +728,10 @@ bool Run_Case(const Case& c, const QString& work, bool photorec) {
 
   const QByteArray image_sha = File_Sha_Hex(stick.path);
   std::vector<ToolRun> runs;
-  for (const char* mode : {"photo", "raw", "video"}) {
-    const QString dir = work + "/tamberlin-" + mode;
-    runs.push_back(Run_Tool(QStringLiteral("tamberlin ") + mode,
-                            QCoreApplication::applicationDirPath() + "/tamberlin-cli",
-                            {"scan", "--mode", mode, "--quiet", "--recover", dir, stick.path}, dir));
-  }
+  for (const QString mode : {"photo", "raw", "video"})
+    runs.push_back(Run_Tool("tamberlin " + mode, QCoreApplication::applicationDirPath() + "/tamberlin-cli",
+                            {"scan", "--mode", mode, "--quiet", "--recover", work + "/tamberlin-" + mode, stick.path},
+                            work + "/tamberlin-" + mode));
   const QString program = QStandardPaths::findExecutable("photorec");
   if (!photorec || program.isEmpty())
     Say(photorec ? "  photorec: not installed (Debian package testdisk)" : "  photorec: skipped (--no-photorec)");
@@ -763,50 +743,37 @@ bool Run_Case(const Case& c, const QString& work, bool photorec) {
   return Report(c, originals, runs);
 }
 
-struct Options {
-  QString keep;
-  QStringList cases;
-  bool photorec = true, large = false;
-};
-
-std::optional<Options> Parse(const QStringList& args) {
-  Options o;
-  for (qsizetype i = 1; i < args.size(); ++i) {
-    if (args[i] == "--keep" && i + 1 < args.size())
-      o.keep = args[++i];
-    else if (args[i] == "--case" && i + 1 < args.size())
-      o.cases << args[++i];
-    else if (args[i] == "--no-photorec")
-      o.photorec = false;
-    else if (args[i] == "--large")
-      o.large = true;
-    else
-      return std::nullopt;
-  }
-  return o;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
-  const std::optional<Options> o = Parse(app.arguments());
-  if (!o) {
-    std::fprintf(stderr,
-                 "usage: recovery_quality [--keep DIR] [--case clean|used]... [--large] [--no-photorec]\n"
-                 "  --large: the used stick is 2 GiB instead of 512 MiB\n");
-    return 2;
+  QString keep;
+  QStringList cases;
+  bool photorec = true, large = false;
+  for (QStringList args = app.arguments().mid(1); !args.isEmpty();) {
+    const QString a = args.takeFirst();
+    if (a == "--keep" && !args.isEmpty())
+      keep = args.takeFirst();
+    else if (a == "--case" && !args.isEmpty())
+      cases << args.takeFirst();
+    else if (a == "--no-photorec" || a == "--large")
+      (a == "--large" ? large : photorec) = a == "--large";  // --large on, --no-photorec off
+    else
+      return std::fprintf(stderr,
+                          "usage: recovery_quality [--keep DIR] [--case clean|used]... [--large] [--no-photorec]\n"
+                          "  --large: the used stick is 2 GiB instead of 512 MiB\n"),
+             2;
   }
   QTemporaryDir temp;
-  const QString work = o->keep.isEmpty() ? temp.path() : QDir(o->keep).absolutePath();
+  const QString work = keep.isEmpty() ? temp.path() : QDir(keep).absolutePath();
   bool all = true;
   for (Case c : kCases) {
-    if (!o->cases.isEmpty() && !o->cases.contains(c.name)) continue;
-    c.mib = c.used && o->large ? 2048 : c.mib;
-    all = Run_Case(c, work + '/' + c.name, o->photorec) && all;
+    if (!cases.isEmpty() && !cases.contains(c.name)) continue;
+    c.mib = c.used && large ? 2048 : c.mib;
+    all = Run_Case(c, work + '/' + c.name, photorec) && all;
   }
   Say(QStringLiteral("\nStick images, originals (originals.csv) and the tools' output are in %1%2")
-          .arg(work, o->keep.isEmpty() ? " (removed on exit; --keep DIR keeps them)" : ""));
+          .arg(work, keep.isEmpty() ? " (removed on exit; --keep DIR keeps them)" : ""));
   return all ? 0 : 1;
 }

@@ -2,9 +2,8 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
-
-#include <algorithm>
 
 #include "run_tool.h"
 #include "tools/sample_files/sample_files.h"
@@ -60,56 +59,21 @@ std::optional<FatLayout> Read_Fat_Layout(const QByteArray& image, QString* why) 
   return std::nullopt;
 }
 
-std::vector<std::uint32_t> Cluster_Chain(const QByteArray& image, const FatLayout& layout, std::uint32_t first) {
-  std::vector<std::uint32_t> chain;
-  const qsizetype fat_at = static_cast<qsizetype>(layout.reserved_sectors) * kSectorBytes;
-  const std::uint64_t entries = static_cast<std::uint64_t>(layout.fat_sectors) * kSectorBytes / 4;
-  std::uint32_t c = first;
-  while (c >= 2 && c < 0x0FFFFFF8u) {
-    if (c >= entries || chain.size() > entries) return {};  // out of the FAT, or a loop
-    chain.push_back(c);
-    c = Get32(image, fat_at + static_cast<qsizetype>(c) * 4) & 0x0FFFFFFFu;
-  }
-  return chain;
-}
-
-std::vector<DirEntry> Read_Root_Folder(const QByteArray& image, const FatLayout& layout) {
-  std::vector<DirEntry> out;
-  const qsizetype cluster_bytes = static_cast<qsizetype>(layout.sectors_per_cluster) * kSectorBytes;
-  QString long_name;  // long-name pieces come last piece first, before the short entry
-  for (const std::uint32_t cluster : Cluster_Chain(image, layout, layout.root_cluster)) {
-    const qsizetype at = static_cast<qsizetype>(layout.Cluster_Sector(cluster) * kSectorBytes);
-    if (at + cluster_bytes > image.size()) break;
-    for (qsizetype e = at; e < at + cluster_bytes; e += 32) {
-      const auto first = static_cast<std::uint8_t>(image[e]);
-      if (first == 0x00) return out;  // no entries after this one
-      const auto attr = static_cast<std::uint8_t>(image[e + 11]);
-      if (attr == 0x0F) {
-        QString piece;
-        for (const auto& [from, count] : {std::pair{1, 5}, std::pair{14, 6}, std::pair{28, 2}}) {
-          for (int k = 0; k < count; ++k) {
-            const auto ch = static_cast<char16_t>(Get16(image, e + from + 2 * k));
-            if (ch == 0x0000 || ch == 0xFFFF) break;
-            piece += QChar(ch);
-          }
-        }
-        long_name.prepend(piece);
-        continue;
-      }
-      if ((attr & 0x08) != 0) {  // volume label
-        long_name.clear();
-        continue;
-      }
-      DirEntry d;
-      d.deleted = first == 0xE5;
-      QString base = QString::fromLatin1(image.mid(e, 8)).trimmed();
-      const QString ext = QString::fromLatin1(image.mid(e + 8, 3)).trimmed();
-      if (d.deleted) base[0] = QLatin1Char('?');
-      d.name = !long_name.isEmpty() && !d.deleted ? long_name : ext.isEmpty() ? base : base + QLatin1Char('.') + ext;
-      long_name.clear();
-      d.start_cluster = Get16(image, e + 20) << 16 | Get16(image, e + 26);
-      d.size = Get32(image, e + 28);
-      out.push_back(d);
+std::optional<Chains> Cluster_Chains(const QString& path, const QStringList& names, QString* error) {
+  if (names.isEmpty()) return Chains();
+  QStringList args = {QStringLiteral("-i"), path};
+  for (const QString& n : names) args << QStringLiteral("::/") + n;
+  const testing::ToolRun run = Run_Tool(QStringLiteral("mshowfat"), args, {QStringLiteral("MTOOLS_SKIP_CHECK=1")});
+  if (!run.Ok()) return Fail(error, run.problem), std::nullopt;
+  // One line per file: "::/NAME <first-last> <single> ..."
+  static const QRegularExpression kRun(QStringLiteral(R"(<(\d+)(?:-(\d+))?>)"));
+  Chains out;
+  for (const QString& line : QString::fromLocal8Bit(run.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    std::vector<std::uint32_t>& chain = out[line.left(line.indexOf(QStringLiteral(" <"))).mid(3)];
+    for (auto it = kRun.globalMatch(line); it.hasNext();) {
+      const QRegularExpressionMatch m = it.next();
+      const std::uint32_t first = m.captured(1).toUInt(), last = m.hasCaptured(2) ? m.captured(2).toUInt() : first;
+      for (std::uint32_t c = first; c <= last; ++c) chain.push_back(c);
     }
   }
   return out;
@@ -138,7 +102,7 @@ Found FatImage::Planted(const QStringList& types) const {
 
 std::optional<QString> Missing_Fat_Tools() {
   QStringList missing;
-  for (const char* tool : {"mkfs.vfat", "mcopy", "mdel"})
+  for (const char* tool : {"mkfs.vfat", "mcopy", "mdel", "mshowfat"})
     if (testing::Find_Tool(QString::fromLatin1(tool)).isEmpty()) missing << QString::fromLatin1(tool);
   if (missing.isEmpty()) return std::nullopt;
   return QStringLiteral("cannot make a FAT32 stick image without ") + missing.join(QStringLiteral(", ")) +
@@ -159,23 +123,20 @@ std::optional<FatImage> Build_Fat_Image(const QString& path, std::uint32_t size_
   }
   FatImage result;
   result.path = path;
-  QByteArray image = result.Read_All();
-  const auto layout = Read_Fat_Layout(image, error);
-  if (!layout) return std::nullopt;
+  const auto layout = Read_Fat_Layout(result.Read_All().left(kSectorBytes), error);
+  auto chains = layout ? Cluster_Chains(path, names, error) : std::nullopt;
+  if (!chains) return std::nullopt;
   result.layout = *layout;
-  const std::vector<DirEntry> folder = Read_Root_Folder(image, *layout);
   for (PlantedFile& f : files) {
-    const auto entry = std::find_if(folder.begin(), folder.end(),
-                                    [&](const DirEntry& d) { return !d.deleted && d.name == f.name; });
-    if (entry == folder.end() || entry->size != static_cast<std::uint32_t>(f.bytes.size()))
-      return fail(f.name + QStringLiteral(" is missing from the root folder after mcopy, or has the wrong size"));
-    f.first_sector = layout->Cluster_Sector(entry->start_cluster);
-    const std::vector<std::uint32_t> chain = Cluster_Chain(image, *layout, entry->start_cluster);
-    f.contiguous = !chain.empty() && chain.back() - chain.front() + 1 == chain.size();
+    const std::vector<std::uint32_t>& chain = (*chains)[f.name];
+    if (chain.empty() || chain.size() * layout->sectors_per_cluster * kSectorBytes < static_cast<std::uint64_t>(f.bytes.size()))
+      return fail(f.name + QStringLiteral(" is missing from the root folder after mcopy, or too short"));
+    f.first_sector = layout->Cluster_Sector(chain.front());
+    f.contiguous = chain.back() - chain.front() + 1 == chain.size();
   }
   if (!Delete_From_Fat_Image(path, names, error)) return std::nullopt;
   // Deleted, yet still there: the entries are marked, the data untouched.
-  image = result.Read_All();
+  const QByteArray image = result.Read_All();
   for (const PlantedFile& f : files) {
     if (f.contiguous && image.mid(static_cast<qsizetype>(f.first_sector * kSectorBytes), f.bytes.size()) != f.bytes)
       return fail(f.name + QStringLiteral(" is not where its folder entry said, or changed when it was deleted"));

@@ -3,8 +3,8 @@
 //
 // The image is made with mkfs.vfat -C, the files are copied in with mcopy
 // and deleted with mdel (mtools works on the image file; nothing is
-// mounted). Before the files are deleted, the boot sector and the root
-// directory are read here to learn where each file's first sector lies.
+// mounted). Before the files are deleted, mshowfat tells which clusters
+// each file holds and the boot sector where the clusters lie.
 // Deleting on FAT only marks the directory entries and frees the clusters,
 // so the files' bytes stay where they were.
 #pragma once
@@ -14,6 +14,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <utility>
@@ -51,17 +52,10 @@ struct FatLayout {
 // Reads a FAT32 boot sector; nothing (and a reason) when it is not one.
 std::optional<FatLayout> Read_Fat_Layout(const QByteArray& image, QString* why = nullptr);
 
-// A root-folder entry of a FAT32 image, deleted ones included.
-struct DirEntry {
-  QString name;  // long name when there is one; a deleted entry's short name, first character '?'
-  bool deleted = false;
-  std::uint32_t start_cluster = 0;
-  std::uint32_t size = 0;
-};
-std::vector<DirEntry> Read_Root_Folder(const QByteArray& image, const FatLayout& layout);
-
-// The cluster chain of a file from the first FAT (empty on a broken chain).
-std::vector<std::uint32_t> Cluster_Chain(const QByteArray& image, const FatLayout& layout, std::uint32_t first);
+// The cluster chains of these root-folder files, by name (mshowfat); nothing,
+// and the reason in `error`, when one is missing.
+using Chains = std::map<QString, std::vector<std::uint32_t>>;
+std::optional<Chains> Cluster_Chains(const QString& path, const QStringList& names, QString* error);
 
 // (type, first sector) of found items; what a scan is checked by.
 using Found = std::multiset<std::pair<QString, quint64>>;
@@ -78,7 +72,7 @@ struct FatImage {
   Found Planted(const QStringList& types) const;
 };
 
-// mkfs.vfat, mcopy and mdel, or a sentence naming what is missing.
+// mkfs.vfat, mcopy, mdel and mshowfat, or a sentence naming what is missing.
 std::optional<QString> Missing_Fat_Tools();
 
 // Makes a FAT32 image of size_kib KiB (at least 33 MiB for FAT32) at `path`,

@@ -20,11 +20,6 @@ namespace {
 
 constexpr int kTimeoutMs = 300000;  // a guard against a hang, not a speed check
 
-QByteArray Read_All(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 QString Dump(const Found& found) {
   QStringList out;
   for (const auto& [type, sector] : found) out << QStringLiteral("%1@%2").arg(type).arg(sector);

@@ -8,31 +8,17 @@
 #include <thread>
 
 #include "fake_scan_host.h"
+#include "observed_source.h"
 
 namespace tamberlin {
 namespace {
 
-using testing::FakeScanHost;
+using testing::FakeScanHost, testing::ObservedSource;
 using Spans = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 
 StringList Rec(const std::string& type, const std::string& size, const std::string& sig) {
   return {type, size, sig, "1", "-", "d", std::to_string(std::stoi(sig.substr(0, 2), nullptr, 16))};
 }
-
-// Runs `on_read` before each sector read of `inner`.
-class ObservedSource : public SectorSource {
- public:
-  ObservedSource(std::unique_ptr<SectorSource> inner, std::function<void(std::uint64_t)> on_read)
-      : inner_(std::move(inner)), on_read_(std::move(on_read)) {}
-  const std::uint8_t* Read_Sector(std::uint64_t sector) override {
-    on_read_(sector);
-    return inner_->Read_Sector(sector);
-  }
-
- private:
-  std::unique_ptr<SectorSource> inner_;
-  std::function<void(std::uint64_t)> on_read_;
-};
 
 class ScanTest : public ::testing::Test {
  protected:

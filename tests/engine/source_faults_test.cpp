@@ -1,5 +1,6 @@
-// Sources that are not disks, media that change under a scan, and media that
-// fail: what the opener refuses and what a scan reports.
+// Reading disk images sector by sector; sources that are not disks, media that
+// change under a scan, and media that fail: what the opener refuses and what a
+// scan reports.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +32,30 @@ class ScratchTest : public ::testing::Test {
   }
   fs::path dir;
 };
+
+// Sector s holds the byte (s % 251) + 1 throughout, so any misplaced read shows.
+TEST_F(ScratchTest, ReadsAcrossBlocksAndNotPastTheLastWholeSector) {
+  const std::uint64_t n = FileSectorSource::kBlockSectors * 2 + 5;
+  const fs::path image = dir / "card.img";
+  {
+    std::ofstream out(image, std::ios::binary | std::ios::trunc);
+    for (std::uint64_t s = 0; s < n; ++s) out << std::string(kSectorSize, static_cast<char>(s % 251 + 1));
+    out << std::string(100, '\x7f');
+  }
+  fs::permissions(image, fs::perms::owner_read);  // read-only is enough
+  std::string why;
+  auto src = FileSectorSource::Open(image, &why);
+  ASSERT_TRUE(src) << why;
+  for (std::uint64_t s : {std::uint64_t{0}, FileSectorSource::kBlockSectors - 1, FileSectorSource::kBlockSectors, n - 1,
+                          std::uint64_t{3}}) {
+    const std::uint8_t* p = src->Read_Sector(s);
+    ASSERT_NE(p, nullptr) << s;
+    EXPECT_EQ(p[0], s % 251 + 1) << s;
+    EXPECT_EQ(p[kSectorSize - 1], s % 251 + 1) << s;
+  }
+  EXPECT_EQ(src->Read_Sector(n), nullptr) << "the partial last sector";
+  EXPECT_EQ(src->Read_Sector(std::uint64_t{1} << 40), nullptr);
+}
 
 TEST_F(ScratchTest, OnlyRegularFilesAndBlockDevicesOpenAndNothingWaits) {
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);  // no writer: a blocking open never returns

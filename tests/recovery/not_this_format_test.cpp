@@ -6,11 +6,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <iostream>
-#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -27,10 +25,6 @@ namespace {
 
 constexpr int kVariations = 10000;
 constexpr std::size_t kSectors = 8;
-
-// Types whose structure checks are still being written; they are listed in
-// the output but do not fail the test. This list only shrinks.
-const std::set<std::string> kStillToDo = {};
 
 // Fast, seeded and the same on every run.
 struct SplitMix {
@@ -92,7 +86,7 @@ std::filesystem::path Resources() { return TAMBERLIN_SOURCE_RESOURCES; }
 TEST(NotThisFormatTest, RandomBytesBehindEveryCatalogueSignatureAreRejected) {
   const char* files[] = {kPhotoCatalogue, kPhotoThoroughCatalogue, kRawCatalogue,
                          kRawThoroughCatalogue, kVideoCatalogue, kVideoThoroughCatalogue};
-  std::set<std::string> without_finder, to_do_passing, to_do_failing;
+  std::set<std::string> without_finder;
   int records = 0;
   for (const char* file : files) {
     const StringList list = Load_Catalogue_File(Resources() / file);
@@ -105,32 +99,20 @@ TEST(NotThisFormatTest, RandomBytesBehindEveryCatalogueSignatureAreRejected) {
       ASSERT_LE(at + signature.size(), kSectors * kSectorSize) << key;
       ++records;
       const EndFinder finder = Finder_For_Type(key);
-      const bool to_do = kStillToDo.count(key) != 0;
       if (finder == nullptr) {
-        (to_do ? to_do_failing : without_finder).insert(key);
+        without_finder.insert(key);
         continue;
       }
       const Tally t = Run_Record(finder, signature, at, std::stoull(list[r * kRecordWidth + 1]),
                                  std::hash<std::string>{}(std::string(file) + key) + r);
-      const bool clean = t.found == 0 && t.unknown == 0;
-      if (to_do) {
-        (clean ? to_do_passing : to_do_failing).insert(key);
-        continue;
-      }
-      EXPECT_TRUE(clean) << file << " " << key << " at byte " << at << ": " << t.found << " found, " << t.unknown
+      EXPECT_TRUE(t.found == 0 && t.unknown == 0) << file << " " << key << " at byte " << at << ": " << t.found << " found, " << t.unknown
                          << " unknown of " << kVariations << " (" << t.sample << ")";
     }
   }
-  const auto join = [](const std::set<std::string>& keys) {
-    std::ostringstream s;
-    for (const auto& k : keys) s << ' ' << k;
-    return s.str();
-  };
   std::cout << records << " records, " << kVariations << " variations each\n";
-  if (!to_do_failing.empty()) std::cout << "still to do:" << join(to_do_failing) << '\n';
-  for (const auto& k : to_do_failing) to_do_passing.erase(k);  // one record of the type still fails
-  if (!to_do_passing.empty()) std::cout << "listed as still to do but passing:" << join(to_do_passing) << '\n';
-  EXPECT_TRUE(without_finder.empty()) << "types without a finder:" << join(without_finder);
+  std::ostringstream keys;
+  for (const auto& k : without_finder) keys << ' ' << k;
+  EXPECT_TRUE(without_finder.empty()) << "types without a finder:" << keys.str();
 }
 
 }  // namespace

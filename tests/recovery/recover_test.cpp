@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "engine/observed_source.h"
 #include "recovery/recover.h"
 #include "tools/sample_files/sample_files.h"
 #include "recovery/sha256.h"
@@ -37,22 +38,6 @@ std::string Slurp(const fs::path& p) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Asks the recovery to stop once `after` reads have been made, the way a
-// user's Cancel arrives mid-copy.
-class CancellingSource final : public SectorSource {
- public:
-  CancellingSource(SectorSource& inner, RecoveryProgress& p, int after) : inner_(inner), p_(p), after_(after) {}
-  const std::uint8_t* Read_Sector(std::uint64_t s) override {
-    if (--after_ == 0) p_.cancel.store(true);
-    return inner_.Read_Sector(s);
-  }
-
- private:
-  SectorSource& inner_;
-  RecoveryProgress& p_;
-  int after_;
-};
-
 class RecoverTest : public ::testing::Test {
  protected:
   // Puts `text` at `sector` on the medium.
@@ -63,10 +48,12 @@ class RecoverTest : public ::testing::Test {
   }
   RecoveryOutcome Recover(const std::vector<RecoveryItem>& items, int cancel_after_reads = 0,
                           std::set<std::uint64_t> unreadable = {}, RecoveryOptions options = {}) {
-    MemorySectorSource source(medium_, std::move(unreadable));
-    if (cancel_after_reads == 0) return Recover_Items(source, items, dir(), progress_, options);
-    CancellingSource cancelling(source, progress_, cancel_after_reads);
-    return Recover_Items(cancelling, items, dir(), progress_, options);
+    // A cancel asked for once so many reads have been made, the way a user's Cancel arrives mid-copy.
+    testing::ObservedSource source(std::make_unique<MemorySectorSource>(medium_, std::move(unreadable)),
+                                   [this, left = cancel_after_reads](std::uint64_t) mutable {
+                                     if (--left == 0) progress_.cancel.store(true);
+                                   });
+    return Recover_Items(source, items, dir(), progress_, options);
   }
   fs::path dir() const { return folder_.path().toStdString(); }
   std::vector<std::string> Names() const {

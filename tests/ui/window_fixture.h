@@ -51,6 +51,10 @@ inline QByteArray Catalogue_Group(const char* ext, const char* header, const cha
          "\nPosition : 1\nFooter : -\nDescription : " + description + "\n\n";
 }
 
+inline QByteArray Read_All(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
 inline void Write_File(const QString& path, const QByteArray& bytes) {
   QFile f(path);
   QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size(), qPrintable(path));

@@ -14,16 +14,7 @@ using namespace tamberlin;
 using namespace tamberlin::ui;
 using namespace tamberlin::ui::testing;
 
-namespace {
-
 constexpr quint64 k2TbSectors = 3907029168ull;  // a 2 TB disk
-
-QByteArray Read_All(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-}  // namespace
 
 class WindowTest : public QObject {
   Q_OBJECT
