@@ -162,6 +162,13 @@ class CliHost final : public HeadlessScanHost {
  private:
   void Row(const std::string& name, const std::string& uid, std::uint64_t start, std::uint64_t end,
            std::uint64_t bytes) {
+    std::lock_guard l(err_mu_);
+    // Rows on the same terminal take the progress line's place; the next tick
+    // shows it again below them.
+    if (progress_shown_ && rows_on_terminal_) {
+      std::fputs("\r\033[K", stderr);
+      progress_shown_ = false;
+    }
     std::printf("%s,%s,%s,%s,%llu,%llu,%llu\n", pass_.c_str(), Csv_Field(name).c_str(), Csv_Field(uid).c_str(),
                 Csv_Field(Type_Of(name, types_)).c_str(), static_cast<unsigned long long>(start),
                 static_cast<unsigned long long>(end), static_cast<unsigned long long>(bytes));
@@ -190,6 +197,7 @@ class CliHost final : public HeadlessScanHost {
   std::set<std::string> types_;  // the catalogue's type keys, for the type column
   const ScanState& state_;
   bool show_progress_;
+  const bool rows_on_terminal_ = ::isatty(STDOUT_FILENO) != 0;
   std::string pass_ = "GEN";
   bool open_failed_ = false;
   bool read_error_ = false;
