@@ -2,8 +2,6 @@
 // column, terminal wording and the speed behind the progress line.
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "tools/cli_progress.h"
 #include "tools/cli_scan_options.h"
 #include "tools/cli_text.h"
@@ -17,12 +15,9 @@ std::string Describe(const std::variant<ScanOptions, std::string>& parsed) {
   if (o.help) return "help";
   std::string s = "mode=" + std::to_string(static_cast<int>(o.mode));
   if (o.types) for (const auto& t : *o.types) s += " type=" + t;
-  if (!o.thorough) s += " no-thorough";
-  if (o.range) s += " range=" + *o.range;
-  if (!o.resources.empty()) s += " resources=" + o.resources.string();
-  if (o.quiet) s += " quiet";
-  if (o.recover) s += " recover=" + *o.recover;
-  if (o.keep_doubtful) s += " keep";
+  s += std::string(o.thorough ? "" : " no-thorough") + (o.range ? " range=" + *o.range : "");
+  s += (o.resources.empty() ? "" : " resources=" + o.resources.string()) + (o.quiet ? " quiet" : "");
+  s += (o.recover ? " recover=" + *o.recover : "") + (o.keep_doubtful ? " keep" : "");
   return s + " source=" + o.source;
 }
 
@@ -80,8 +75,7 @@ TEST(CliParts, SpeedAndTimeLeftOverTheLastSeconds) {
     const char* name;
     std::vector<std::pair<double, std::uint64_t>> samples;  // seconds, bytes read
     std::uint64_t bytes_left;
-    double rate;          // -1: none yet
-    double seconds_left;  // -1: none
+    double rate, seconds_left;  // -1: none
     const char* text;
   };
   const Case cases[] = {
