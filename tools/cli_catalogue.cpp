@@ -2,9 +2,11 @@
 // catalogue file they edited.
 #include <cstdio>
 #include <string>
+#include <variant>
 
 #include "engine/catalogue.h"
 #include "tools/cli.h"
+#include "tools/cli_args.h"
 
 namespace tamberlin::cli {
 namespace {
@@ -20,13 +22,6 @@ constexpr ListChoice kLists[] = {
     {"video", kVideoCatalogue},       {"video-thorough", kVideoThoroughCatalogue},
 };
 
-constexpr const char* kCatalogueUsage =
-    "usage: tamberlin-cli catalogue [--resources DIR] [LIST]\n"
-    "Prints the signature records as the program reads them, tab-separated, one a line:\n"
-    "type, maximum size, signature, position, end marker, description, first byte.\n"
-    "LIST is one of photo, photo-thorough, raw, raw-thorough, video, video-thorough\n"
-    "(default: every list, each under its name). DIR is the folder holding the catalogue files.\n";
-
 void Print_Records(const StringList& list) {
   for (std::size_t r = 0; r < Record_Count(list); ++r) {
     for (std::size_t e = 0; e < kRecordWidth; ++e) {
@@ -39,29 +34,29 @@ void Print_Records(const StringList& list) {
 }  // namespace
 
 int Catalogue_Verb(const Args& args) {
-  std::filesystem::path dir = Default_Data_Dir();
-  std::string only;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--help" || args[i] == "-h") {
-      std::fputs(kCatalogueUsage, stdout);
-      return 0;
-    }
-    if (args[i] == "--resources") {
-      if (i + 1 >= args.size()) {
-        std::fputs("tamberlin-cli catalogue: --resources needs a folder\n", stderr);
-        return 2;
-      }
-      dir = args[++i];
-    } else if (!args[i].empty() && args[i][0] == '-') {
-      std::fprintf(stderr, "tamberlin-cli catalogue: unknown option '%s'\n", args[i].c_str());
-      return 2;
-    } else if (only.empty()) {
-      only = args[i];
-    } else {
-      std::fputs("tamberlin-cli catalogue: give at most one list\n", stderr);
-      return 2;
-    }
+  const auto parsed = Parse_Args(args, kCatalogueVerb);
+  if (const auto* error = std::get_if<std::string>(&parsed)) {
+    std::fprintf(stderr, "tamberlin-cli catalogue: %s\n", error->c_str());
+    return 2;
   }
+  const ParsedArgs& p = std::get<ParsedArgs>(parsed);
+  if (p.help) {
+    std::fputs(Verb_Help(kCatalogueVerb).c_str(), stdout);
+    return 0;
+  }
+  std::filesystem::path dir = Default_Data_Dir();
+  for (const auto& [name, value] : p.options) {
+    if (value.empty()) {
+      std::fputs("tamberlin-cli catalogue: --resources needs a folder\n", stderr);
+      return 2;
+    }
+    dir = value;  // --resources, the only option
+  }
+  if (p.operands.size() > 1) {
+    std::fputs("tamberlin-cli catalogue: give at most one list\n", stderr);
+    return 2;
+  }
+  const std::string only = p.operands.empty() ? std::string() : p.operands.front();
   bool known = only.empty();
   for (const auto& l : kLists) known = known || only == l.name;
   if (!known) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "tools/cli.h"
+#include "tools/cli_args.h"
 
 namespace tamberlin::cli {
 
@@ -18,21 +19,16 @@ std::filesystem::path Default_Data_Dir() {
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: tamberlin-cli VERB [OPTIONS]\n"
-    "\n"
-    "verbs:\n"
-    "  catalogue [--resources DIR] [LIST]   print the parsed signature records\n"
-    "      LIST: photo, photo-thorough, raw, raw-thorough, video, video-thorough\n"
+// The verbs in the order the help lists them.
+constexpr const tamberlin::cli::VerbSpec* kVerbs[] = {
+    &tamberlin::cli::kCatalogueVerb,
 #ifdef TAMBERLIN_CLI_HAS_SCAN
-    "  scan [--mode photo|video|raw] [--types T1,T2,...] [--no-thorough]\n"
-    "       [--range START:END] [--resources DIR] [--quiet] SOURCE\n"
-    "                                        find lost files on a device or disk image\n"
+    &tamberlin::cli::kScanVerb,
 #endif
 #ifdef TAMBERLIN_CLI_HAS_MEDIA
-    "  media                                 list removable media, tab-separated\n"
+    &tamberlin::cli::kMediaVerb,
 #endif
-    "Each verb takes --help.\n";
+};
 
 constexpr int kExitOutputFailed = 5;
 
@@ -51,14 +47,37 @@ int Checked_Output(int status) {
 
 }  // namespace
 
+// `tamberlin-cli help [VERB]`: the program's help, or the verb's own.
+static int Help_Verb(const tamberlin::cli::Args& args) {
+  using namespace tamberlin::cli;
+  if (args.empty()) {
+    std::fputs(Program_Help(kVerbs).c_str(), stdout);
+    return 0;
+  }
+  for (const VerbSpec* v : kVerbs) {
+    if (args.size() == 1 && args[0] == v->name) {
+      std::fputs(Verb_Help(*v).c_str(), stdout);
+      return 0;
+    }
+  }
+  std::fprintf(stderr, "tamberlin-cli help: no verb '%s'\n\n%s", args[0].c_str(), Program_Help(kVerbs).c_str());
+  return 2;
+}
+
 int main(int argc, char** argv) {
   using namespace tamberlin::cli;
-  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-    std::fputs(kUsage, argc < 2 ? stderr : stdout);
-    return argc < 2 ? 2 : 0;
+  if (argc < 2) {
+    std::fputs(Program_Help(kVerbs).c_str(), stderr);
+    return 2;
   }
   const std::string verb = argv[1];
   const Args args(argv + 2, argv + argc);
+  if (verb == "--help" || verb == "-h") return Checked_Output(Help_Verb({}));
+  if (verb == "--version") {
+    std::fputs("tamberlin " TAMBERLIN_VERSION "\n", stdout);
+    return Checked_Output(0);
+  }
+  if (verb == "help") return Checked_Output(Help_Verb(args));
   if (verb == "catalogue") return Checked_Output(Catalogue_Verb(args));
 #ifdef TAMBERLIN_CLI_HAS_SCAN
   if (verb == "scan") return Checked_Output(Scan_Verb(args));
@@ -66,6 +85,6 @@ int main(int argc, char** argv) {
 #ifdef TAMBERLIN_CLI_HAS_MEDIA
   if (verb == "media") return Checked_Output(Media_Verb(args));
 #endif
-  std::fprintf(stderr, "tamberlin-cli: unknown verb '%s'\n\n%s", verb.c_str(), kUsage);
+  std::fprintf(stderr, "tamberlin-cli: unknown verb '%s'\n\n%s", verb.c_str(), Program_Help(kVerbs).c_str());
   return 2;
 }

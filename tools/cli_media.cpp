@@ -4,8 +4,11 @@
 // volumes, as the window lists images added to it.
 #include <QCoreApplication>
 #include <cstdio>
+#include <variant>
 
 #include "tools/cli.h"
+#include "tools/cli_args.h"
+#include "tools/cli_text.h"
 #include "media/media_list.h"
 #include "media/raw_access.h"
 
@@ -23,18 +26,15 @@ void Print_Row(const media::MyDataObject& r) {
 }  // namespace
 
 int Media_Verb(const Args& args) {
-  for (const std::string& a : args) {
-    if (a == "--help" || a == "-h") {
-      std::fputs("usage: tamberlin-cli media [IMAGE...]\n"
-                 "Lists the mounted removable volumes (and the given disk images),\n"
-                 "tab-separated: identifier, volume, file system, size, parent disk, sectors.\n",
-                 stdout);
-      return 0;
-    }
-    if (!a.empty() && a[0] == '-') {
-      std::fprintf(stderr, "tamberlin-cli media: unknown option '%s'\n", a.c_str());
-      return 2;
-    }
+  const auto parsed = Parse_Args(args, kMediaVerb);
+  if (const auto* problem = std::get_if<std::string>(&parsed)) {
+    std::fprintf(stderr, "tamberlin-cli media: %s\n", problem->c_str());
+    return 2;
+  }
+  const ParsedArgs& p = std::get<ParsedArgs>(parsed);
+  if (p.help) {
+    std::fputs(Verb_Help(kMediaVerb).c_str(), stdout);
+    return 0;
   }
   media::ProcessRunner runner;
   QString error;
@@ -44,18 +44,20 @@ int Media_Verb(const Args& args) {
   if (!error.isEmpty()) {
     std::fprintf(stderr, "tamberlin-cli media: %s\n", error.toUtf8().constData());
     status = 1;
+  } else if (records.empty()) {
+    std::fputs("tamberlin-cli media: no removable media found\n", stderr);
   }
   // Listed or not, a stick cannot be scanned without the rights to read it.
   if (const std::string note = media::Raw_Device_Rights_Note(); !note.empty()) {
-    std::fprintf(stderr, "tamberlin-cli media: %s\n", note.c_str());
+    std::fprintf(stderr, "tamberlin-cli media: %s\n", Terminal_Text(note).c_str());
   }
   const auto probe = media::Blkid_Probe(runner);
-  for (const std::string& a : args) {
+  for (const std::string& a : p.operands) {
     QString why;
     if (const auto image = media::Image_Record(QString::fromStdString(a), probe, &why)) {
       Print_Row(*image);
     } else {
-      std::fprintf(stderr, "tamberlin-cli media: %s\n", why.toUtf8().constData());
+      std::fprintf(stderr, "tamberlin-cli media: %s\n", Terminal_Text(why.toStdString()).c_str());
       status = 1;
     }
   }

@@ -1,6 +1,5 @@
 // tamberlin-cli scan: runs the same passes as the window over a device or a
 // disk image and prints what it finds as CSV.
-#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,34 +11,25 @@
 #include <map>
 #include <mutex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
+#include <variant>
 
 #include "engine/catalogue.h"
-#include "tools/cli.h"
-#include "recovery/destination.h"
-#include "recovery/recover.h"
 #include "engine/scan.h"
 #include "engine/sector_range.h"
-#include "results/summary_records.h"
 #include "engine/type_selection.h"
+#include "recovery/destination.h"
+#include "recovery/recover.h"
+#include "results/summary_records.h"
+#include "tools/cli.h"
+#include "tools/cli_args.h"
+#include "tools/cli_progress.h"
+#include "tools/cli_scan_options.h"
+#include "tools/cli_text.h"
 
 namespace tamberlin::cli {
 namespace {
-
-constexpr const char* kScanUsage =
-    "usage: tamberlin-cli scan [--mode photo|video|raw] [--types T1,T2,...] [--no-thorough]\n"
-    "                          [--range START:END] [--resources DIR] [--quiet] [--recover DIR [--keep-doubtful]]\n"
-    "                          SOURCE\n"
-    "SOURCE is a device identifier (sdb1 means /dev/sdb1) or the path of a device or disk image.\n"
-    "--recover DIR writes every item found into DIR, cut to its real end where the format tells it,\n"
-    "with DIR/recovery-report.csv; DIR must not be on SOURCE. Items whose bytes are not their format are\n"
-    "not written unless --keep-doubtful, which writes them into DIR/doubtful.\n"
-    "exit codes: 0 completed; 1 completed, but sectors could not be read (the count is on stderr)\n"
-    "or the medium stopped answering; 2 bad usage; 3 SOURCE cannot be opened, is no disk or disk\n"
-    "image, or is empty; 4 recovery refused or stopped; 5 standard output could not be written;\n"
-    "130 interrupted.\n";
 
 constexpr int kExitCompleted = 0;
 constexpr int kExitReadError = 1;
@@ -78,38 +68,33 @@ void Default_Stop_Signals() {
 // 128 + the signal, as shells report a program the signal ended (130 for Ctrl-C).
 int Exit_Interrupted() { return 128 + g_interrupted.load(); }
 
-std::string Plain(std::string text) {
-  while (!text.empty() && text.front() == '\n') text.erase(text.begin());
-  return text;
-}
-
-std::string Extension_Of(const std::string& name) {
-  const auto dot = name.rfind('.');
-  return dot == std::string::npos ? std::string() : name.substr(dot + 1);
-}
-
-std::vector<std::string> Split(const std::string& s, char sep) {
-  std::vector<std::string> out;
-  std::stringstream in(s);
-  std::string part;
-  while (std::getline(in, part, sep)) {
-    if (!part.empty()) out.push_back(part);
-  }
-  return out;
-}
-
-// Prints items as they are found and remembers what the summary needs.
+// Prints items as they are found, keeps the progress line, and remembers
+// what the summary needs.
 class CliHost final : public HeadlessScanHost {
  public:
-  explicit CliHost(RecoveryMode mode) : mode_(mode) {}
+  CliHost(RecoveryMode mode, std::set<std::string> types, const ScanState& state, bool show_progress)
+      : mode_(mode), types_(std::move(types)), state_(state), show_progress_(show_progress) {}
 
-  void Set_Mode_Label(const std::string& text) override { pass_ = text == kGeneralModeLabel ? "GEN" : "THD"; }
-  void Open_Failed(RecoveryMode) override { open_failed_ = true; }
+  void Set_Mode_Label(const std::string& text) override {
+    std::lock_guard l(err_mu_);
+    // The next pass runs only when the last one went to its end.
+    if (pass_running_) End_Pass_Line(true);
+    pass_ = text == kGeneralModeLabel ? "GEN" : "THD";
+    pass_running_ = true;
+    meter_.Add(Seconds(), 0);
+    alert_in_pass_ = false;
+  }
+  void Open_Failed(RecoveryMode) override {
+    std::lock_guard l(err_mu_);
+    open_failed_ = true;
+    pass_running_ = false;
+  }
   void Alert(const std::string& message, const std::string& informative) override {
-    std::lock_guard l(err_mu);
-    std::fprintf(stderr, "%s%s\n", progress_shown ? "\n" : "", Plain(message).c_str());
-    if (!informative.empty()) std::fprintf(stderr, "%s\n", informative.c_str());
-    progress_shown = false;
+    std::lock_guard l(err_mu_);
+    std::fprintf(stderr, "%s%s\n", progress_shown_ ? "\n" : "", Terminal_Text(message).c_str());
+    if (!informative.empty()) std::fprintf(stderr, "%s\n", Terminal_Text(informative).c_str());
+    progress_shown_ = false;
+    alert_in_pass_ = true;
     // A read error, or memory running out: the scan did not see everything.
     if (!open_failed_) read_error_ = true;
   }
@@ -117,7 +102,7 @@ class CliHost final : public HeadlessScanHost {
                         std::uint64_t first_sector, std::uint64_t sector_count) override {
     Row(name, uid, first_sector, first_sector + sector_count, sector_count * kSectorSize);
     found.push_back({name, first_sector, first_sector + sector_count});
-    auto& t = photo_types_[Extension_Of(name)];
+    auto& t = photo_types_[Type_Of(name, types_)];
     ++t.first;
     t.second = name;
   }
@@ -128,10 +113,29 @@ class CliHost final : public HeadlessScanHost {
     summary.Count_Item(name);
   }
 
+  // The progress line now.
+  void Tick() {
+    std::lock_guard l(err_mu_);
+    const std::uint64_t start = state_.start_sector.load(), end = state_.end_sector.load();
+    const std::uint64_t at = state_.for_index.load();
+    if (!pass_running_ || at > end || at < start) return;
+    meter_.Add(Seconds(), (at - start) * kSectorSize);
+    std::fprintf(stderr, "\r%s\033[K",
+                 Progress_Line(pass_, at, start, end, meter_.Estimate((end - at) * kSectorSize)).c_str());
+    progress_shown_ = true;
+  }
+
+  // The last progress line of the scan: 100% when the pass went to its end.
+  void Scan_Ended(bool stopped) {
+    std::lock_guard l(err_mu_);
+    if (pass_running_) End_Pass_Line(!stopped && !alert_in_pass_);
+    pass_running_ = false;
+  }
+
   void Print_Summary() {
-    std::lock_guard l(err_mu);
-    std::fprintf(stderr, "%stype\tcount\tlast name\n", progress_shown ? "\n" : "");
-    progress_shown = false;
+    std::lock_guard l(err_mu_);
+    std::fprintf(stderr, "%stype\tcount\tlast name\n", progress_shown_ ? "\n" : "");
+    progress_shown_ = false;
     if (mode_ == RecoveryMode::Photo) {
       for (const auto& [type, t] : photo_types_) {
         std::fprintf(stderr, "%s\t%llu\t%s\n", type.c_str(), static_cast<unsigned long long>(t.first), t.second.c_str());
@@ -154,39 +158,191 @@ class CliHost final : public HeadlessScanHost {
   };
   std::vector<FoundItem> found;  // in the order found (general pass first)
   SignatureList summary;
-  std::mutex err_mu;          // stderr lines from the scan and the progress thread
-  bool progress_shown = false;
 
  private:
   void Row(const std::string& name, const std::string& uid, std::uint64_t start, std::uint64_t end,
            std::uint64_t bytes) {
-    std::printf("%s,%s,%s,%s,%llu,%llu,%llu\n", pass_.c_str(), name.c_str(), uid.c_str(), Extension_Of(name).c_str(),
-                static_cast<unsigned long long>(start), static_cast<unsigned long long>(end),
-                static_cast<unsigned long long>(bytes));
+    std::lock_guard l(err_mu_);
+    // Rows on the same terminal take the progress line's place; the next tick
+    // shows it again below them.
+    if (progress_shown_ && rows_on_terminal_) {
+      std::fputs("\r\033[K", stderr);
+      progress_shown_ = false;
+    }
+    std::printf("%s,%s,%s,%s,%llu,%llu,%llu\n", pass_.c_str(), Csv_Field(name).c_str(), Csv_Field(uid).c_str(),
+                Csv_Field(Type_Of(name, types_)).c_str(), static_cast<unsigned long long>(start),
+                static_cast<unsigned long long>(end), static_cast<unsigned long long>(bytes));
+  }
+
+  // Caller holds err_mu_. The pass's state is still in place: the next pass
+  // resets it only after announcing itself.
+  void End_Pass_Line(bool to_the_end) {
+    if (show_progress_ && !open_failed_) {
+      const std::uint64_t start = state_.start_sector.load(), end = state_.end_sector.load();
+      const std::uint64_t at = to_the_end ? end : std::clamp(state_.for_index.load(), start, end);
+      meter_.Add(Seconds(), (at - start) * kSectorSize);
+      RateEstimate rate = meter_.Estimate(0);
+      rate.seconds_left.reset();
+      std::fprintf(stderr, "\r%s\033[K\n", Progress_Line(pass_, at, start, end, rate).c_str());
+    }
+    progress_shown_ = false;
+    meter_ = RateMeter();
+  }
+
+  double Seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - began_).count();
   }
 
   RecoveryMode mode_;
+  std::set<std::string> types_;  // the catalogue's type keys, for the type column
+  const ScanState& state_;
+  bool show_progress_;
+  const bool rows_on_terminal_ = ::isatty(STDOUT_FILENO) != 0;
   std::string pass_ = "GEN";
   bool open_failed_ = false;
   bool read_error_ = false;
   std::map<std::string, std::pair<std::uint64_t, std::string>> photo_types_;
-};
 
-struct Options {
-  RecoveryMode mode = RecoveryMode::Photo;
-  std::optional<std::string> types;
-  bool thorough = true;
-  std::optional<std::string> range;
-  std::filesystem::path resources = Default_Data_Dir();
-  bool quiet = false;
-  std::optional<std::string> recover;
-  bool keep_doubtful = false;
-  std::string source;
+  std::mutex err_mu_;  // stderr lines from the scan and the progress thread, and what follows
+  bool progress_shown_ = false;  // a progress line waits for its line break
+  bool pass_running_ = false;
+  bool alert_in_pass_ = false;
+  RateMeter meter_;
+  const std::chrono::steady_clock::time_point began_ = std::chrono::steady_clock::now();
 };
 
 int Usage_Error(const std::string& what) {
-  std::fprintf(stderr, "tamberlin-cli scan: %s\n%s", what.c_str(), kScanUsage);
+  std::fprintf(stderr, "tamberlin-cli scan: %s\n%s", what.c_str(),
+               "usage: tamberlin-cli scan [OPTIONS] SOURCE (tamberlin-cli scan --help lists the options)\n");
   return kExitUsage;
+}
+
+void Print_Problem(const std::string& message, const std::string& informative = {}) {
+  std::fprintf(stderr, "%s\n", Terminal_Text(message).c_str());
+  if (!informative.empty()) std::fprintf(stderr, "%s\n", Terminal_Text(informative).c_str());
+}
+
+// Why a range is refused, in the terms of --range.
+std::string Range_Problem_Text(const RangeProblem& problem) {
+  switch (problem.step) {
+    case 1: return "START is not a sector number";
+    case 2:
+    case 3: return "START lies past the end of the medium";
+    case 4: return "END is not a sector number";
+    case 5:
+    case 6: return "END lies past the end of the medium";
+    default: return "END must be greater than START";
+  }
+}
+
+// Everything the run needs once the arguments, the catalogue, the medium and
+// the destination have been checked.
+struct ScanPlan {
+  std::string path;  // the medium as opened
+  std::uint64_t sectors = 0;
+  SourceOpener open_medium;
+  StringList general, thorough;  // the mode's whole lists
+  std::vector<ExtensionListRecord> rows;
+  AppliedSelection applied;
+  std::optional<std::pair<std::string, std::string>> range;  // start and end text
+};
+
+// Checks the source, the types, the range and the destination before a
+// sector is read, so a long scan does not end in a refusal. Prints why and
+// gives the exit code when something is refused.
+std::variant<ScanPlan, int> Check_Source(ScanOptions& o) {
+  ScanPlan plan;
+  // A path (anything with a slash, or a name that is no device under /dev)
+  // is read as it is; a bare name of a device is its identifier.
+  {
+    std::error_code ec;
+    const bool is_path = o.source.find('/') != std::string::npos || !std::filesystem::exists("/dev/" + o.source, ec);
+    if (is_path) o.source = std::filesystem::absolute(o.source, ec).lexically_normal().string();
+  }
+  if (o.resources.empty()) o.resources = Default_Data_Dir();
+
+  const Catalogue catalogue = Catalogue::Load(o.resources);
+  plan.general = catalogue.General(o.mode);
+  plan.thorough = catalogue.Thorough(o.mode);
+  if (plan.general.empty() && plan.thorough.empty()) {
+    return Usage_Error("no signatures for this mode in " + o.resources.string() +
+                       " (is --resources the folder holding the catalogue files?)");
+  }
+
+  // The type selection, applied as the file type screen applies it.
+  plan.rows = Build_Extension_List(plan.general, plan.thorough);
+  if (o.types) {
+    std::set<std::string> wanted;
+    for (const auto& t : *o.types) {
+      const auto it = std::find_if(plan.rows.begin(), plan.rows.end(), [&](const auto& r) { return r.Extension == t; });
+      if (it == plan.rows.end()) {
+        std::string known;
+        for (const auto& r : plan.rows) known += (known.empty() ? "" : ",") + r.Extension;
+        return Usage_Error("unknown type '" + t + "' for this mode (known: " + known + ")");
+      }
+      wanted.insert(t);
+    }
+    for (auto& r : plan.rows) r.State = wanted.count(r.Extension) != 0;
+  }
+  if (!Check_For_One_Extension_Selection(plan.rows)) {
+    return Usage_Error(Terminal_Text("\nPlease select atleast one extension type."));
+  }
+  plan.applied = Apply_Selection(plan.rows, plan.general, plan.thorough);
+
+  // The medium's identity and size, for the entire-disk range, the range
+  // check and every later open.
+  plan.path = Device_Path(o.source);
+  MediumIdentity medium;
+  {
+    std::string why;
+    const int fd = Open_Medium(plan.path, &why, &medium);
+    if (fd < 0) {
+      Print_Problem(why);
+      return kExitCannotOpen;
+    }
+    ::close(fd);
+  }
+  if (medium.size < kSectorSize) {
+    std::fprintf(stderr, "%s: %s.\n", plan.path.c_str(), kEmptyMediumMessage);
+    return kExitCannotOpen;
+  }
+  plan.sectors = medium.size / kSectorSize;
+  plan.open_medium = Same_Medium_Opener(File_Opener(), medium);
+
+  if (o.range) {
+    const auto colon = o.range->find(':');
+    const std::string s = colon == std::string::npos ? *o.range : o.range->substr(0, colon);
+    const std::string e = colon == std::string::npos ? "" : o.range->substr(colon + 1);
+    const std::string count = std::to_string(plan.sectors);
+    if (const auto problem = Validate_Sector_Range(s, e, count)) {
+      return Usage_Error("bad --range " + *o.range + ": " + Range_Problem_Text(*problem) + "; the medium has " +
+                         count + " sectors, so 0 <= START < END <= " + count);
+    }
+    plan.range.emplace(s, e);
+  }
+
+  if (o.recover) {
+    // A missing folder is made, but only after its nearest existing parent
+    // has passed the checks: making it on the medium would write to it.
+    std::error_code ec;
+    std::filesystem::path existing = std::filesystem::absolute(*o.recover, ec);
+    while (!existing.empty() && !std::filesystem::exists(existing, ec) && existing != existing.parent_path()) {
+      existing = existing.parent_path();
+    }
+    if (const auto problem = recovery::Check_Destination(existing, plan.path)) {
+      Print_Problem(problem->message, problem->informative);
+      return kExitRecoveryFailed;
+    }
+    if (!std::filesystem::exists(*o.recover, ec) && !std::filesystem::create_directories(*o.recover, ec)) {
+      std::fprintf(stderr, "The destination folder could not be made: %s\n", ec.message().c_str());
+      return kExitRecoveryFailed;
+    }
+    if (const auto problem = recovery::Check_Destination(*o.recover, plan.path)) {
+      Print_Problem(problem->message, problem->informative);
+      return kExitRecoveryFailed;
+    }
+  }
+  return plan;
 }
 
 // Writes `items` into `folder`, with a progress line on a terminal.
@@ -202,7 +358,7 @@ int Recover(const std::vector<recovery::RecoveryItem>& items, const SourceOpener
   std::string why;
   auto source = open(path, &why);  // refused when the medium changed since the scan started
   if (!source) {
-    std::fprintf(stderr, "%s\n", why.c_str());
+    Print_Problem(why);
     return kExitCannotOpen;
   }
   recovery::RecoveryProgress progress;
@@ -258,173 +414,42 @@ int Recover(const std::vector<recovery::RecoveryItem>& items, const SourceOpener
   return kExitCompleted;
 }
 
-}  // namespace
-
-int Scan_Verb(const Args& args) {
-  Options o;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&](const char* what) -> std::optional<std::string> {
-      if (i + 1 >= args.size()) return std::nullopt;
-      (void)what;
-      return args[++i];
-    };
-    if (a == "--mode") {
-      const auto v = value("mode");
-      if (!v) return Usage_Error("--mode needs photo, video or raw");
-      if (*v == "photo") o.mode = RecoveryMode::Photo;
-      else if (*v == "video") o.mode = RecoveryMode::Video;
-      else if (*v == "raw") o.mode = RecoveryMode::RawFile;
-      else return Usage_Error("unknown mode '" + *v + "' (photo, video or raw)");
-    } else if (a == "--types") {
-      o.types = value("types");
-      if (!o.types) return Usage_Error("--types needs a comma-separated list such as JPG,PNG");
-    } else if (a == "--no-thorough") {
-      o.thorough = false;
-    } else if (a == "--range") {
-      o.range = value("range");
-      if (!o.range) return Usage_Error("--range needs START:END");
-    } else if (a == "--resources") {
-      const auto v = value("resources");
-      if (!v) return Usage_Error("--resources needs a folder");
-      o.resources = *v;
-    } else if (a == "--recover") {
-      o.recover = value("recover");
-      if (!o.recover || o.recover->empty()) return Usage_Error("--recover needs a destination folder");
-    } else if (a == "--keep-doubtful") {
-      o.keep_doubtful = true;
-    } else if (a == "--quiet") {
-      o.quiet = true;
-    } else if (a == "--help" || a == "-h") {
-      std::fputs(kScanUsage, stdout);
-      return kExitCompleted;
-    } else if (!a.empty() && a[0] == '-') {
-      return Usage_Error("unknown option '" + a + "'");
-    } else if (o.source.empty()) {
-      o.source = a;
-    } else {
-      return Usage_Error("give one SOURCE only");
-    }
+// The scan itself, then the recovery when asked for.
+int Run_Scan(const ScanOptions& o, const ScanPlan& plan) {
+  std::set<std::string> types;
+  for (const StringList* list : {&plan.general, &plan.thorough}) {
+    for (std::size_t r = 0; r < Record_Count(*list); ++r) types.insert((*list)[r * kRecordWidth]);
   }
-  if (o.source.empty()) return Usage_Error("no SOURCE given");
-  if (o.keep_doubtful && !o.recover) return Usage_Error("--keep-doubtful needs --recover DIR");
-  // A path (anything with a slash, or a name that is no device under /dev)
-  // is read as it is; a bare name of a device is its identifier.
-  {
-    std::error_code ec;
-    const bool is_path = o.source.find('/') != std::string::npos || !std::filesystem::exists("/dev/" + o.source, ec);
-    if (is_path) o.source = std::filesystem::absolute(o.source, ec).lexically_normal().string();
-  }
-
-  const Catalogue catalogue = Catalogue::Load(o.resources);
-  const StringList& general = catalogue.General(o.mode);
-  const StringList& thorough = catalogue.Thorough(o.mode);
-  if (general.empty() && thorough.empty()) {
-    return Usage_Error("no signatures for this mode in " + o.resources.string() +
-                       " (is --resources the folder holding the catalogue files?)");
-  }
-
-  // The type selection, applied as the file type screen applies it.
-  auto rows = Build_Extension_List(general, thorough);
-  if (o.types) {
-    std::set<std::string> wanted;
-    for (const auto& t : Split(*o.types, ',')) {
-      const auto it = std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r.Extension == t; });
-      if (it == rows.end()) {
-        std::string known;
-        for (const auto& r : rows) known += (known.empty() ? "" : ",") + r.Extension;
-        return Usage_Error("unknown type '" + t + "' for this mode (known: " + known + ")");
-      }
-      wanted.insert(t);
-    }
-    for (auto& r : rows) r.State = wanted.count(r.Extension) != 0;
-  }
-  if (!Check_For_One_Extension_Selection(rows)) return Usage_Error(Plain("\nPlease select atleast one extension type."));
-  const AppliedSelection applied = Apply_Selection(rows, general, thorough);
-
-  // The medium's identity and size, for the entire-disk range, the range
-  // check and every later open.
-  const std::string path = Device_Path(o.source);
-  MediumIdentity medium;
-  {
-    std::string why;
-    const int fd = Open_Medium(path, &why, &medium);
-    if (fd < 0) {
-      std::fprintf(stderr, "%s\n", why.c_str());
-      return kExitCannotOpen;
-    }
-    ::close(fd);
-  }
-  if (medium.size < kSectorSize) {
-    std::fprintf(stderr, "%s: %s.\n", path.c_str(), kEmptyMediumMessage);
-    return kExitCannotOpen;
-  }
-  const std::uint64_t sectors = medium.size / kSectorSize;
-  const SourceOpener open_medium = Same_Medium_Opener(File_Opener(), medium);
-
-  // The destination is checked before the scan, so a long scan does not end
-  // in a refusal.
-  if (o.recover) {
-    // A missing folder is made, but only after its nearest existing parent
-    // has passed the checks: making it on the medium would write to it.
-    std::error_code ec;
-    std::filesystem::path existing = std::filesystem::absolute(*o.recover, ec);
-    while (!existing.empty() && !std::filesystem::exists(existing, ec) && existing != existing.parent_path()) {
-      existing = existing.parent_path();
-    }
-    if (const auto problem = recovery::Check_Destination(existing, path)) {
-      std::fprintf(stderr, "%s\n%s\n", problem->message.c_str(), problem->informative.c_str());
-      return kExitRecoveryFailed;
-    }
-    if (!std::filesystem::exists(*o.recover, ec) && !std::filesystem::create_directories(*o.recover, ec)) {
-      std::fprintf(stderr, "The destination folder could not be made: %s\n", ec.message().c_str());
-      return kExitRecoveryFailed;
-    }
-    if (const auto problem = recovery::Check_Destination(*o.recover, path)) {
-      std::fprintf(stderr, "%s\n%s\n", problem->message.c_str(), problem->informative.c_str());
-      return kExitRecoveryFailed;
-    }
-  }
-
+  const bool show_progress = !o.quiet && ::isatty(STDERR_FILENO);
   ScanState state;
-  CliHost host(o.mode);
+  CliHost host(o.mode, std::move(types), state, show_progress);
   ScanJob job;
   job.mode = o.mode;
   job.state = &state;
   job.host = &host;
   job.photo_bytes_kept = 0;  // the command line shows no thumbnails
   job.counts = &host.summary;
-  job.open_source = open_medium;
+  job.open_source = plan.open_medium;
   job.settings.disk_identifier = o.source;
-  job.settings.sectors_val = std::to_string(sectors);
+  job.settings.sectors_val = std::to_string(plan.sectors);
   job.settings.Thro_Mode_Chk = job.settings.Thro_Mode_Chk_SIG = o.thorough;
-  if (o.range) {
-    const auto colon = o.range->find(':');
-    const std::string s = colon == std::string::npos ? *o.range : o.range->substr(0, colon);
-    const std::string e = colon == std::string::npos ? "" : o.range->substr(colon + 1);
-    if (const auto problem = Validate_Sector_Range(s, e, job.settings.sectors_val)) {
-      std::string what = "bad --range " + *o.range + ": " + Plain(problem->message);
-      if (!problem->informative.empty()) what += " (" + problem->informative + ")";
-      what += "; the medium has " + job.settings.sectors_val + " sectors, so 0 <= START < END <= " +
-              job.settings.sectors_val;
-      return Usage_Error(what);
-    }
+  if (plan.range) {
     job.settings.entire_disk_rd = job.settings.entire_disk_rd_Sig = false;
     job.settings.sector_range_rd = job.settings.sector_range_rd_Sig = true;
-    job.settings.Start_slider_val = job.settings.Start_slider_val_Sig = s;
-    job.settings.End_slider_val = job.settings.End_slider_val_Sig = e;
+    job.settings.Start_slider_val = job.settings.Start_slider_val_Sig = plan.range->first;
+    job.settings.End_slider_val = job.settings.End_slider_val_Sig = plan.range->second;
   }
   if (o.mode == RecoveryMode::Photo) {
     std::set<std::string> unchecked;
-    for (const auto& r : rows) {
+    for (const auto& r : plan.rows) {
       if (!r.State) unchecked.insert(r.Extension);
     }
-    job.general_records = Without_Types(general, unchecked);
-    job.thorough_records = Without_Types(thorough, unchecked);
+    job.general_records = Without_Types(plan.general, unchecked);
+    job.thorough_records = Without_Types(plan.thorough, unchecked);
   } else {
-    job.general_records = applied.lists.CheckListHeader_Array;
-    job.thorough_records = applied.lists.CheckListHeader_Adv_Array;
-    for (const auto& t : applied.ticked_types) host.summary.createSignatureListTableRecord(t, 0, "", "", t);
+    job.general_records = plan.applied.lists.CheckListHeader_Array;
+    job.thorough_records = plan.applied.lists.CheckListHeader_Adv_Array;
+    for (const auto& t : plan.applied.ticked_types) host.summary.createSignatureListTableRecord(t, 0, "", "", t);
   }
 
   std::printf("pass,name,uid,type,start_sector,end_sector,bytes\n");
@@ -436,16 +461,10 @@ int Scan_Verb(const Args& args) {
   std::condition_variable done_cv;
   bool done = false;
   std::thread progress;
-  if (!o.quiet && ::isatty(STDERR_FILENO)) {
+  if (show_progress) {
     progress = std::thread([&] {
       std::unique_lock l(done_mu);
-      while (!done_cv.wait_for(l, std::chrono::milliseconds(500), [&] { return done; })) {
-        if (const auto v = timerTickSetLabel(state)) {
-          std::lock_guard e(host.err_mu);
-          std::fprintf(stderr, "\r%s", v->label.c_str());
-          host.progress_shown = true;
-        }
-      }
+      while (!done_cv.wait_for(l, std::chrono::milliseconds(500), [&] { return done; })) host.Tick();
     });
   }
 
@@ -462,6 +481,7 @@ int Scan_Verb(const Args& args) {
   done_cv.notify_all();
   if (progress.joinable()) progress.join();
   g_stop_flag = nullptr;
+  host.Scan_Ended(g_interrupted.load() != 0);
   std::fflush(stdout);
 
   host.Print_Summary();
@@ -479,11 +499,28 @@ int Scan_Verb(const Args& args) {
   const int scan_status = host.read_error() || unreadable != 0 ? kExitReadError : kExitCompleted;
   if (!o.recover) return scan_status;
   std::vector<recovery::RecoveryItem> items;
-  for (const auto& f : host.found) items.push_back(recovery::Make_Item(f.name, f.first, f.end, general, thorough));
+  for (const auto& f : host.found) {
+    items.push_back(recovery::Make_Item(f.name, f.first, f.end, plan.general, plan.thorough));
+  }
   recovery::RecoveryOptions options;
   options.keep_doubtful = o.keep_doubtful;
-  const int status = Recover(items, open_medium, path, *o.recover, o.quiet, options);
+  const int status = Recover(items, plan.open_medium, plan.path, *o.recover, o.quiet, options);
   return status != kExitCompleted ? status : scan_status;
+}
+
+}  // namespace
+
+int Scan_Verb(const Args& args) {
+  auto parsed = Parse_Scan_Options(args);
+  if (const auto* error = std::get_if<std::string>(&parsed)) return Usage_Error(*error);
+  ScanOptions& o = std::get<ScanOptions>(parsed);
+  if (o.help) {
+    std::fputs(Verb_Help(kScanVerb).c_str(), stdout);
+    return kExitCompleted;
+  }
+  auto checked = Check_Source(o);
+  if (const int* status = std::get_if<int>(&checked)) return *status;
+  return Run_Scan(o, std::get<ScanPlan>(checked));
 }
 
 }  // namespace tamberlin::cli

@@ -65,4 +65,35 @@ TEST_F(CliScanTest, RecoverMakesTheFolderAndReportsAnItemThatIsNotItsFormatAsNot
   EXPECT_TRUE(report.readLine().startsWith("DOC00001.DOC,DOC,20,64,0,not written,,not a DOC file"));
 }
 
+TEST_F(CliScanTest, TypeColumnCutAtTheLastFullStop) {
+  // Catalogue types "B.C" and "Q,R": the type column is the whole type, and
+  // fields with a comma are quoted.
+  ASSERT_TRUE(QDir(dir.path()).mkpath("res"));
+  QFile cat(dir.filePath("res/USBExt2.dll"));
+  ASSERT_TRUE(cat.open(QIODevice::WriteOnly));
+  cat.write("Extension : .b.c\nMax size : 100000\nHeader : FFD8FFE0\nPosition : 1\nFooter : -\nDescription : x\n"
+            "Extension : .q,r\nMax size : 100000\nHeader : D0CF11E0\nPosition : 1\nFooter : -\nDescription : y\n");
+  cat.close();
+  const auto run = Scan("--no-thorough --resources=" + dir.filePath("res") + " IMAGE");
+  ASSERT_EQ(run.exit_code, 0) << run.err.toStdString();
+  EXPECT_EQ(run.out.toStdString(),
+            "pass,name,uid,type,start_sector,end_sector,bytes\n"
+            "GEN,GND00001.B.C,GND00001.B.C,B.C,4,20,8192\n"
+            "GEN,\"GND00002.Q,R\",\"GND00002.Q,R\",\"Q,R\",20,64,22528\n");
+}
+
+TEST(CliProgram, HelpListsEveryOptionAndVersionNamesTheRelease) {
+  const std::pair<QStringList, const char*> cases[] = {
+      {{"--help"}, "--recover DIR"},
+      {{"help"}, "--keep-doubtful"},
+      {{"scan", "--help"}, "--range START:END"},
+      {{"--version"}, "tamberlin " TAMBERLIN_VERSION "\n"},
+  };
+  for (const auto& [args, expected] : cases) {
+    const auto run = tamberlin::testing::Run_Tool(TAMBERLIN_CLI, args);
+    EXPECT_TRUE(run.Ok()) << run.problem.toStdString();
+    EXPECT_TRUE(run.out.contains(expected)) << args.join(' ').toStdString() << ": " << run.out.toStdString();
+  }
+}
+
 }  // namespace
