@@ -59,7 +59,7 @@ class FakeScanHost : public ScanHost {
     summary.Count_Item(name);
     if (on_item) on_item(items.size());
   }
-  bool Preview_Session_Open() override { return preview_open; }
+  bool Hand_End_To_Preview() override { return preview_open; }
 
   void Log(std::string s) {
     std::lock_guard l(mu);
