@@ -256,6 +256,9 @@ void MyTableController::Launch_Scan() {
   progress_maximum_ = 0;
   ui->_Progress_Horz->setRange(0, kProgressSteps);
   ui->_Progress_Horz->setValue(0);
+  // The zoom comes back with the end-of-scan screen (photo mode).
+  ui->_zoom_label->hide();
+  ui->_zoom_slider->hide();
   mSetLabelTimer->start();
   scan_runner_.Start(std::move(job));
 }
