@@ -150,6 +150,8 @@ class MyTableController : public QMainWindow {
   void Browse_Path_Sig();
   // The chooser's answer: a folder fills both path fields, nothing leaves them.
   void openPanelDidEnd(const std::optional<QString>& folder);
+  // The destination folder chosen so far, empty when none.
+  QString Chosen_Folder() const;
   // Deletes the current preview file and every "dprv" entry of the preview folder.
   void Remove_Preview_Files();
 

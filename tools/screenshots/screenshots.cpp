@@ -49,7 +49,7 @@ class Canned_Runner final : public tamberlin::media::CommandRunner {
 class Demo_Chooser final : public FolderChooser {
  public:
   explicit Demo_Chooser(QString image) : image_(std::move(image)) {}
-  std::optional<QString> Choose_Folder(QWidget*) override { return QDir::homePath(); }
+  std::optional<QString> Choose_Folder(QWidget*, const QString&) override { return QDir::homePath(); }
   std::optional<QString> Choose_Image(QWidget*) override { return image_; }
 
  private:
