@@ -194,15 +194,6 @@ TEST_F(ScanTest, RawItemEndsAtTheNextHeaderTheRangeEndOrItsLimit) {
   EXPECT_EQ(Items(), (Spans{{30, 30 + 36864}}));
 }
 
-// A preview copy holds its sheet: the scan hands the end screen over to it.
-TEST_F(ScanTest, RawScanEndingDuringPreviewLeavesTheEndScreenToThePreview) {
-  Medium(6);
-  Raw(kDoc);
-  host.preview_open = true;
-  Raw_File_Rec_Thread(job);
-  EXPECT_EQ(host.final_screens, 0);
-}
-
 // The scan thread against a progress reader and a stop from other threads, as
 // the window does. Meant to run clean under the thread sanitizer.
 TEST_F(ScanTest, StopFromAnotherThreadEndsTheScanThreadWithOneEndScreen) {
