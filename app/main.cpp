@@ -32,7 +32,6 @@ int main(int argc, char** argv) {
   parser.process(app);
 
   tamberlin::ui::MyTableController window;
-  window.resize(1180, 760);
   window.show();
   // Added once the window is up, so a bad path is reported over it.
   const QStringList images = parser.positionalArguments();

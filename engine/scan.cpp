@@ -382,12 +382,10 @@ void Raw_File_Rec_Thread(ScanJob& job) {
       (job.settings.Thro_Mode_Chk_SIG || !job.thorough_records.empty())) {
     Raw_File_Recovey_Mode(job, Pass::Thorough);
   }
-  if (job.host->Preview_Session_Open()) {
-    // The preview shows the end-of-scan screen when it closes its session.
-    st.stop_now.store(1);
-    return;
-  }
-  if (st.stop_screen_already_show.load() == 0) Call_Final_or_Stop_Screen(job);
+  // A pass that was stopped has shown the end-of-scan screen already.
+  if (st.stop_screen_already_show.load() != 0) return;
+  if (job.host->Hand_End_To_Preview()) return;
+  Call_Final_or_Stop_Screen(job);
 }
 
 void ScanRunner::Start(ScanJob job) {

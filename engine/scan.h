@@ -94,8 +94,12 @@ class ScanHost {
   // the summary that `counts` (see ScanJob) reads.
   virtual void addImageWithData_2(const std::string& name, const std::string& uid,
                                   std::uint64_t start_sector, std::uint64_t end_sector) = 0;
-  // True while a preview extraction holds its modal session.
-  virtual bool Preview_Session_Open() = 0;
+  // A video or raw-file scan has completed. When a preview extraction holds
+  // its modal session, the preview takes the end-of-scan screen over (it
+  // shows it when it closes) and this returns true; otherwise false, and the
+  // scan shows it. The host decides in one step against the preview closing,
+  // so exactly one of the two shows the screen.
+  virtual bool Hand_End_To_Preview() = 0;
 };
 
 // A host with no window: shows nothing, keeps nothing. Front ends without a
@@ -116,7 +120,7 @@ class HeadlessScanHost : public ScanHost {
   void addImageWithData(const std::vector<std::uint8_t>&, const std::string&, const std::string&, std::uint64_t,
                         std::uint64_t) override {}
   void addImageWithData_2(const std::string&, const std::string&, std::uint64_t, std::uint64_t) override {}
-  bool Preview_Session_Open() override { return false; }
+  bool Hand_End_To_Preview() override { return false; }
 };
 
 // The most bytes of one photo item held in memory and handed to the host

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QProcess>
+#include <QSet>
 #include <charconv>
 
 namespace tamberlin::media {
@@ -53,18 +54,46 @@ bool Mounted(const QJsonObject& o) {
   return false;
 }
 
-bool Removable_Transport(const QString& tran) {
-  return tran == QLatin1String("usb") || tran == QLatin1String("mmc");
+QStringList Mount_Points(const QJsonObject& o) {
+  QStringList points;
+  const QJsonValue single = o.value(QLatin1String("mountpoint"));
+  if (single.isString()) points << single.toString();
+  for (const QJsonValue& p : o.value(QLatin1String("mountpoints")).toArray()) {
+    if (p.isString()) points << p.toString();
+  }
+  return points;
+}
+
+// Where an installed system keeps itself; a card is mounted elsewhere
+// (/media, /run/media, /mnt).
+bool System_Mount(const QStringList& points) {
+  static const char* const kSystem[] = {"/boot", "/home", "/usr", "/var", "/opt", "/srv", "/nix"};
+  for (const QString& p : points) {
+    if (p == QLatin1String("/") || p == QLatin1String("[SWAP]")) return true;
+    for (const char* s : kSystem) {
+      const QLatin1String dir(s);
+      if (p == dir || (p.startsWith(dir) && p.size() > dir.size() && p[dir.size()] == QLatin1Char('/')))
+        return true;
+    }
+  }
+  return false;
 }
 
 struct Context {
-  bool removable = false;
+  bool flagged = false;  // rm, hotplug or usb on this row or above
+  bool on_mmc = false;
   bool on_loop = false;
   bool optical = false;
   QString whole_disk;
 };
 
-void Flatten(const QJsonArray& rows, const Context& above, std::vector<BlockDevice>& out) {
+struct Flat_Row {
+  BlockDevice dev;
+  bool flagged = false;
+  bool on_mmc = false;
+};
+
+void Flatten(const QJsonArray& rows, const Context& above, std::vector<Flat_Row>& out) {
   for (const QJsonValue& value : rows) {
     if (!value.isObject()) continue;
     const QJsonObject o = value.toObject();
@@ -76,13 +105,17 @@ void Flatten(const QJsonArray& rows, const Context& above, std::vector<BlockDevi
     dev.size = Size(o);
     dev.type = Text(o, "type");
     dev.mounted = Mounted(o);
-    dev.removable = above.removable || Flag(o, "rm") || Flag(o, "hotplug") ||
-                    Removable_Transport(Text(o, "tran"));
+    dev.system_mount = System_Mount(Mount_Points(o));
+    const QString tran = Text(o, "tran");
+    const bool flagged =
+        above.flagged || Flag(o, "rm") || Flag(o, "hotplug") || tran == QLatin1String("usb");
+    const bool on_mmc = above.on_mmc || tran == QLatin1String("mmc");
+    dev.removable = flagged || on_mmc;  // an eMMC is sorted out once its disk is known
     dev.on_loop = above.on_loop || dev.type == QLatin1String("loop");
     dev.optical = above.optical || dev.type == QLatin1String("rom");
     dev.whole_disk = above.whole_disk.isEmpty() ? Device_Identifier(dev) : above.whole_disk;
-    out.push_back(dev);
-    const Context below{dev.removable, dev.on_loop, dev.optical, dev.whole_disk};
+    out.push_back({dev, flagged, on_mmc});
+    const Context below{flagged, on_mmc, dev.on_loop, dev.optical, dev.whole_disk};
     Flatten(o.value(QLatin1String("children")).toArray(), below, out);
   }
 }
@@ -160,7 +193,19 @@ std::vector<BlockDevice> Flatten_Lsblk(const QByteArray& json, QString* error) {
     if (error) *error = QStringLiteral("lsblk printed no list of block devices");
     return out;
   }
-  Flatten(devices.toArray(), Context{}, out);
+  std::vector<Flat_Row> rows;
+  Flatten(devices.toArray(), Context{}, rows);
+  // An mmc disk that is not flagged removable and holds the system is the
+  // built-in eMMC, with every volume on it.
+  QSet<QString> system_disks;
+  for (const Flat_Row& r : rows) {
+    if (r.dev.system_mount) system_disks.insert(r.dev.whole_disk);
+  }
+  out.reserve(rows.size());
+  for (Flat_Row& r : rows) {
+    if (!r.flagged && r.on_mmc && system_disks.contains(r.dev.whole_disk)) r.dev.removable = false;
+    out.push_back(std::move(r.dev));
+  }
   return out;
 }
 

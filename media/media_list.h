@@ -3,6 +3,9 @@
 // Removable volumes come from `lsblk -J -b -o ...` (JSON, sizes in bytes).
 // A volume is listed when it is mounted and it, or a device above it, is
 // removable: rm or hotplug set, or on a "usb" or "mmc" transport. Left out:
+//  - an internal eMMC: on "mmc" but neither rm nor hotplug, with a volume of
+//    the same disk mounted where the system lives (/, /boot, /home, swap,
+//    ...). A card in a built-in reader has no such mount and stays listed;
 //  - loop devices and everything on them (disk images are added by path);
 //  - CD media in optical drives. lsblk cannot tell a CD from a DVD, so an
 //    optical ("rom") medium of at most kLargestCdBytes is taken for a CD and
@@ -72,6 +75,7 @@ struct BlockDevice {
   QString type;        // disk, part, loop, rom, crypt, ...
   bool mounted = false;
   bool removable = false;  // this row or a row above it is removable
+  bool system_mount = false;  // mounted where the system lives, or swap
   bool on_loop = false;    // this row is a loop device or lies on one
   bool optical = false;    // this row is an optical drive or lies on one
   QString whole_disk;  // identifier of the top-level disk holding it

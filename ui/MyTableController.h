@@ -150,6 +150,8 @@ class MyTableController : public QMainWindow {
   void Browse_Path_Sig();
   // The chooser's answer: a folder fills both path fields, nothing leaves them.
   void openPanelDidEnd(const std::optional<QString>& folder);
+  // The destination folder chosen so far, empty when none.
+  QString Chosen_Folder() const;
   // Deletes the current preview file and every "dprv" entry of the preview folder.
   void Remove_Preview_Files();
 
@@ -199,8 +201,10 @@ class MyTableController : public QMainWindow {
   void stopPlayingMovie(QMediaPlayer* movie);
   static bool isPlaying(const QMediaPlayer* movie);
   QMediaPlayer* Movie() const;  // the player behind mMovieView
-  // How the preview opens the medium (read-only); tests read from memory.
+  // How the preview and the scan open the medium (read-only); tests read
+  // from memory.
   tamberlin::SourceOpener preview_source_opener = tamberlin::File_Opener();
+  tamberlin::SourceOpener scan_source_opener = tamberlin::File_Opener();
   // The medium as it was when the scan started; the passes, the preview and
   // the recovery refuse to read another one behind the same path. Empty when
   // it could not be taken (the scan then reports the open failure itself).
@@ -252,7 +256,14 @@ class MyTableController : public QMainWindow {
   std::atomic<int>& stop_screen_already_show = scan_state.stop_screen_already_show;
   std::atomic<std::uint64_t> Image_Count{0};
   QTimer* mSetLabelTimer = nullptr;     // progress timer while a scan runs
-  std::atomic<bool> session{false};     // a preview extraction holds its sheet
+  // The preview extraction's sheet, and the end of a raw scan handed over to
+  // it. The scan thread moves kSessionOpen to kScanEndHandedOver in one step;
+  // the preview takes the value back to kNoSession in one step when it
+  // closes, so the end-of-scan screen is shown by exactly one of the two.
+  static constexpr int kNoSession = 0;
+  static constexpr int kSessionOpen = 1;
+  static constexpr int kScanEndHandedOver = 2;
+  std::atomic<int> session{kNoSession};
   std::uint32_t Prev_Index = 0x7FFFFFFF;  // item last previewed; 0x7FFFFFFF none
   QString Preview_File;                 // path of the current preview file
   QString noprevfile;

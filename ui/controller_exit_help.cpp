@@ -37,12 +37,22 @@ void MyTableController::closeEvent(QCloseEvent* event) {
 
 void MyTableController::Help_btn() { Run_Modal_Notice(HelpWindow); }
 
+// The notice only tells what comes next: however it is closed (Continue,
+// Esc or the title bar), the chooser follows, in the folder chosen so far.
 void MyTableController::Browse_Path() {
-  if (Run_Modal_Notice(BrowseInfo_Window) != 1) return;
-  openPanelDidEnd(chooser_->Choose_Folder(controlPanel));
+  Run_Modal_Notice(BrowseInfo_Window);
+  openPanelDidEnd(chooser_->Choose_Folder(controlPanel, Chosen_Folder()));
 }
 
 void MyTableController::Browse_Path_Sig() { Browse_Path(); }
+
+QString MyTableController::Chosen_Folder() const {
+  // Choosing a medium empties the field of the mode's set; the other one may
+  // still hold the folder chosen before.
+  QString path = (Recovery_MODE == 0 ? ui->_path : ui->_path_Sig)->text().trimmed();
+  if (path.isEmpty()) path = (Recovery_MODE == 0 ? ui->_path_Sig : ui->_path)->text().trimmed();
+  return QDir::fromNativeSeparators(path);
+}
 
 void MyTableController::openPanelDidEnd(const std::optional<QString>& folder) {
   if (!folder || folder->isEmpty()) return;

@@ -24,7 +24,9 @@ void MyTableController::Setup_File_Type_Table() {
   table->horizontalHeader()->setSectionResizeMode(FileTypeTableModel::kExtension,
                                                   QHeaderView::ResizeToContents);
   table->horizontalHeader()->setStretchLastSection(true);
-  table->setSortingEnabled(true);
+  // The rows keep the program's order (by type, Next builds the summary rows
+  // in it); a click on a header must not turn them round.
+  table->setSortingEnabled(false);
   // A box toggled from the keyboard reaches the rows without a click.
   connect(&file_type_model_, &QAbstractItemModel::dataChanged, this,
           [this](const QModelIndex& first, const QModelIndex&, const QList<int>& roles) {
@@ -42,9 +44,7 @@ void MyTableController::Build_File_Type_List() {
       tamberlin::Build_Extension_List(catalogue.General(mode), catalogue.Thorough(mode));
   file_type_model_.Set_Records(std::move(rows));
   ui->_select_unselect_Chk->setChecked(true);
-  // The rows come sorted ascending; the table may have been turned round.
-  const QHeaderView* header = ui->idCheckTableView->horizontalHeader();
-  file_type_model_.sort(FileTypeTableModel::kExtension, header->sortIndicatorOrder());
+  file_type_model_.sort(FileTypeTableModel::kExtension, Qt::AscendingOrder);
 }
 
 void MyTableController::Select_Unselect_Check_btn() {

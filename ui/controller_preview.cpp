@@ -1,7 +1,7 @@
 // Extraction and preview of a found item: its sectors are copied from the
 // medium (opened read-only) into the preview file, which the preview area then
 // shows as a movie, a thumbnail or the file-type icon. Everything here runs on
-// the UI thread; the scan thread only looks at `session`.
+// the UI thread; the scan thread only hands its end over through `session`.
 #include <QAudioOutput>
 #include <QCoreApplication>
 #include <QDir>
@@ -75,7 +75,7 @@ QMediaPlayer* MyTableController::Movie() const {
 void MyTableController::CreateFile_QuickLook_View(const QString& path, quint64 File_Start_Sec,
                                                   quint64 File_End_Sec) {
   // The sheet stays up, and `session` tells the scan thread, until the end.
-  session = true;
+  session.store(kSessionOpen);
   Begin_Sheet(ClearPreview_Window);
 
   QString failure;
@@ -102,7 +102,7 @@ void MyTableController::CreateFile_QuickLook_View(const QString& path, quint64 F
     Preview_File = results::Preview_File_Name(preview_dir_, path);
     copied = results::Extract_Sectors(
         *medium, File_Start_Sec, File_End_Sec, Preview_File,
-        [this] { return stop_now.load() == 1; },
+        [this] { return stop_now.load() == 1 || session.load() == kScanEndHandedOver; },
         // Long copies keep the window drawn and the browsers filling; the
         // sheet keeps the user's input away.
         [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
@@ -126,10 +126,11 @@ void MyTableController::CreateFile_QuickLook_View(const QString& path, quint64 F
                static_cast<int>(std::min<std::uint64_t>(copied.unreadable_sectors, INT32_MAX))));
 
   End_Sheet(ClearPreview_Window);
-  session = false;
+  // Either the scan ended while the copy ran and left its end-of-scan screen
+  // to us, or from now on it sees no sheet and shows the screen itself.
+  const bool scan_end_is_ours = session.exchange(kNoSession) == kScanEndHandedOver;
   if (!failure.isEmpty()) Show_Alert(this, failure, reason);
-  // The scan ended while the copy ran and left its end-of-scan screen to us.
-  if (stop_now.load() == 1) Final_or_Stop_Screen();
+  if (scan_end_is_ours) Final_or_Stop_Screen();
 }
 
 void MyTableController::QuickLook_Preview_Thread(const QString& path) {

@@ -126,7 +126,7 @@ void MyTableController::Recover_btn() {
 
   QLineEdit* path_field = Recovery_MODE == 0 ? ui->_path : ui->_path_Sig;
   if (path_field->text().trimmed().isEmpty()) {
-    openPanelDidEnd(chooser_->Choose_Folder(controlPanel));
+    openPanelDidEnd(chooser_->Choose_Folder(controlPanel, Chosen_Folder()));
     if (path_field->text().trimmed().isEmpty()) return;
   }
   const QString folder = QDir::fromNativeSeparators(path_field->text().trimmed());

@@ -128,7 +128,10 @@ class MyTableController::Window_Scan_Host final : public ScanHost {
     w_->addImageWithData_2(QString::fromStdString(name), QString::fromStdString(uid), start_sector,
                            end_sector);
   }
-  bool Preview_Session_Open() override { return w_->session.load(); }
+  bool Hand_End_To_Preview() override {
+    int open = kSessionOpen;
+    return w_->session.compare_exchange_strong(open, kScanEndHandedOver);
+  }
 
  private:
   void Post(std::function<void()> call) {
@@ -238,7 +241,7 @@ void MyTableController::Launch_Scan() {
   // The medium's identity, taken before the first read; every later open of
   // this scan's medium is checked against it.
   scan_medium_ = Read_Medium_Identity(Device_Path(job.settings.disk_identifier), nullptr);
-  job.open_source = Scanned_Medium(job.open_source);
+  job.open_source = Scanned_Medium(scan_source_opener);
   // What the general pass starts with: no found items, browsers at their
   // first zoom. Done here, before the thread exists, so no item of the new
   // scan can be added before it.
@@ -253,6 +256,9 @@ void MyTableController::Launch_Scan() {
   progress_maximum_ = 0;
   ui->_Progress_Horz->setRange(0, kProgressSteps);
   ui->_Progress_Horz->setValue(0);
+  // The zoom comes back with the end-of-scan screen (photo mode).
+  ui->_zoom_label->hide();
+  ui->_zoom_slider->hide();
   mSetLabelTimer->start();
   scan_runner_.Start(std::move(job));
 }

@@ -8,6 +8,7 @@
 #include <QListView>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSlider>
 
@@ -118,6 +119,16 @@ void MyTableController::awakeFromNib() {
   // The window: our background; closing it asks before the program ends.
   Apply_Window_Style(this);
   setWindowTitle(QStringLiteral("Tamberlin"));
+  // Room for every screen, yet within a 1366x768 screen with a panel, and
+  // never past the free area of the screen the window opens on.
+  {
+    QSize size(1180, 680);
+    if (const QScreen* shown_on = screen()) {
+      const QSize frame(16, 48);  // title bar and borders
+      size = size.boundedTo(shown_on->availableGeometry().size() - frame);
+    }
+    resize(size.expandedTo(minimumSize()));
+  }
 
   // Photo mode, thorough pass on.
   ui->_Thro_Mode_Chk->setChecked(true);

@@ -2,13 +2,15 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 
 #include "ui/notices.h"
 
 namespace tamberlin::ui {
 
-std::optional<QString> DialogFolderChooser::Choose_Folder(QWidget* parent) {
-  QFileDialog dialog(parent, QStringLiteral("Choose Destination Folder"), QDir::homePath());
+std::optional<QString> DialogFolderChooser::Choose_Folder(QWidget* parent, const QString& start) {
+  const QString where = !start.isEmpty() && QFileInfo(start).isDir() ? start : QDir::homePath();
+  QFileDialog dialog(parent, QStringLiteral("Choose Destination Folder"), where);
   Apply_Window_Style(&dialog);
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);

@@ -169,7 +169,8 @@ Help_Support::Help_Support(QWidget* parent, QString data_dir)
 void Help_Support::HelpFilePressed() {
   const QString path = QDir(data_dir_).filePath(QStringLiteral("Help.pdf"));
   if (!QFileInfo(path).isFile()) {
-    Show_Alert(this, QString::fromUtf8(kHelpMissing));
+    Show_Alert(this, QString::fromUtf8(kHelpMissing),
+               QStringLiteral("The user guide should be at %1").arg(QDir::toNativeSeparators(path)));
     return;
   }
   if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {

@@ -1,7 +1,6 @@
 // A ScanHost that records what a scan does, for the engine tests.
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -59,7 +58,7 @@ class FakeScanHost : public ScanHost {
     summary.Count_Item(name);
     if (on_item) on_item(items.size());
   }
-  bool Preview_Session_Open() override { return preview_open; }
+  bool Hand_End_To_Preview() override { return false; }
 
   void Log(std::string s) {
     std::lock_guard l(mu);
@@ -71,7 +70,6 @@ class FakeScanHost : public ScanHost {
   std::vector<FoundItem> items;
   std::vector<std::string> alerts, informatives;
   int final_screens = 0;
-  std::atomic<bool> preview_open{false};
   std::function<void(std::size_t)> on_item;  // called with the item count, under the lock
   std::function<void()> on_final;
   SignatureList summary;

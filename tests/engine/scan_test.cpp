@@ -180,17 +180,6 @@ TEST_F(ScanTest, RawItemEndsAtTheNextHeaderTheRangeEndOrItsLimit) {
   EXPECT_EQ(Items(), (Spans{{30, 30 + 36864}}));
 }
 
-// A preview copy holds its sheet: the scan only raises the stop flag and the
-// preview shows the end screen when it closes.
-TEST_F(ScanTest, RawScanEndingDuringPreviewLeavesTheEndScreenToThePreview) {
-  Medium(6);
-  Raw(kDoc);
-  host.preview_open = true;
-  Raw_File_Rec_Thread(job);
-  EXPECT_EQ(host.final_screens, 0);
-  EXPECT_EQ(state.stop_now.load(), 1);
-}
-
 // The scan thread against a progress reader and a stop from other threads, as
 // the window does. Meant to run clean under the thread sanitizer.
 TEST_F(ScanTest, StopFromAnotherThreadEndsTheScanThreadWithOneEndScreen) {

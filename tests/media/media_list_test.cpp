@@ -63,9 +63,13 @@ class MediaListTest : public QObject {
     QTest::newRow("blkid fills in the label and file system")
         << Lsblk(stick) << QByteArray("LABEL=My\\ Card\nTYPE=vfat\nVERSION=FAT16\n")
         << QStringList{"sdb1|PHOTOS|FAT16|3.73  GB |sdb|7831552", "sdb2|My Card|FAT16|960.00  MB |sdb|1966080"};
-    // An SD card in a built-in reader is not flagged removable, but is on mmc.
-    QTest::newRow("sd card on mmc")
-        << Lsblk(Device("mmcblk0", "disk", "mmc", false, nullptr, nullptr, 31914983424, nullptr,
+    // An SD card in a built-in reader is not flagged removable, but is on mmc;
+    // so is the eMMC beside it, which holds the system and is left out whole.
+    QTest::newRow("sd card on mmc, internal emmc left out")
+        << Lsblk(Device("mmcblk1", "disk", "mmc", false, nullptr, nullptr, 62537072640, nullptr,
+                        Device("mmcblk1p1", "part", nullptr, false, "EFI", "vfat", 536870912, "/boot/efi") + "," +
+                            Device("mmcblk1p2", "part", nullptr, false, "DATA", "ext4", 5770398924, "/m/D")) + "," +
+                 Device("mmcblk0", "disk", "mmc", false, nullptr, nullptr, 31914983424, nullptr,
                         Device("mmcblk0p1", "part", nullptr, false, "CAMERA", "exfat", 31910789120, "/media/C")))
         << QByteArray() << QStringList{"mmcblk0p1|CAMERA|exFAT|29.72  GB |mmcblk0|62325760"};
     QTest::newRow("loop devices never listed")

@@ -37,7 +37,7 @@ class FakeChooser final : public FolderChooser {
   std::optional<QString> folder;  // what the folder dialog answers
   std::optional<QString> image;   // what the disk image dialog answers
   int folder_calls = 0;
-  std::optional<QString> Choose_Folder(QWidget*) override {
+  std::optional<QString> Choose_Folder(QWidget*, const QString&) override {
     ++folder_calls;
     return folder;
   }

@@ -88,6 +88,20 @@ class WindowTest : public QObject {
     }
   }
 
+  // Header clicks leave the file type rows (and so the summary rows) in type order.
+  void file_type_header_clicks_do_not_sort() {
+    Window_Fixture f;
+    f.window->show();
+    f.To_Range_Screen(2);
+    f.window->Next_btn();
+    QHeaderView* header = f.Find<QTableView>("idCheckTableView")->horizontalHeader();
+    for (int click = 0; click < 2 * header->count(); ++click)
+      QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, {header->sectionViewportPosition(click / 2) + 4, 4});
+    QStringList rows;
+    for (const auto& r : f.window->nsCheckedListDataObject()) rows << QString::fromStdString(r.Extension);
+    QCOMPARE(rows, QStringList({"DOC", "PDF", "ZIP"}));
+  }
+
   // The scan thread adds photos and raw items while the UI thread reads the
   // list, the browser and the summary table; run under the thread sanitizer.
   void concurrent_adds_and_reads() {

@@ -49,7 +49,7 @@ class Canned_Runner final : public tamberlin::media::CommandRunner {
 class Demo_Chooser final : public FolderChooser {
  public:
   explicit Demo_Chooser(QString image) : image_(std::move(image)) {}
-  std::optional<QString> Choose_Folder(QWidget*) override { return QDir::homePath(); }
+  std::optional<QString> Choose_Folder(QWidget*, const QString&) override { return QDir::homePath(); }
   std::optional<QString> Choose_Image(QWidget*) override { return image_; }
 
  private:
@@ -192,7 +192,7 @@ int main(int argc, char** argv) {
     setup.chooser = std::make_shared<Demo_Chooser>(card);
     setup.quit = [] {};
     MyTableController window(setup);
-    window.resize(1180, 760);  // the program's own first size
+    window.resize(1180, 680);  // the program's own first size
     window.show();
     Notice_Grabber notices(shooter, &window);
     const QString prefix = QStringLiteral("%1-%2-").arg(mode + 1).arg(QLatin1String(kModes[mode]));
