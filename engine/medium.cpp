@@ -17,6 +17,9 @@ namespace tamberlin {
 namespace {
 
 std::string Open_Error(const std::string& path, int err) {
+  if ((err == EACCES || err == EPERM) && path.rfind("/dev/", 0) != 0) {
+    return "Permission denied opening " + path + ". Your account may not read this disk image file.";
+  }
   if (err == EACCES || err == EPERM) {
     return "Permission denied opening " + path +
            ". Reading a device needs administrator rights or membership of the "

@@ -5,6 +5,7 @@ namespace {
 
 constexpr std::string_view kDeniedHead = "Permission denied opening ";
 constexpr std::string_view kDeniedTail = ". Reading a device needs";
+constexpr std::string_view kImageDeniedTail = ". Your account may not read this disk image file.";
 constexpr std::string_view kGoneTail = " does not exist. The medium may have been removed: plug it in again and refresh the list.";
 
 struct Rewording {
@@ -48,11 +49,14 @@ std::string Terminal_Text(std::string text) {
   if (text.starts_with(kDeniedHead)) {
     if (const auto tail = text.find(kDeniedTail); tail != std::string::npos) {
       const std::string path = text.substr(kDeniedHead.size(), tail - kDeniedHead.size());
-      if (!path.starts_with("/dev/")) return "cannot open " + path + ": permission denied";
       return "cannot open " + path +
              ": permission denied; run as root or join the disk group (sudo usermod -aG disk $USER, "
              "then log in again)";
     }
+  }
+  if (text.starts_with(kDeniedHead) && text.ends_with(kImageDeniedTail)) {
+    return "cannot open " + text.substr(kDeniedHead.size(), text.size() - kDeniedHead.size() - kImageDeniedTail.size()) +
+           ": permission denied";
   }
   if (text.ends_with(kGoneTail)) {
     return "cannot open " + text.substr(0, text.size() - kGoneTail.size()) +

@@ -60,7 +60,7 @@ TEST(CliParts, WindowTextsSaidForATerminal) {
        "\"disk\" group: run Tamberlin with sudo, or add yourself to the disk group and log in again.",
        "cannot open /dev/sdb: permission denied; run as root or join the disk group (sudo usermod -aG disk $USER, "
        "then log in again)"},
-      {"Permission denied opening /home/a/x.img. Reading a device needs administrator rights",
+      {"Permission denied opening /home/a/x.img. Your account may not read this disk image file.",
        "cannot open /home/a/x.img: permission denied"},
       {"/dev/sdc1 does not exist. The medium may have been removed: plug it in again and refresh the list.",
        "cannot open /dev/sdc1: no such device; the medium may have been removed (tamberlin-cli media lists what is "

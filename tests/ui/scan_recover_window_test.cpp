@@ -133,6 +133,27 @@ class ScanRecoverWindowTest : public QObject {
     QVERIFY(f.Find<QPushButton>("_back_btn")->isEnabled());
   }
 
+  // A raw scan ending while a preview copy holds its sheet leaves the one
+  // end-of-scan notice to the copy.
+  void scan_ending_during_preview_copy_shows_one_end_notice() {
+    Scan_Fixture f;
+    std::atomic<bool> copying{false};
+    f.window->scan_source_opener = [&](const std::string& path, std::string* why) {
+      copying.wait(false);  // the scan runs once the copy holds its sheet, and ends meanwhile
+      return File_Opener()(path, why);
+    };
+    f.window->preview_source_opener = [&](const std::string&, std::string*) {
+      copying = true;
+      copying.notify_all();
+      while (f.window->Scan_In_Progress()) QCoreApplication::processEvents();
+      return std::make_unique<MemorySectorSource>(std::vector<std::uint8_t>(512));
+    };
+    f.Start(2);
+    f.window->CreateFile_QuickLook_View("DOC00001.DOC", 0, 1);
+    QCOMPARE(f.Notices(), 1);
+    QVERIFY(f.Finish() && f.Notices() == 1);
+  }
+
   void unopenable_medium_data() {
     QTest::addColumn<int>("mode");
     QTest::addColumn<QString>("shown");
