@@ -58,9 +58,7 @@ void MyTableController::Setup_Results() {
               Update_Counts();
             });
   }
-  // The counts follow the rows as the scan adds them.
-  for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
-    connect(r.model.get(), signal, this, [this] { Update_Counts(); });
+  // The counts follow every reload (Reload_Results) and a change of what is shown.
   connect(r.model.get(), &QAbstractItemModel::modelReset, this, [this] { Update_Counts(); });
   r.photo_view = ui->imageBrowser;
   r.file_view = ui->imageBrowser_2;
@@ -130,6 +128,8 @@ void MyTableController::Reload_Results() {
   r.icon_rows = std::max(r.icon_rows, size);
   r.model->Reload();
   r.summary->Refresh();
+  // Also when every new item was a repeat the browser leaves out.
+  Update_Counts();
 }
 
 void MyTableController::addImageWithData(const QByteArray& bytes, const QString& name,

@@ -51,7 +51,7 @@ QString Count_Text(int shown, int found, int selected) {
 QString Found_Summary(int shown, int found) {
   if (found == 0) return Tr("Nothing was found.");
   QString text = found == 1 ? Tr("1 item was found.") : Tr("%1 items were found.").arg(found);
-  if (shown != found) text += QLatin1Char(' ') + Tr("%1 are shown: the others start where an earlier item does.").arg(shown);
+  if (shown != found) text += QLatin1Char(' ') + Tr("%1 are shown: the others start at the same sector as an item found before them.").arg(shown);
   return text;
 }
 
