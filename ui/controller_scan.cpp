@@ -262,6 +262,7 @@ void MyTableController::Launch_Scan() {
   ui->_Progress_Horz->setValue(0);
   Show_Pass(false);
   progress_rate_.Reset();
+  progress_rate_.Add(0, 0);  // the clock starts with the scan
   ui->_rate_label->clear();
   scan_clock_.start();
   mSetLabelTimer->start();
