@@ -17,6 +17,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -33,6 +34,7 @@
 #include "engine/sector_source.h"
 #include "media/media_list.h"
 #include "ui/notices.h"
+#include "ui/progress_rate.h"
 #include "recovery/recover.h"
 #include "engine/scan.h"
 #include "results/summary_records.h"
@@ -344,6 +346,13 @@ class MyTableController : public QMainWindow {
   Q_INVOKABLE void Run_Reset_Views();
   // The item's type icon in the preview area, for a preview that could not be made.
   void Show_Type_Icon(const QString& file_Name);
+  // The preview pane with nothing in it: no picture, no movie, no note.
+  void Clear_Preview();
+  // Draws the picture or PDF page `file` to fit the preview pane; false when
+  // it is neither.
+  bool Show_Picture(const QString& file);
+  // The found and selected counts under the browsers.
+  void Update_Counts();
   QString data_dir_;
   QString preview_dir_;
   std::shared_ptr<media::CommandRunner> runner_;
@@ -355,6 +364,11 @@ class MyTableController : public QMainWindow {
   // Sector counts the range sliders of each set (0 photo, 1 _Sig) stand for.
   std::uint64_t slider_sectors_[2] = {0, 0};
   double progress_maximum_ = 0;     // sectors the progress bar stands for
+  // Speed, elapsed time and time left of the running scan, from the
+  // progress ticks timed by scan_clock_.
+  ProgressRate progress_rate_;
+  QElapsedTimer scan_clock_;
+  void Show_Pass(bool thorough);
   bool end_notice_running_ = false;
   std::shared_ptr<Window_Scan_Host> scan_host_;
   tamberlin::ScanRunner scan_runner_;

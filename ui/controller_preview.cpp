@@ -13,14 +13,18 @@
 #include <QLineEdit>
 #include <QMediaPlayer>
 #include <QPixmap>
+#include <QSizePolicy>
+#include <QTimer>
 #include <QUrl>
 #include <QVideoWidget>
 #include <cmath>
+#include <functional>
 
 #include "ui/MyTableController.h"
 #include "results/qt/file_type_icons.h"
 #include "results/qt/preview_extract.h"
 #include "results/qt/preview_media.h"
+#include "ui/movie_controls.h"
 #include "ui/results_parts.h"
 #include "ui_MyTableController.h"
 
@@ -53,9 +57,56 @@ constexpr const char* kNoMediumMessage = "\nNo medium is selected to read the fi
 constexpr const char* kReadMessage = "\nThe selected file could not be read from the medium.";
 constexpr const char* kWriteMessage = "\nThe preview file could not be written.";
 
+// Tells `on_resize` when the watched widget changes size.
+class Resize_Watcher final : public QObject {
+ public:
+  Resize_Watcher(QObject* watched, std::function<void()> on_resize)
+      : QObject(watched), on_resize_(std::move(on_resize)) {
+    watched->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Resize) on_resize_();
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<void()> on_resize_;
+};
+
 }  // namespace
 
-void MyTableController::Setup_Preview() { ui->mMovieView->hide(); }
+void MyTableController::Setup_Preview() {
+  Results_Parts& r = *results_;
+  r.no_preview_title = ui->_QuickLook_View_Box->title();
+  ui->mMovieView->hide();
+  ui->_movie_controls->hide();
+  ui->_preview_note->hide();
+  // The pane sets the picture's size, not the other way round.
+  ui->_QuickLook_View->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+  r.preview_fit.setSingleShot(true);
+  r.preview_fit.setInterval(60);
+  connect(&r.preview_fit, &QTimer::timeout, this, [this] {
+    if (!results_->preview_image.isEmpty() && ui->_QuickLook_View->isVisible())
+      Show_Picture(results_->preview_image);
+  });
+  new Resize_Watcher(ui->_QuickLook_View, [weak = std::weak_ptr<Results_Parts>(results_)] {
+    if (const auto parts = weak.lock()) parts->preview_fit.start();
+  });
+}
+
+void MyTableController::Clear_Preview() {
+  closemovie_Win();
+  ui->mMovieView->hide();
+  ui->_movie_controls->hide();
+  ui->_QuickLook_View->clear();
+  ui->_QuickLook_View->show();
+  MovieControls::Set_Note(ui->_preview_note, {});
+  results_->preview_image.clear();
+  ui->_QuickLook_View_Box->setTitle(results_->no_preview_title);
+  ui->_QuickLook_View_Box->setToolTip({});
+}
 
 QMediaPlayer* MyTableController::Movie() const {
   // Made on first use: the player brings up the sound system and GStreamer,
@@ -68,6 +119,9 @@ QMediaPlayer* MyTableController::Movie() const {
     r.movie_clicks = std::make_unique<Click_To_Play>(r.player.get(), nullptr);
     ui->mMovieView->installEventFilter(r.movie_clicks.get());
     ui->mMovieView->setToolTip(tr("Click to play or pause"));
+    r.movie_controls = std::make_unique<MovieControls>(
+        r.player.get(), MovieControls::Widgets{ui->_movie_controls, ui->_movie_play_btn, ui->_movie_position,
+                                               ui->_movie_time, ui->_preview_note});
   }
   return r.player.get();
 }
@@ -141,11 +195,17 @@ void MyTableController::setQuickLook_View(const QString& file, const QString& fi
   if (file_Name.isNull()) return;
   if (Recovery_MODE.load() == 1) {
     ui->_QuickLook_View_Box->setTitle(file_Name);
-    if (!file.isEmpty() && results::Load_Movie(*Movie(), file)) {
+    QString why;
+    if (!file.isEmpty() && results::Load_Movie(*Movie(), file, &why)) {
+      results_->preview_image.clear();
       ui->_QuickLook_View->hide();
       ui->mMovieView->show();
+      results_->movie_controls->Show(true);
       return;
     }
+    Image_Preview(file, file_Name);
+    if (!file.isEmpty()) MovieControls::Set_Note(ui->_preview_note, MovieControls::Cannot_Play(why));
+    return;
   }
   Image_Preview(file, file_Name);
 }
@@ -153,18 +213,32 @@ void MyTableController::setQuickLook_View(const QString& file, const QString& fi
 void MyTableController::Image_Preview(const QString& file, const QString& file_Name) {
   if (file.isEmpty()) return;
   ui->mMovieView->hide();
+  ui->_movie_controls->hide();
   ui->_QuickLook_View->show();
-  const QImage thumbnail = results::Preview_Thumbnail(file, results::kPreviewSide);
-  if (!thumbnail.isNull()) {
+  if (Show_Picture(file)) {
     ui->_QuickLook_View_Box->setTitle(file_Name);
-    ui->_QuickLook_View->setPixmap(QPixmap::fromImage(thumbnail));
+    results_->preview_image = file;
     return;
   }
   Show_Type_Icon(file_Name.isEmpty() ? QFileInfo(file).fileName() : file_Name);
 }
 
+bool MyTableController::Show_Picture(const QString& file) {
+  QLabel* view = ui->_QuickLook_View;
+  const qreal dpr = view->devicePixelRatioF();
+  const QSize box = (QSizeF(view->contentsRect().size()) * dpr).toSize();
+  const QImage picture = results::Preview_Image(file, box);
+  if (picture.isNull()) return false;
+  QPixmap pixmap = QPixmap::fromImage(picture);
+  pixmap.setDevicePixelRatio(dpr);
+  view->setPixmap(pixmap);
+  return true;
+}
+
 void MyTableController::Show_Type_Icon(const QString& file_Name) {
+  results_->preview_image.clear();
   ui->mMovieView->hide();
+  ui->_movie_controls->hide();
   ui->_QuickLook_View->show();
   ui->_QuickLook_View_Box->setTitle(file_Name);
   const QIcon icon = results::File_Type_Icon(file_Name);

@@ -6,6 +6,7 @@
 #include <QAbstractItemView>
 #include <QCoreApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QItemSelectionModel>
 #include <QListView>
 #include <QMediaPlayer>
@@ -17,10 +18,12 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 
 #include "ui/MyTableController.h"
 #include "results/qt/browser_model.h"
 #include "results/qt/file_type_icons.h"
+#include "results/qt/item_text.h"
 #include "ui/results_parts.h"
 #include "results/qt/summary_model.h"
 #include "results/qt/thumbnails.h"
@@ -50,8 +53,13 @@ void MyTableController::Setup_Results() {
     browser->setDragDropMode(QAbstractItemView::NoDragDrop);
     browser->setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(browser->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this, browser] { imageBrowserSelectionDidChange(browser); });
+            [this, browser] {
+              imageBrowserSelectionDidChange(browser);
+              Update_Counts();
+            });
   }
+  // The counts follow every reload (Reload_Results) and a change of what is shown.
+  connect(r.model.get(), &QAbstractItemModel::modelReset, this, [this] { Update_Counts(); });
   r.photo_view = ui->imageBrowser;
   r.file_view = ui->imageBrowser_2;
   connect(ui->imageBrowser->verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
@@ -120,6 +128,8 @@ void MyTableController::Reload_Results() {
   r.icon_rows = std::max(r.icon_rows, size);
   r.model->Reload();
   r.summary->Refresh();
+  // Also when every new item was a repeat the browser leaves out.
+  Update_Counts();
 }
 
 void MyTableController::addImageWithData(const QByteArray& bytes, const QString& name,
@@ -130,6 +140,7 @@ void MyTableController::addImageWithData(const QByteArray& bytes, const QString&
   item.First_Sector = first_sector;
   item.Sector_Count = sector_count;
   item.thumbnail_pending = true;
+  item.picture_size = results::Picture_Size(bytes);
   const auto slot = images.Append(std::move(item));
   // The thumbnail is made on a worker thread and filled in; the item already
   // holds its place in the list.
@@ -186,6 +197,18 @@ void MyTableController::Run_Reset_Views() {
   Reload_Results();
 }
 
+void MyTableController::Update_Counts() {
+  if (!results_) return;
+  const int shown = results_->model->rowCount();
+  const int found = results_->model->Items_Seen();
+  for (auto [browser, label] : {std::pair{ui->imageBrowser, ui->_photo_count_label},
+                                std::pair{ui->imageBrowser_2, ui->_file_count_label}}) {
+    const QItemSelectionModel* selection = browser->selectionModel();
+    const int selected = selection ? static_cast<int>(selection->selectedIndexes().size()) : 0;
+    label->setText(results::Count_Text(shown, found, selected));
+  }
+}
+
 int MyTableController::Found_Item_Count() const { return static_cast<int>(images.size()); }
 
 void MyTableController::Wait_For_Thumbnails() {
@@ -227,15 +250,19 @@ void MyTableController::imageBrowserSelectionDidChange(QListView* browser) {
   // A selection made while a preview is being made waits for the next change.
   if (session) return;
   const QModelIndexList selected = browser->selectionModel()->selectedIndexes();
-  if (selected.isEmpty()) return;
+  if (selected.isEmpty()) {
+    // Nothing selected, nothing previewed; selecting the same item again shows it again.
+    Prev_Index = 0x7FFFFFFF;
+    Clear_Preview();
+    return;
+  }
   int first = selected.front().row();
   for (const QModelIndex& index : selected) first = std::min(first, index.row());
   if (first < 0 || static_cast<std::uint32_t>(first) == 0x7FFFFFFFu) return;
   if (static_cast<std::uint32_t>(first) == Prev_Index) return;
   Prev_Index = static_cast<std::uint32_t>(first);
 
-  ui->_QuickLook_View->clear();
-  closemovie_Win();
+  Clear_Preview();
   const auto item = results_->model->itemAtIndex(first);
   if (!item) return;
   CreateFile_QuickLook_View(item->valueForKey(QStringLiteral("path")).toString(),

@@ -31,6 +31,9 @@
 
 #include "ui/MyTableController.h"
 #include "ui/help_texts.h"
+#include "results/qt/browser_model.h"
+#include "results/qt/item_text.h"
+#include "ui/results_parts.h"
 #include "ui_MyTableController.h"
 
 namespace tamberlin::ui {
@@ -71,7 +74,10 @@ class MyTableController::Window_Scan_Host final : public ScanHost {
   }
 
   void Set_Mode_Label(const std::string& text) override {
-    Post([w = w_, text] { w->ui->_Mode_label->setText(QString::fromStdString(text)); });
+    Post([w = w_, text] {
+      w->ui->_Mode_label->setText(QString::fromStdString(text));
+      w->Show_Pass(text == kThoroughModeLabel);
+    });
   }
   void Set_Sector_Label(const std::string& text) override {
     Post([w = w_, text] { w->ui->_sector_label->setText(QString::fromStdString(text)); });
@@ -79,6 +85,7 @@ class MyTableController::Window_Scan_Host final : public ScanHost {
   void Set_Progress_Range(double maximum) override {
     Post([w = w_, maximum] {
       w->progress_maximum_ = maximum;
+      w->progress_rate_.Restart_Pass();
       w->ui->_Progress_Horz->setRange(0, kProgressSteps);
       w->ui->_Progress_Horz->setValue(0);
     });
@@ -259,6 +266,11 @@ void MyTableController::Launch_Scan() {
   // The zoom comes back with the end-of-scan screen (photo mode).
   ui->_zoom_label->hide();
   ui->_zoom_slider->hide();
+  Show_Pass(false);
+  progress_rate_.Reset();
+  progress_rate_.Add(0, 0);  // the clock starts with the scan
+  ui->_rate_label->clear();
+  scan_clock_.start();
   mSetLabelTimer->start();
   scan_runner_.Start(std::move(job));
 }
@@ -280,6 +292,19 @@ void MyTableController::timerTickSetLabel() {
   ui->_sector_label->setText(QString::fromStdString(view->label));
   if (progress_maximum_ <= 0) progress_maximum_ = static_cast<double>(scan_state.total_sector.load());
   Show_Progress_Value(view->value);
+  if (!scan_clock_.isValid()) return;
+  // Speed and time left of this pass, from the sectors read so far.
+  const std::uint64_t start = scan_state.start_sector.load();
+  const std::uint64_t at = scan_state.for_index.load();
+  const std::uint64_t done = at > start ? at - start : 0;
+  progress_rate_.Add(static_cast<double>(scan_clock_.elapsed()) / 1000.0, done * 512);
+  ui->_rate_label->setText(Rate_Text(progress_rate_, scan_state.total_sector.load() * 512));
+}
+
+void MyTableController::Show_Pass(bool thorough) {
+  // The bar starts again at 0% with the thorough pass; it says which pass runs.
+  ui->_Progress_Horz->setFormat(thorough ? tr("Thorough pass %p%") : tr("General pass %p%"));
+  ui->_Progress_Horz->setTextVisible(true);
 }
 
 void MyTableController::Stop_Progress_Timer() {
@@ -311,6 +336,7 @@ void MyTableController::Final_or_Stop_Screen() {
   ui->_Progress_Horz->hide();
   ui->_sector_label->hide();
   ui->_stop_scan->hide();
+  ui->_rate_label->hide();
 
   const bool photo = Recovery_MODE == 0;
   NoticeWindow* notice = photo ? static_cast<NoticeWindow*>(SaveFile_Info_Window)
@@ -322,10 +348,13 @@ void MyTableController::Final_or_Stop_Screen() {
                                tr("%n sector(s) of the medium could not be read and were searched as zeros.",
                                   nullptr, static_cast<int>(std::min<std::uint64_t>(unreadable, INT32_MAX))));
   }
+  Reload_Results();
+  notice->Set_Informative(results::Found_Summary(results_->model->rowCount(), results_->model->Items_Seen()));
   end_notice_running_ = true;
   Run_Modal_Notice(notice);
   end_notice_running_ = false;
   notice->Message()->setText(text);
+  notice->Set_Informative({});
 
   scan_state.stop_now.store(0);
   ui->_zoom_label->setHidden(!photo);

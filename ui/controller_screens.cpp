@@ -47,7 +47,8 @@ namespace {
 void Show_Progress_Widgets(Ui::MyTableController& ui, bool hide) {
   ui._progress_strip->setHidden(hide);
   for (QWidget* w : {static_cast<QWidget*>(ui._Mode_label), static_cast<QWidget*>(ui._Progress_Horz),
-                     static_cast<QWidget*>(ui._sector_label), static_cast<QWidget*>(ui._stop_scan)})
+                     static_cast<QWidget*>(ui._sector_label), static_cast<QWidget*>(ui._stop_scan),
+                     static_cast<QWidget*>(ui._rate_label)})
     w->setHidden(hide);
 }
 
@@ -75,12 +76,10 @@ void MyTableController::show_hide_4_screen_RawFile(bool hide) {
   ui->_show_once_chk->setHidden(hide);
   ui->_next_btn->setEnabled(hide);
   ui->_back_btn->setEnabled(hide);
-  ui->mMovieView->setHidden(hide || Recovery_MODE != 1);
-  ui->_QuickLook_View->setHidden(hide || Recovery_MODE == 1);
-  if (hide) {
-    ui->_QuickLook_View->clear();
-    closemovie_Win();  // a movie must not play on out of sight
-  }
+  // The pane starts empty; the movie view shows only with a movie in it.
+  if (hide) Clear_Preview();  // a movie must not play on out of sight
+  ui->mMovieView->hide();
+  ui->_QuickLook_View->setHidden(hide);
 }
 
 void MyTableController::Fill_Range_Screen(bool sig, const media::MyDataObject& medium) {

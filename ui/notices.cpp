@@ -67,12 +67,22 @@ NoticeWindow::NoticeWindow(QWidget* parent, const QString& title, const QString&
   message_->setWordWrap(true);
   message_->setMinimumWidth(380);
   layout->addWidget(message_);
+  informative_ = new QLabel(this);
+  informative_->setObjectName(QStringLiteral("informative"));
+  informative_->setWordWrap(true);
+  informative_->hide();
+  layout->addWidget(informative_);
   if (!button_text.isEmpty()) {
     auto* row = new QDialogButtonBox(this);
     button_ = row->addButton(button_text, QDialogButtonBox::AcceptRole);
     button_->setDefault(true);
     layout->addWidget(row);
   }
+}
+
+void NoticeWindow::Set_Informative(const QString& text) {
+  informative_->setText(text);
+  informative_->setVisible(!text.isEmpty());
 }
 
 Browse_Info::Browse_Info(QWidget* parent)

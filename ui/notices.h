@@ -30,6 +30,9 @@ class NoticeWindow : public QDialog {
  public:
   QLabel* Message() const { return message_; }
   QPushButton* Button() const { return button_; }
+  // A second, plainer line under the message; hidden while empty.
+  QLabel* Informative() const { return informative_; }
+  void Set_Informative(const QString& text);
 
  protected:
   NoticeWindow(QWidget* parent, const QString& title, const QString& message,
@@ -37,6 +40,7 @@ class NoticeWindow : public QDialog {
 
  private:
   QLabel* message_ = nullptr;
+  QLabel* informative_ = nullptr;
   QPushButton* button_ = nullptr;
 };
 

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "ui/MyTableController.h"
+#include "ui/movie_controls.h"
 #include "results/qt/browser_model.h"
 #include "results/qt/summary_model.h"
 #include "results/qt/thumbnails.h"
@@ -25,6 +26,12 @@ struct MyTableController::Results_Parts {
   std::unique_ptr<QTimer> summary_timer;
   std::unique_ptr<QMediaPlayer> player;
   std::unique_ptr<QObject> movie_clicks;
+  std::unique_ptr<MovieControls> movie_controls;
+  // The file the preview pane shows as a picture, drawn again to fit when
+  // the pane changes size (preview_fit coalesces the resizes).
+  QString preview_image;
+  QTimer preview_fit;
+  QString no_preview_title;  // the pane's title with nothing selected
   // Set while a reload (or a picture update) is queued for the UI thread.
   std::atomic<bool> reload_queued{false};
   std::atomic<bool> pictures_queued{false};

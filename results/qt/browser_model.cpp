@@ -10,6 +10,8 @@
 #include <QPixmap>
 #include <QPixmapCache>
 
+#include "results/qt/item_text.h"
+
 namespace tamberlin::results {
 
 std::optional<double> Scroller_Step(int action) {
@@ -105,8 +107,9 @@ QVariant FoundItemModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || !item) return {};
   switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
       return item->imageTitle();
+    case Qt::ToolTipRole:
+      return Item_Tooltip(*item);
     case Qt::DecorationRole: {
       const int mode = mode_();
       if (MyImageObject::imageRepresentationType(mode) == RepresentationType::Image)
@@ -178,13 +181,27 @@ void FoundItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     picture = qvariant_cast<QPixmap>(decoration);
   }
   if (!picture.isNull()) {
-    // Scale up as well as down so the picture follows the zoom.
-    const QSize fitted = picture.size().scaled(icon_rect.size(), Qt::KeepAspectRatio);
+    // Scale up as well as down so the picture follows the zoom: once, smoothly,
+    // to the pixels it takes on screen, and kept for the next paint.
+    const QSize fitted = picture.deviceIndependentSize().toSize().scaled(icon_rect.size(), Qt::KeepAspectRatio);
+    const QSize pixels = (QSizeF(fitted) * dpr).toSize();
+    if (picture.size() != pixels && !pixels.isEmpty()) {
+      const QString key = QStringLiteral("tamberlin-fit-%1-%2x%3")
+                              .arg(picture.cacheKey())
+                              .arg(pixels.width())
+                              .arg(pixels.height());
+      QPixmap scaled;
+      if (!QPixmapCache::find(key, &scaled)) {
+        scaled = picture.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        QPixmapCache::insert(key, scaled);
+      }
+      picture = scaled;
+    }
+    picture.setDevicePixelRatio(dpr);
     const QRect target(icon_rect.left() + (icon_rect.width() - fitted.width()) / 2,
                        icon_rect.top() + (icon_rect.height() - fitted.height()) / 2,
                        fitted.width(), fitted.height());
-    painter->setRenderHint(QPainter::SmoothPixmapTransform);
-    painter->drawPixmap(target, picture);
+    painter->drawPixmap(target.topLeft(), picture);
   } else {
     painter->setPen(opt.palette.color(QPalette::Mid));
     painter->drawRect(icon_rect.adjusted(0, 0, -1, -1));

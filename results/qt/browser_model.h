@@ -57,6 +57,9 @@ class FoundItemModel final : public QAbstractListModel {
   bool Show_Once() const { return show_once_; }
   // The list row behind a model row, or none outside the model.
   std::optional<std::size_t> List_Row(int row) const;
+  // The list items the rows were drawn from so far (all of them after a
+  // Reload, whether shown or left out).
+  int Items_Seen() const { return static_cast<int>(seen_); }
   // Pictures may have changed (thumbnails filled in, icons set).
   void Pictures_Changed();
 

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QIcon>
+#include <QSize>
 #include <QString>
 #include <QVariant>
 #include <cstddef>
@@ -66,6 +67,9 @@ class MyImageObject {
   std::uint64_t Sector_Count = 0;
   // True while a photo's thumbnail is still being made.
   bool thumbnail_pending = false;
+  // A photo's width and height as shown (orientation applied); invalid when
+  // unknown.
+  QSize picture_size;
 
   // The sector the item starts at on the medium: First_Sector for a photo,
   // File_Start_Sector for a video or raw item. None for an item that covers

@@ -1,5 +1,6 @@
 #include "results/qt/preview_media.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QImageReader>
@@ -8,6 +9,7 @@
 #include <QPainter>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <memory>
 #include <poppler-qt6.h>
 
@@ -17,7 +19,9 @@ namespace {
 
 void Quiet_Poppler(const QString&, const QVariant&) {}
 
-QImage Pdf_Thumbnail(const QString& path, int side) {
+QString Tr(const char* text) { return QCoreApplication::translate("Preview", text); }
+
+QImage Pdf_Page(const QString& path, QSize box) {
   static const bool quiet = [] {
     Poppler::setDebugErrorFunction(&Quiet_Poppler, QVariant());
     return true;
@@ -29,39 +33,45 @@ QImage Pdf_Thumbnail(const QString& path, int side) {
   if (!page) return {};
   const QSizeF points = page->pageSizeF();
   if (points.width() <= 0 || points.height() <= 0) return {};
-  const double dpi = 72.0 * side / std::max(points.width(), points.height());
+  // The page fills the box at whatever resolution that takes; nothing is
+  // scaled after rendering.
+  const double scale = std::min(box.width() / points.width(), box.height() / points.height());
+  const double dpi = std::clamp(72.0 * scale, 1.0, 600.0);
   doc->setRenderHint(Poppler::Document::Antialiasing);
   doc->setRenderHint(Poppler::Document::TextAntialiasing);
-  QImage image = page->renderToImage(dpi, dpi);
-  if (image.isNull()) return {};
-  if (image.width() > side || image.height() > side)
-    image = image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-  return image;
+  doc->setRenderHint(Poppler::Document::TextHinting);
+  return page->renderToImage(dpi, dpi);
 }
 
 }  // namespace
 
-QImage Preview_Thumbnail(const QString& path, int side) {
+QImage Preview_Image(const QString& path, QSize box) {
+  if (box.isEmpty()) return {};
   static const QMimeDatabase db;
   const QMimeType type = db.mimeTypeForFile(path);
-  if (type.inherits(QStringLiteral("application/pdf"))) return Pdf_Thumbnail(path, side);
+  if (type.inherits(QStringLiteral("application/pdf"))) return Pdf_Page(path, box);
   QImageReader reader(path);
   reader.setAutoTransform(true);
   reader.setDecideFormatFromContent(true);
-  const QSize full = reader.size();
-  if (full.isValid() && (full.width() > side || full.height() > side))
-    reader.setScaledSize(full.scaled(side, side, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
-  QImage image = reader.read();
-  if (image.isNull()) return {};
-  if (image.width() > side || image.height() > side)
-    image = image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-  return image;
+  QSize full = reader.size();
+  // The size is the stored one; a quarter turn swaps what fits.
+  const bool turned = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
+  if (turned) full.transpose();
+  if (full.isValid() && (full.width() > box.width() || full.height() > box.height())) {
+    QSize fitted = full.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+    if (turned) fitted.transpose();
+    // The reader scales while decoding, smoothly and once.
+    reader.setScaledSize(fitted);
+  }
+  return reader.read();
 }
 
-bool Load_Movie(QMediaPlayer& player, const QString& path, int timeout_ms) {
+bool Load_Movie(QMediaPlayer& player, const QString& path, QString* why, int timeout_ms) {
   static const QMimeDatabase db;
-  if (!db.mimeTypeForFile(path).name().startsWith(QLatin1String("video/"))) {
+  const QMimeType type = db.mimeTypeForFile(path);
+  if (!type.name().startsWith(QLatin1String("video/"))) {
     player.setSource(QUrl());
+    if (why) *why = Tr("its contents are not a movie (they look like: %1).").arg(type.comment());
     return false;
   }
   QEventLoop loop;
@@ -94,6 +104,18 @@ bool Load_Movie(QMediaPlayer& player, const QString& path, int timeout_ms) {
   const bool movie = player.error() == QMediaPlayer::NoError &&
                      player.mediaStatus() != QMediaPlayer::InvalidMedia && player.hasVideo() &&
                      player.duration() > 0;
+  if (why && !movie) {
+    if (player.error() != QMediaPlayer::NoError && !player.errorString().isEmpty())
+      *why = player.errorString();
+    else if (player.mediaStatus() == QMediaPlayer::InvalidMedia)
+      *why = Tr("the movie player cannot read this file.");
+    else if (player.mediaStatus() == QMediaPlayer::LoadingMedia || player.mediaStatus() == QMediaPlayer::NoMedia)
+      *why = Tr("the movie player did not open it within %1 seconds.").arg(timeout_ms / 1000);
+    else if (!player.hasVideo())
+      *why = Tr("the file holds no picture stream.");
+    else
+      *why = Tr("the file does not say how long it runs.");
+  }
   if (!movie) player.setSource(QUrl());
   return movie;
 }

@@ -43,6 +43,17 @@ QByteArray Make_Thumbnail(const QByteArray& bytes, int longest_side) {
   return jpeg;
 }
 
+QSize Picture_Size(const QByteArray& bytes) {
+  QBuffer buffer;
+  buffer.setData(bytes);
+  if (bytes.isEmpty() || !buffer.open(QIODevice::ReadOnly)) return {};
+  QImageReader reader(&buffer);
+  reader.setDecideFormatFromContent(true);
+  const QSize size = reader.size();
+  if (!size.isValid()) return {};
+  return reader.transformation().testFlag(QImageIOHandler::TransformationRotate90) ? size.transposed() : size;
+}
+
 ThumbnailWorker::ThumbnailWorker(unsigned threads, std::size_t max_pending_bytes)
     : max_pending_bytes_(max_pending_bytes) {
   if (threads == 0) threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSize>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -21,6 +22,11 @@ inline constexpr int kThumbnailSide = 100;
 // bytes do not decode as an image. Transparent parts are laid on white.
 // Safe on any thread.
 QByteArray Make_Thumbnail(const QByteArray& bytes, int longest_side = kThumbnailSide);
+
+// Width and height of the first image in `bytes` as shown (orientation
+// applied), from its header alone; invalid when the header does not say.
+// Safe on any thread.
+QSize Picture_Size(const QByteArray& bytes);
 
 // A few threads that turn photo bytes into thumbnails, oldest first.
 class ThumbnailWorker {

@@ -13,6 +13,7 @@
 using namespace tamberlin;
 using namespace tamberlin::ui;
 using namespace tamberlin::ui::testing;
+using tamberlin::results::testing::Two_Colour_Jpeg;
 
 constexpr quint64 k2TbSectors = 3907029168ull;  // a 2 TB disk
 
@@ -171,6 +172,56 @@ class WindowTest : public QObject {
     QCOMPARE(watcher.Box_Texts().size(), 2);
     QVERIFY(!watcher.seen.back().informative.contains("disk group"));
     QVERIFY(!f.window->session);
+  }
+
+  // Selecting an item fills the preview pane and the count; deselecting
+  // empties both, and the same item then shows again. A movie the player
+  // cannot play says why instead of leaving a black box.
+  void preview_pane_follows_selection_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("note");  // a note says why there is no movie
+    QTest::newRow("picture") << 2 << "JPG00001.JPG" << Two_Colour_Jpeg(64, 32) << false;
+    QTest::newRow("broken movie") << 1 << "AVI00001.AVI"
+                                  << QByteArray("RIFF\x10\0\0\0AVI LIST").append(4000, '\x07') << true;
+  }
+  void preview_pane_follows_selection() {
+    QFETCH(int, mode);
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, note);
+    Window_Fixture f;
+    f.Choose_Mode(mode);
+    f.Find<QLineEdit>("_disk_identifier")->setText("sdb1");
+    bytes.resize(4096);
+    f.window->preview_source_opener = [bytes](const std::string&, std::string*) {
+      return std::make_unique<MemorySectorSource>(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    };
+    f.window->addImageWithData_2(name, name, 0, 8);
+    f.window->Reload_Results();
+    auto* browser = f.Find<QListView>("imageBrowser_2");
+    auto* pane = f.Find<QLabel>("_QuickLook_View");
+    auto* count = f.Find<QLabel>("_file_count_label");
+    const QString empty_title = f.Find<QGroupBox>("_QuickLook_View_Box")->title();
+    auto shown = [&](const char* widget) { return !f.Find<QWidget>(widget)->isHidden(); };
+    for (int round = 0; round < 2; ++round) {
+      browser->setCurrentIndex(browser->model()->index(0, 0));
+      QCOMPARE(f.Find<QGroupBox>("_QuickLook_View_Box")->title(), name);
+      if (!note) QVERIFY(!pane->pixmap().isNull());
+      QCOMPARE(shown("_preview_note"), note);
+      QVERIFY(!shown("mMovieView"));
+      QVERIFY(count->text().contains("1 selected"));
+      browser->clearSelection();
+      QVERIFY(pane->pixmap().isNull());
+      QVERIFY(!shown("_preview_note"));
+      QCOMPARE(f.Find<QGroupBox>("_QuickLook_View_Box")->title(), empty_title);
+      QVERIFY(!count->text().contains("selected"));
+    }
+    // Counts_follow_repeats: an item the browser leaves out adds no row, yet is counted.
+    f.window->addImageWithData_2("X" + name, "X", 0, 8);
+    f.window->Reload_Results();
+    QVERIFY(count->text().startsWith("1 shown of 2 found"));
   }
 };
 
