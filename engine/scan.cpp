@@ -240,17 +240,17 @@ bool Photo_Recovey_Mode(ScanJob& job, Pass pass) {
       }
       const std::size_t hit = index.Find(sector);
       if (hit != HeaderIndex::npos) {
-        const HeaderRecord& rec = index[hit];
+        const CatalogueRecord& rec = index[hit];
         if (item.open) Record_Photo(job, item);
         item.open = true;
         item.size = 0;
-        item.limit = rec.max_size;
+        item.limit = rec.size_limit;
         item.first_sector = sector_no;
         ++items_in_pass;
         auto& counter = thorough ? st.THD_Image_number : st.GND_Image_number;
         const std::uint64_t id_number = counter.fetch_add(1) + 1;
-        item.name = Generate_File_Name(items_in_pass, thorough ? "THD" : "GND", rec.type);
-        item.uid = Generate_File_UID_Num(id_number, thorough, rec.type);
+        item.name = Generate_File_Name(items_in_pass, thorough ? "THD" : "GND", rec.key);
+        item.uid = Generate_File_UID_Num(id_number, thorough, rec.key);
       }
       if (item.open) Size_Step(job, item, sector);
     });
@@ -318,7 +318,7 @@ bool Raw_File_Recovey_Mode(ScanJob& job, Pass pass) {
         if (open.empty()) bytes = 0;
         start_sector = sector_no;
         for (const std::uint32_t j : index.Family(hit)) {
-          const std::string& type = index[j].type;
+          const std::string& type = index[j].key;
           ++candidates_opened;
           open.push_back({type, Generate_File_Name(candidates_opened, type, type, job.mode, job.counts)});
         }

@@ -126,8 +126,8 @@ struct ScanJob {
   ScanSettings settings;
   // Photo: Ext_Array / Adv_Ext_Array. Video and raw file:
   // CheckListHeader_Array / CheckListHeader_Adv_Array.
-  StringList general_records;
-  StringList thorough_records;
+  CatalogueList general_records;
+  CatalogueList thorough_records;
   ScanState* state = nullptr;
   ScanHost* host = nullptr;
   const TypeCounts* counts = nullptr;  // the summary records, for raw names

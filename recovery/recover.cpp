@@ -14,7 +14,6 @@
 #include "recovery/content_type.h"
 #include "recovery/destination.h"
 #include "recovery/end_finder.h"
-#include "engine/hex.h"
 #include "recovery/item_bytes.h"
 #include "recovery/sha256.h"
 
@@ -28,28 +27,6 @@ constexpr std::size_t kChunk = 1 << 20;  // bytes per write
 std::string Upper(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
-}
-
-std::uint64_t Decimal(const std::string& s) {
-  std::uint64_t v = 0;
-  for (const char c : s) {
-    if (c < '0' || c > '9') break;
-    if (v > (UINT64_MAX - 9) / 10) return UINT64_MAX;
-    v = v * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  return v;
-}
-
-std::vector<std::uint8_t> Marker_Bytes(const std::string& hex) {
-  std::vector<std::uint8_t> out;
-  if (hex.size() < 2 || hex.size() % 2 != 0) return out;
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    if (!std::isxdigit(static_cast<unsigned char>(hex[i])) || !std::isxdigit(static_cast<unsigned char>(hex[i + 1]))) {
-      return {};
-    }
-    out.push_back(static_cast<std::uint8_t>(hex2dec(hex.substr(i, 1)) * 16 + hex2dec(hex.substr(i + 1, 1))));
-  }
-  return out;
 }
 
 // Writes all of `size` bytes; false with errno set on failure.
@@ -133,20 +110,16 @@ bool Out_Of_Space(int err) { return err == ENOSPC || err == EDQUOT || err == EFB
 }  // namespace
 
 RecoveryItem Make_Item(const std::string& name, std::uint64_t first_sector, std::uint64_t end_sector,
-                       const StringList& general, const StringList& thorough) {
+                       const CatalogueList& general, const CatalogueList& thorough) {
   RecoveryItem item;
   item.name = name;
   const auto dot = name.rfind('.');
   item.type = dot == std::string::npos ? std::string() : Upper(name.substr(dot + 1));
   item.first_sector = first_sector;
   item.end_sector = std::max(end_sector, first_sector);
-  for (const StringList* list : {&general, &thorough}) {
-    for (std::size_t r = 0; r + kRecordWidth <= list->size(); r += kRecordWidth) {
-      if ((*list)[r] != item.type) continue;
-      item.max_bytes = Decimal((*list)[r + 1]);
-      item.end_marker = Marker_Bytes((*list)[r + 4]);
-      return item;
-    }
+  if (const CatalogueRecord* record = Find_Record(item.type, general, thorough)) {
+    item.max_bytes = record->size_limit;
+    item.end_marker = record->end_marker;
   }
   return item;
 }

@@ -32,7 +32,7 @@ struct RecoveryItem {
 // size and end marker from the first record for that type in `general` or
 // else `thorough` (the scan mode's catalogue lists).
 RecoveryItem Make_Item(const std::string& name, std::uint64_t first_sector, std::uint64_t end_sector,
-                       const StringList& general, const StringList& thorough);
+                       const CatalogueList& general, const CatalogueList& thorough);
 
 // What became of an item; End_Text gives the report's word for it.
 enum class ItemEnd {

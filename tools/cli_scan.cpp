@@ -317,8 +317,8 @@ int Scan_Verb(const Args& args) {
   }
 
   const Catalogue catalogue = Catalogue::Load(o.resources);
-  const StringList& general = catalogue.General(o.mode);
-  const StringList& thorough = catalogue.Thorough(o.mode);
+  const CatalogueList& general = catalogue.General(o.mode);
+  const CatalogueList& thorough = catalogue.Thorough(o.mode);
   if (general.empty() && thorough.empty()) {
     return Usage_Error("no signatures for this mode in " + o.resources.string() +
                        " (is --resources the folder holding the catalogue files?)");

@@ -235,10 +235,8 @@ class MyTableController : public QMainWindow {
 
   // ---- lists ----
   Catalogue catalogue;  // Ext_Array, Adv_Ext_Array, Video_Array, ...
-  StringList MultiHeader_Array;
-  StringList CheckListHeader_Array;
-  StringList CheckListHeader_Adv_Array;
-  StringList REC_PROC_Array;
+  CatalogueList CheckListHeader_Array;
+  CatalogueList CheckListHeader_Adv_Array;
   std::vector<ExtensionListRecord>& nsCheckedListDataObject() { return file_type_model_.Records(); }
   SignatureList nsSIGFileInfoDataObject;
 

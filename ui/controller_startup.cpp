@@ -160,8 +160,6 @@ void MyTableController::awakeFromNib() {
   // Working lists, then the catalogue.
   CheckListHeader_Adv_Array.clear();
   CheckListHeader_Array.clear();
-  MultiHeader_Array.clear();
-  REC_PROC_Array.clear();
   catalogue = Catalogue::Load(data_dir_.toStdString());
 
   // Placeholder thumbnail; a missing file leaves it empty.

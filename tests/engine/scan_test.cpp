@@ -15,8 +15,8 @@ namespace {
 using testing::FakeScanHost;
 using Spans = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 
-StringList Rec(const std::string& type, const std::string& size, const std::string& sig) {
-  return {type, size, sig, "1", "-", "d", std::to_string(std::stoi(sig.substr(0, 2), nullptr, 16))};
+CatalogueList Rec(const std::string& type, const std::string& size, const std::string& sig, std::uint8_t first) {
+  return {Make_Record(type, size, sig, "1", "-", "d", first)};
 }
 
 // Runs `on_read` before each sector read of `inner`.
@@ -64,16 +64,16 @@ class ScanTest : public ::testing::Test {
   void Jpeg(std::uint64_t sector) { Plant(sector, {0xFF, 0xD8, 0xFF, 0xE0}); }
   void Doc(std::uint64_t sector) { Plant(sector, {0xD0, 0xCF, 0x11, 0xE0}); }
 
-  void Photo(StringList general, StringList thorough = {}) {
+  void Photo(CatalogueList general, CatalogueList thorough = {}) {
     job.mode = RecoveryMode::Photo;
     job.general_records = std::move(general);
     job.thorough_records = std::move(thorough);
     job.settings.sectors_val = std::to_string(medium.size() / kSectorSize);
   }
-  void Raw(const StringList& general, const StringList& thorough = {}) {
+  void Raw(const CatalogueList& general, const CatalogueList& thorough = {}) {
     Photo(general, thorough);
     job.mode = RecoveryMode::RawFile;
-    host.summary.createSignatureListTableRecord(general[0], 0, "", "", general[0]);
+    host.summary.createSignatureListTableRecord(general[0].key, 0, "", "", general[0].key);
   }
   void Range(std::uint64_t start, std::uint64_t end) {
     job.settings.entire_disk_rd = job.settings.entire_disk_rd_Sig = false;
@@ -100,8 +100,8 @@ class ScanTest : public ::testing::Test {
   ScanJob job;
 };
 
-const StringList kJpg = Rec("JPG", "100000", "FFD8FF");
-const StringList kDoc = Rec("DOC", "1", "D0CF11E0");
+const CatalogueList kJpg = Rec("JPG", "100000", "FFD8FF", 0xFF);
+const CatalogueList kDoc = Rec("DOC", "1", "D0CF11E0", 0xD0);
 
 TEST_F(ScanTest, PhotoPassReadsEachSectorOfTheRangeOnce) {
   Medium(300);
@@ -124,7 +124,7 @@ TEST_F(ScanTest, PhotoItemEndsBelowItsSizeLimit) {
     Medium(12);
     Jpeg(2);
     Noise(3, 12);
-    Photo(Rec("JPG", limit, "FFD8FF"));
+    Photo(Rec("JPG", limit, "FFD8FF", 0xFF));
     Photo_Recovey_Mode(job, Pass::General);
     EXPECT_EQ(Items(), (Spans{{2, 2 + sectors}})) << "limit " << limit;
   }

@@ -21,10 +21,10 @@ namespace fs = std::filesystem;
 
 // A list in catalogue form: "TXT" ends with "END"; "RAW" has no end check;
 // "GIF" and "ZIP" have their formats' end finders.
-const StringList kList = {"TXT", "4096", "5458", "1", "454E44", "text", "84",
-                          "RAW", "1000", "5241", "1", "-", "raw", "82",
-                          "GIF", "1000", "4749", "1", "-", "gif", "71",
-                          "ZIP", "100000", "504B", "1", "-", "zip", "80"};
+const CatalogueList kList = {Make_Record("TXT", "4096", "5458", "1", "454E44", "text", 84),
+                             Make_Record("RAW", "1000", "5241", "1", "-", "raw", 82),
+                             Make_Record("GIF", "1000", "4749", "1", "-", "gif", 71),
+                             Make_Record("ZIP", "100000", "504B", "1", "-", "zip", 80)};
 
 std::string Sha(const std::string& s) {
   Sha256 h;
