@@ -1,7 +1,6 @@
 #include "engine/scan.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -16,23 +15,6 @@ namespace {
 constexpr std::uint8_t kBlank[kSectorSize] = {};
 
 bool Is_Blank(const std::uint8_t* sector) { return std::memcmp(sector, kBlank, kSectorSize) == 0; }
-
-// Decimal sector text as the range fields hold it: leading digits after
-// optional spaces and '+'; no digits gives 0; saturates.
-std::uint64_t Sector_Number(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  if (i < text.size() && text[i] == '+') ++i;
-  std::uint64_t v = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    const auto d = static_cast<std::uint64_t>(text[i] - '0');
-    if (v > (std::numeric_limits<std::uint64_t>::max() - d) / 10) {
-      return std::numeric_limits<std::uint64_t>::max();
-    }
-    v = v * 10 + d;
-  }
-  return v;
-}
 
 void Call_Final_or_Stop_Screen(ScanJob& job) {
   job.state->stop_screen_already_show.store(1);
@@ -54,10 +36,10 @@ std::unique_ptr<SectorSource> Begin_Pass(ScanJob& job, Pass pass) {
   std::uint64_t start = 0;
   std::uint64_t end = 0;
   if (entire && !ranged) {
-    end = Sector_Number(s.sectors_val);
+    end = s.sectors_val;
   } else if (!entire && ranged) {
-    start = Sector_Number(photo ? s.Start_slider_val : s.Start_slider_val_Sig);
-    end = Sector_Number(photo ? s.End_slider_val : s.End_slider_val_Sig);
+    start = photo ? s.Start_slider_val : s.Start_slider_val_Sig;
+    end = photo ? s.End_slider_val : s.End_slider_val_Sig;
   }
   // A reversed range is an empty one; it must not wrap into a huge total.
   if (end < start) end = start;

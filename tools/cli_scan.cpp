@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "engine/catalogue.h"
+#include "engine/decimal.h"
 #include "tools/cli.h"
 #include "recovery/destination.h"
 #include "recovery/recover.h"
@@ -140,8 +141,9 @@ class CliHost final : public HeadlessScanHost {
     }
     // Types with nothing found are left out: the full list can run to dozens.
     for (const auto& r : summary.Snapshot()) {
-      if (r.NoOfFile == "0") continue;
-      std::fprintf(stderr, "%s\t%s\t%s\n", r.FileTypes.c_str(), r.NoOfFile.c_str(), r.FileName.c_str());
+      if (r.NoOfFile == 0) continue;
+      std::fprintf(stderr, "%s\t%llu\t%s\n", r.FileTypes.c_str(), static_cast<unsigned long long>(r.NoOfFile),
+                   r.FileName.c_str());
     }
   }
 
@@ -395,23 +397,23 @@ int Scan_Verb(const Args& args) {
   job.counts = &host.summary;
   job.open_source = open_medium;
   job.settings.disk_identifier = o.source;
-  job.settings.sectors_val = std::to_string(sectors);
+  job.settings.sectors_val = sectors;
   job.settings.Thro_Mode_Chk = job.settings.Thro_Mode_Chk_SIG = o.thorough;
   if (o.range) {
     const auto colon = o.range->find(':');
     const std::string s = colon == std::string::npos ? *o.range : o.range->substr(0, colon);
     const std::string e = colon == std::string::npos ? "" : o.range->substr(colon + 1);
-    if (const auto problem = Validate_Sector_Range(s, e, job.settings.sectors_val)) {
+    if (const auto problem = Validate_Sector_Range(s, e, std::to_string(sectors))) {
       std::string what = "bad --range " + *o.range + ": " + Plain(problem->message);
       if (!problem->informative.empty()) what += " (" + problem->informative + ")";
-      what += "; the medium has " + job.settings.sectors_val + " sectors, so 0 <= START < END <= " +
-              job.settings.sectors_val;
+      what += "; the medium has " + std::to_string(sectors) + " sectors, so 0 <= START < END <= " +
+              std::to_string(sectors);
       return Usage_Error(what);
     }
     job.settings.entire_disk_rd = job.settings.entire_disk_rd_Sig = false;
     job.settings.sector_range_rd = job.settings.sector_range_rd_Sig = true;
-    job.settings.Start_slider_val = job.settings.Start_slider_val_Sig = s;
-    job.settings.End_slider_val = job.settings.End_slider_val_Sig = e;
+    job.settings.Start_slider_val = job.settings.Start_slider_val_Sig = Leading_Decimal(s);
+    job.settings.End_slider_val = job.settings.End_slider_val_Sig = Leading_Decimal(e);
   }
   if (o.mode == RecoveryMode::Photo) {
     std::set<std::string> unchecked;

@@ -48,7 +48,7 @@ void Scan(ScanHost& host, std::uint64_t sectors, std::uint64_t jpeg_at, bool tho
   job.host = &host;
   job.general_records = job.thorough_records = {Make_Record("PSB", psb_limit, "384250530002", "1", "-", "d", 0x38),
                                                 Make_Record("JPG", "1048576", "FFD8FF", "1", "-", "d", 0xFF)};
-  job.settings.sectors_val = std::to_string(sectors);
+  job.settings.sectors_val = sectors;
   job.settings.Thro_Mode_Chk = thorough;
   job.open_source = [=](const std::string&, std::string*) -> std::unique_ptr<SectorSource> {
     return std::make_unique<Generated_Source>(sectors, jpeg_at);

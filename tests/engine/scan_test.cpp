@@ -68,7 +68,7 @@ class ScanTest : public ::testing::Test {
     job.mode = RecoveryMode::Photo;
     job.general_records = std::move(general);
     job.thorough_records = std::move(thorough);
-    job.settings.sectors_val = std::to_string(medium.size() / kSectorSize);
+    job.settings.sectors_val = medium.size() / kSectorSize;
   }
   void Raw(const CatalogueList& general, const CatalogueList& thorough = {}) {
     Photo(general, thorough);
@@ -78,8 +78,8 @@ class ScanTest : public ::testing::Test {
   void Range(std::uint64_t start, std::uint64_t end) {
     job.settings.entire_disk_rd = job.settings.entire_disk_rd_Sig = false;
     job.settings.sector_range_rd = job.settings.sector_range_rd_Sig = true;
-    job.settings.Start_slider_val = job.settings.Start_slider_val_Sig = std::to_string(start);
-    job.settings.End_slider_val = job.settings.End_slider_val_Sig = std::to_string(end);
+    job.settings.Start_slider_val = job.settings.Start_slider_val_Sig = start;
+    job.settings.End_slider_val = job.settings.End_slider_val_Sig = end;
   }
 
   Spans Items() const {
