@@ -71,7 +71,7 @@ class Report {
   }
   bool Append(const RecoveredFile& r) {
     return Line(Csv_Field(r.file_name) + "," + Csv_Field(r.type) + "," + std::to_string(r.start_sector) + "," +
-                std::to_string(r.end_sector) + "," + std::to_string(r.bytes_written) + "," + r.end + "," + r.sha256 +
+                std::to_string(r.end_sector) + "," + std::to_string(r.bytes_written) + "," + End_Text(r.kind) + "," + r.sha256 +
                 "," + Csv_Field(r.note));
   }
   const fs::path& path() const { return path_; }
@@ -122,6 +122,23 @@ RecoveryItem Make_Item(const std::string& name, std::uint64_t first_sector, std:
     item.end_marker = record->end_marker;
   }
   return item;
+}
+
+RecoveryPlan Plan_Recovery(const std::vector<FoundRange>& found, const CatalogueList& general,
+                           const CatalogueList& thorough, const fs::path& folder) {
+  RecoveryPlan plan;
+  plan.items.reserve(found.size());
+  for (const FoundRange& f : found) {
+    plan.items.push_back(Make_Item(f.name, f.first_sector, f.end_sector, general, thorough));
+    plan.bytes_needed += (plan.items.back().end_sector - plan.items.back().first_sector) * kSectorSize;
+  }
+  if (const auto free = Free_Bytes(folder)) plan.space_warning = Space_Problem(plan.bytes_needed, *free);
+  return plan;
+}
+
+std::uint64_t RecoveryOutcome::Count(ItemEnd kind) const {
+  return static_cast<std::uint64_t>(
+      std::count_if(rows.begin(), rows.end(), [kind](const RecoveredFile& r) { return r.kind == kind; }));
 }
 
 const char* End_Text(ItemEnd end) {
@@ -282,7 +299,6 @@ RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryIt
     row.note = plan.note;
     auto not_written = [&](ItemEnd kind, const std::string& note) {
       row.kind = kind;
-      row.end = End_Text(kind);
       row.note = note;
       progress.items_done.fetch_add(1);
       return add_row(row);
@@ -401,7 +417,6 @@ RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryIt
     row.bytes_written = written;
     row.end_sector = item.first_sector + (written + kSectorSize - 1) / kSectorSize;
     row.kind = plan.end == ItemEnd::NotWritten ? ItemEnd::Doubtful : plan.end;
-    row.end = End_Text(row.kind);
     row.sha256 = sha.Hex_Digest();
     row.zero_filled_sectors = unreadable;
     if (unreadable != 0) row.note += "; " + std::to_string(unreadable) + " unreadable sectors written as zeros";
@@ -424,7 +439,6 @@ RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryIt
       row.type = items[next].type;
       row.start_sector = items[next].first_sector;
       row.end_sector = items[next].end_sector;
-      row.end = End_Text(row.kind);
       row.note = stop_note;
       if (!full) stop_note = "recovery stopped before this item";
       if (!add_row(row)) break;

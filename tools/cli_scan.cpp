@@ -150,11 +150,7 @@ class CliHost final : public HeadlessScanHost {
   bool open_failed() const { return open_failed_; }
   bool read_error() const { return read_error_; }
 
-  struct FoundItem {
-    std::string name;
-    std::uint64_t first, end;
-  };
-  std::vector<FoundItem> found;  // in the order found (general pass first)
+  std::vector<recovery::FoundRange> found;  // in the order found (general pass first)
   SignatureList summary;
   std::mutex err_mu;          // stderr lines from the scan and the progress thread
   bool progress_shown = false;
@@ -191,15 +187,12 @@ int Usage_Error(const std::string& what) {
   return kExitUsage;
 }
 
-// Writes `items` into `folder`, with a progress line on a terminal.
-int Recover(const std::vector<recovery::RecoveryItem>& items, const SourceOpener& open, const std::string& path,
+// Writes the plan's items into `folder`, with a progress line on a terminal.
+int Recover(const recovery::RecoveryPlan& plan, const SourceOpener& open, const std::string& path,
             const std::string& folder, bool quiet, const recovery::RecoveryOptions& options) {
-  std::uint64_t needed = 0;
-  for (const auto& i : items) needed += (i.end_sector - i.first_sector) * kSectorSize;
-  if (const auto free = recovery::Free_Bytes(folder)) {
-    if (const auto problem = recovery::Space_Problem(needed, *free)) {
-      std::fprintf(stderr, "%s\n%s\n", problem->message.c_str(), problem->informative.c_str());
-    }
+  const std::vector<recovery::RecoveryItem>& items = plan.items;
+  if (const auto& problem = plan.space_warning) {
+    std::fprintf(stderr, "%s\n%s\n", problem->message.c_str(), problem->informative.c_str());
   }
   std::string why;
   auto source = open(path, &why);  // refused when the medium changed since the scan started
@@ -234,15 +227,11 @@ int Recover(const std::vector<recovery::RecoveryItem>& items, const SourceOpener
                  static_cast<unsigned long long>(outcome.stale_parts_removed), folder.c_str());
   }
 
-  std::uint64_t trimmed = 0, extended = 0, doubtful = 0;
-  for (const auto& r : outcome.rows) {
-    trimmed += r.kind == recovery::ItemEnd::Trimmed;
-    extended += r.kind == recovery::ItemEnd::Extended;
-    doubtful += r.kind == recovery::ItemEnd::Doubtful;
-  }
+  const std::uint64_t doubtful = outcome.Count(recovery::ItemEnd::Doubtful);
   const auto n = [](std::uint64_t v) { return static_cast<unsigned long long>(v); };
   std::fprintf(stderr, "Recovered %llu of %zu items into %s (%llu cut to their real end, %llu extended).\n",
-               n(outcome.files_written - doubtful), items.size(), folder.c_str(), n(trimmed), n(extended));
+               n(outcome.files_written - doubtful), items.size(), folder.c_str(),
+               n(outcome.Count(recovery::ItemEnd::Trimmed)), n(outcome.Count(recovery::ItemEnd::Extended)));
   std::fprintf(stderr,
                "Not their format: %llu (%llu not written, %llu kept in doubtful/); inside other files: %llu; "
                "duplicates: %llu.\n",
@@ -479,11 +468,11 @@ int Scan_Verb(const Args& args) {
   }
   const int scan_status = host.read_error() || unreadable != 0 ? kExitReadError : kExitCompleted;
   if (!o.recover) return scan_status;
-  std::vector<recovery::RecoveryItem> items;
-  for (const auto& f : host.found) items.push_back(recovery::Make_Item(f.name, f.first, f.end, general, thorough));
   recovery::RecoveryOptions options;
   options.keep_doubtful = o.keep_doubtful;
-  const int status = Recover(items, open_medium, path, *o.recover, o.quiet, options);
+  const int status =
+      Recover(recovery::Plan_Recovery(host.found, general, thorough, *o.recover), open_medium, path, *o.recover,
+              o.quiet, options);
   return status != kExitCompleted ? status : scan_status;
 }
 

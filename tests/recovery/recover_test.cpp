@@ -141,7 +141,7 @@ TEST_P(ItemFates, OnlyRealFilesAreWrittenAndEveryRowSaysWhy) {
   if (c.taken != nullptr) files.push_back(c.taken);
   std::sort(files.begin(), files.end());
   EXPECT_EQ(Names(), files);
-  for (const auto& r : out.rows) rows.push_back(r.end + ": " + r.note);
+  for (const auto& r : out.rows) rows.push_back(std::string(End_Text(r.kind)) + ": " + r.note);
   EXPECT_EQ(rows, c.rows);
   EXPECT_EQ(std::vector<std::uint64_t>({out.files_written, out.not_this_format, out.inside, out.duplicates}),
             std::vector<std::uint64_t>({c.written, c.not_this_format, c.inside, c.duplicates}));
@@ -242,7 +242,7 @@ TEST_F(RecoverTest, FullDestinationStopsCleanlyAndListsEveryItemLeft) {
   EXPECT_NE(out.stopped_because->find("filled up"), std::string::npos) << *out.stopped_because;
   EXPECT_EQ(Names(), (std::vector<std::string>{"RAW00001.RAW", "recovery-report.csv"}));
   ASSERT_EQ(out.rows.size(), 3u);
-  EXPECT_EQ(out.rows[1].end, "not written");
+  EXPECT_EQ(out.rows[1].kind, ItemEnd::NotWritten);
   EXPECT_NE(Report().find("\nRAW00002.RAW,RAW,1,401,0,not written,,destination full\n"
                           "RAW00003.RAW,RAW,401,402,0,not written,,destination full\n"),
             std::string::npos)
