@@ -194,11 +194,6 @@ LoopEnd Sector_Loop(ScanJob& job, const HeaderIndex& index, SectorSource& source
   return LoopEnd::Completed;
 }
 
-struct Candidate {
-  std::string type;
-  std::string name;  // also the item's uid
-};
-
 }  // namespace
 
 bool Photo_Recovey_Mode(ScanJob& job, Pass pass) {
@@ -283,10 +278,10 @@ bool Raw_File_Recovey_Mode(ScanJob& job, Pass pass) {
   std::uint64_t start_sector = 0;  // sector of the most recent header
   std::uint64_t bytes = 0;         // counted since that header, its sector included
   std::uint64_t candidates_opened = 0;
-  std::vector<Candidate> open;     // all share start_sector and bytes
+  std::vector<std::string> open;   // names (also the uids); all share start_sector and bytes
 
   auto close_all = [&](std::uint64_t end_sector) {
-    for (const auto& c : open) job.host->addImageWithData_2(c.name, c.name, start_sector, end_sector);
+    for (const auto& name : open) job.host->addImageWithData_2(name, name, start_sector, end_sector);
     open.clear();
   };
 
@@ -302,7 +297,7 @@ bool Raw_File_Recovey_Mode(ScanJob& job, Pass pass) {
         for (const std::uint32_t j : index.Family(hit)) {
           const std::string& type = index[j].key;
           ++candidates_opened;
-          open.push_back({type, Generate_File_Name(candidates_opened, type, type, job.mode, job.counts)});
+          open.push_back(Generate_File_Name(candidates_opened, type, type, job.mode, job.counts));
         }
         in_file = true;
       } else if (!in_file) {

@@ -73,7 +73,6 @@ class MyTableController : public QMainWindow {
   void Photo_Mode_Radio();
   void Video_Mode_Radio();
   void RawFile_Mode_Radio();
-  void Thro_Mode_Chk_SIG_Btn();
 
   // ---- media list ----
   void Reload_Drive_list_Function();
@@ -253,10 +252,7 @@ class MyTableController : public QMainWindow {
   std::atomic<bool> session{false};     // a preview extraction holds its sheet
   std::uint32_t Prev_Index = 0x7FFFFFFF;  // item last previewed; 0x7FFFFFFF none
   QString Preview_File;                 // path of the current preview file
-  QString noprevfile;
   QByteArray Null_Image_Data;           // NoPreview.png, placeholder thumbnail
-  QString Parent_Disk_Size;
-  QString Parent_Media_Name;
   double imageBrowser_zoom = 0.55;      // 0 smallest .. 1 largest
   double imageBrowser_2_zoom = 0.05;
 
