@@ -41,7 +41,9 @@ constexpr std::size_t kLinesPerGroup = 6;
 std::vector<std::uint8_t> Hex_Bytes(std::string_view hex) {
   std::vector<std::uint8_t> out;
   out.reserve(hex.size() / 2);
-  for (std::size_t k = 0; k + 1 < hex.size(); k += 2) out.push_back(static_cast<std::uint8_t>(hex2int(hex.substr(k, 2))));
+  for (std::size_t k = 0; k + 1 < hex.size(); k += 2) {
+    out.push_back(static_cast<std::uint8_t>(hex2int(hex.substr(k, 2))));
+  }
   return out;
 }
 
@@ -113,8 +115,8 @@ CatalogueList Parse_Catalogue_Text(std::string_view text) {
     const std::string_view key = line.substr(0, colon + 1);
     const std::string_view value = Trim(line.substr(colon + 1));
     if (key == "Header :") {
-      first_byte = value.size() >= 2 ? std::optional<std::uint8_t>(static_cast<std::uint8_t>(hex2int(value.substr(0, 2))))
-                                     : std::nullopt;
+      first_byte.reset();
+      if (value.size() >= 2) first_byte = static_cast<std::uint8_t>(hex2int(value.substr(0, 2)));
     }
     values.push_back(Apply_Dot_Rule(value));
     if (values.size() == kLinesPerGroup) {

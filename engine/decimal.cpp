@@ -22,7 +22,8 @@ std::uint64_t Leading_Decimal(std::string_view text) {
   std::size_t n = i;
   while (n < text.size() && text[n] >= '0' && text[n] <= '9') ++n;
   if (n == i) return 0;
-  const std::uint64_t magnitude = Parse_Decimal(text.substr(i, n - i)).value_or(std::numeric_limits<std::uint64_t>::max());
+  const std::uint64_t magnitude =
+      Parse_Decimal(text.substr(i, n - i)).value_or(std::numeric_limits<std::uint64_t>::max());
   return negative ? 0 - magnitude : magnitude;
 }
 

@@ -71,8 +71,8 @@ class Report {
   }
   bool Append(const RecoveredFile& r) {
     return Line(Csv_Field(r.file_name) + "," + Csv_Field(r.type) + "," + std::to_string(r.start_sector) + "," +
-                std::to_string(r.end_sector) + "," + std::to_string(r.bytes_written) + "," + End_Text(r.kind) + "," + r.sha256 +
-                "," + Csv_Field(r.note));
+                std::to_string(r.end_sector) + "," + std::to_string(r.bytes_written) + "," + End_Text(r.kind) + "," +
+                r.sha256 + "," + Csv_Field(r.note));
   }
   const fs::path& path() const { return path_; }
 

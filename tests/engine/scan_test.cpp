@@ -15,7 +15,8 @@ namespace {
 using testing::FakeScanHost;
 using Spans = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 
-CatalogueList Rec(const std::string& type, const std::string& size, const std::string& sig, std::uint8_t first) {
+CatalogueList Rec(const std::string& type, const std::string& size, const std::string& sig) {
+  const auto first = static_cast<std::uint8_t>(std::stoi(sig.substr(0, 2), nullptr, 16));
   return {Make_Record(type, size, sig, "1", "-", "d", first)};
 }
 
@@ -100,8 +101,8 @@ class ScanTest : public ::testing::Test {
   ScanJob job;
 };
 
-const CatalogueList kJpg = Rec("JPG", "100000", "FFD8FF", 0xFF);
-const CatalogueList kDoc = Rec("DOC", "1", "D0CF11E0", 0xD0);
+const CatalogueList kJpg = Rec("JPG", "100000", "FFD8FF");
+const CatalogueList kDoc = Rec("DOC", "1", "D0CF11E0");
 
 TEST_F(ScanTest, PhotoPassReadsEachSectorOfTheRangeOnce) {
   Medium(300);
@@ -124,7 +125,7 @@ TEST_F(ScanTest, PhotoItemEndsBelowItsSizeLimit) {
     Medium(12);
     Jpeg(2);
     Noise(3, 12);
-    Photo(Rec("JPG", limit, "FFD8FF", 0xFF));
+    Photo(Rec("JPG", limit, "FFD8FF"));
     Photo_Recovey_Mode(job, Pass::General);
     EXPECT_EQ(Items(), (Spans{{2, 2 + sectors}})) << "limit " << limit;
   }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "engine/decimal.h"
 
 namespace tamberlin {
@@ -39,20 +41,13 @@ TEST(SectorRangeTest, FirstFailingCheckWins) {
 // Numbers at the edges of 64 bits, and the lenient reading of typed and
 // catalogue fields (a negative number wraps: "-1" is the largest limit).
 TEST(DecimalTest, StrictAndLeadingReadingsAtTheirEdges) {
-  constexpr std::uint64_t kMax = UINT64_MAX;
-  const struct {
-    const char* text;
-    std::optional<std::uint64_t> strict;
-    std::uint64_t leading;
-  } cases[] = {
-      {"18446744073709551615", kMax, kMax}, {"18446744073709551616", std::nullopt, kMax},
-      {"007", 7, 7},                        {"", std::nullopt, 0},
-      {"+5", std::nullopt, 5},              {"-1", std::nullopt, kMax},
-      {"  12 MB", std::nullopt, 12},        {"x1", std::nullopt, 0},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(Parse_Decimal(c.text), c.strict) << c.text;
-    EXPECT_EQ(Leading_Decimal(c.text), c.leading) << c.text;
+  const std::tuple<const char*, std::optional<std::uint64_t>, std::uint64_t> cases[] = {
+      {"18446744073709551615", UINT64_MAX, UINT64_MAX}, {"18446744073709551616", std::nullopt, UINT64_MAX},
+      {"007", 7, 7}, {"", std::nullopt, 0}, {"+5", std::nullopt, 5}, {"-1", std::nullopt, UINT64_MAX},
+      {"  12 MB", std::nullopt, 12}, {"x1", std::nullopt, 0}};
+  for (const auto& [text, strict, leading] : cases) {
+    EXPECT_EQ(Parse_Decimal(text), strict) << text;
+    EXPECT_EQ(Leading_Decimal(text), leading) << text;
   }
 }
 

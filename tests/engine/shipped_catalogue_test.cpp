@@ -58,7 +58,8 @@ TEST(ShippedCatalogueTest, EveryRecordIsWholeWellFormedAndReachable) {
         EXPECT_TRUE(all_of(h.signature_hex, "0123456789ABCDEF") && h.signature_hex.size() % 2 == 0);
         EXPECT_GE(h.size_limit, kSectorSize) << "a limit below one sector keeps nothing";
         std::array<std::uint8_t, kSectorSize> sector{};
-        const std::size_t at = h.position == CatalogueRecord::Position::Offset ? static_cast<std::size_t>(h.offset - 1) : 0;
+        const bool offset = h.position == CatalogueRecord::Position::Offset;
+        const std::size_t at = offset ? static_cast<std::size_t>(h.offset - 1) : 0;
         ASSERT_LE(at + h.signature.size(), sector.size());
         std::copy(h.signature.begin(), h.signature.end(), sector.begin() + static_cast<std::ptrdiff_t>(at));
         const std::size_t found = index.Find(sector.data());
