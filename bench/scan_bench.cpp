@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/catalogue.h"
+#include "engine/decimal.h"
 #include "recovery/recover.h"
 #include "engine/scan.h"
 
@@ -115,7 +116,7 @@ Handled Scan_Pass(RecoveryMode mode, const Catalogue& c, const std::string& path
   job.host = &host;
   job.general_records = c.General(mode);
   job.settings.disk_identifier = path;
-  job.settings.sectors_val = std::to_string(bytes / kSectorSize);
+  job.settings.sectors_val = bytes / kSectorSize;
   const bool ok =
       mode == RecoveryMode::Photo ? Photo_Recovey_Mode(job, Pass::General) : Raw_File_Recovey_Mode(job, Pass::General);
   if (!ok) std::fprintf(stderr, "pass did not complete\n");
@@ -146,7 +147,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--size" && i + 1 < argc)
-      mib = std::stoull(argv[++i]);
+      mib = Parse_Decimal(argv[++i]).value_or(0);
     else if (a == "--resources" && i + 1 < argc)
       resources = argv[++i];
     else if (a == "--keep")
@@ -154,6 +155,7 @@ int main(int argc, char** argv) {
     else
       image = a;
   }
+  if (mib == 0) return std::fprintf(stderr, "--size takes a whole number of MiB\n"), 2;
   const Catalogue c = Catalogue::Load(resources);
   if (c.Ext_Array.empty() || c.RawFile_Array.empty())
     return std::fprintf(stderr, "no catalogue in %s\n", resources.c_str()), 2;

@@ -1,10 +1,12 @@
 #include "engine/catalogue.h"
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
+#include "engine/decimal.h"
 #include "engine/hex.h"
 
 namespace tamberlin {
@@ -34,12 +36,73 @@ std::string Apply_Dot_Rule(std::string_view value) {
 
 constexpr std::size_t kLinesPerGroup = 6;
 
+// Two hexadecimal digits a byte, as the header tests have always read them: a
+// character that is no digit counts as 0, an odd last digit is dropped.
+std::vector<std::uint8_t> Hex_Bytes(std::string_view hex) {
+  std::vector<std::uint8_t> out;
+  out.reserve(hex.size() / 2);
+  for (std::size_t k = 0; k + 1 < hex.size(); k += 2) {
+    out.push_back(static_cast<std::uint8_t>(hex2int(hex.substr(k, 2))));
+  }
+  return out;
+}
+
+// An end marker is used only when it is whole hexadecimal bytes.
+std::vector<std::uint8_t> Marker_Bytes(std::string_view hex) {
+  if (hex.size() < 2 || hex.size() % 2 != 0) return {};
+  const bool digits = std::all_of(hex.begin(), hex.end(), [](unsigned char c) { return std::isxdigit(c) != 0; });
+  return digits ? Hex_Bytes(hex) : std::vector<std::uint8_t>();
+}
+
+std::string Hex_Text(const std::vector<std::uint8_t>& bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (const std::uint8_t b : bytes) {
+    out += kDigits[b >> 4];
+    out += kDigits[b & 15];
+  }
+  return out;
+}
+
 }  // namespace
 
-StringList Parse_Catalogue_Text(std::string_view text) {
-  StringList out;
-  std::string pending_first_byte;
-  std::size_t accepted = 0;
+CatalogueRecord Make_Record(std::string_view key, std::string_view size, std::string_view signature,
+                            std::string_view position, std::string_view end_marker, std::string_view description,
+                            std::optional<std::uint8_t> first_byte) {
+  CatalogueRecord r;
+  r.key = std::string(key);
+  r.size_limit = Leading_Decimal(size);
+  r.signature_hex = std::string(signature);
+  r.signature = Hex_Bytes(signature);
+  if (position == "1") {
+    r.position = CatalogueRecord::Position::Start;
+  } else if (position == "nn") {
+    r.position = CatalogueRecord::Position::Run;
+  } else {
+    r.position = CatalogueRecord::Position::Offset;
+    r.offset = Leading_Decimal(position);
+  }
+  r.end_marker = Marker_Bytes(end_marker);
+  r.description = std::string(description);
+  r.first_byte = first_byte;
+  return r;
+}
+
+std::vector<std::string> Record_Texts(const CatalogueRecord& r) {
+  using P = CatalogueRecord::Position;
+  return {r.key,
+          std::to_string(r.size_limit),
+          r.signature_hex,
+          r.position == P::Start ? "1" : r.position == P::Run ? "nn" : std::to_string(r.offset),
+          r.end_marker.empty() ? "-" : Hex_Text(r.end_marker),
+          r.description,
+          r.first_byte ? std::to_string(*r.first_byte) : std::string()};
+}
+
+CatalogueList Parse_Catalogue_Text(std::string_view text) {
+  CatalogueList out;
+  std::vector<std::string> values;
+  std::optional<std::uint8_t> first_byte;
   std::size_t pos = 0;
   while (pos <= text.size()) {
     auto end = text.find('\n', pos);
@@ -52,23 +115,21 @@ StringList Parse_Catalogue_Text(std::string_view text) {
     const std::string_view key = line.substr(0, colon + 1);
     const std::string_view value = Trim(line.substr(colon + 1));
     if (key == "Header :") {
-      pending_first_byte =
-          value.size() >= 2 ? std::to_string(hex2int(value.substr(0, 2))) : std::string();
+      first_byte.reset();
+      if (value.size() >= 2) first_byte = static_cast<std::uint8_t>(hex2int(value.substr(0, 2)));
     }
-    out.push_back(Apply_Dot_Rule(value));
-    if (++accepted == kLinesPerGroup) {
-      out.push_back(std::move(pending_first_byte));
-      pending_first_byte.clear();
-      accepted = 0;
+    values.push_back(Apply_Dot_Rule(value));
+    if (values.size() == kLinesPerGroup) {
+      out.push_back(Make_Record(values[0], values[1], values[2], values[3], values[4], values[5], first_byte));
+      values.clear();
+      first_byte.reset();
     }
   }
-  // A trailing group of fewer than six lines is no record: drop it so every
-  // list holds whole records.
-  out.resize(out.size() - accepted);
+  // A trailing group of fewer than six lines is no record.
   return out;
 }
 
-StringList Load_Catalogue_File(const std::filesystem::path& path) {
+CatalogueList Load_Catalogue_File(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return {};
   std::ostringstream buffer;
@@ -88,7 +149,7 @@ Catalogue Catalogue::Load(const std::filesystem::path& data_dir) {
   return c;
 }
 
-const StringList& Catalogue::General(RecoveryMode mode) const {
+const CatalogueList& Catalogue::General(RecoveryMode mode) const {
   switch (mode) {
     case RecoveryMode::Photo: return Ext_Array;
     case RecoveryMode::Video: return Video_Array;
@@ -97,7 +158,7 @@ const StringList& Catalogue::General(RecoveryMode mode) const {
   return RawFile_Array;
 }
 
-const StringList& Catalogue::Thorough(RecoveryMode mode) const {
+const CatalogueList& Catalogue::Thorough(RecoveryMode mode) const {
   switch (mode) {
     case RecoveryMode::Photo: return Adv_Ext_Array;
     case RecoveryMode::Video: return Adv_Video_Array;
@@ -106,18 +167,26 @@ const StringList& Catalogue::Thorough(RecoveryMode mode) const {
   return Adv_RawFile_Array;
 }
 
-StringList Without_Types(const StringList& list, const std::set<std::string>& unchecked) {
-  StringList out;
+const CatalogueRecord* Find_Record(std::string_view key, const CatalogueList& general,
+                                   const CatalogueList& thorough) {
+  for (const CatalogueList* list : {&general, &thorough}) {
+    for (const CatalogueRecord& r : *list) {
+      if (r.key == key) return &r;
+    }
+  }
+  return nullptr;
+}
+
+CatalogueList Without_Types(const CatalogueList& list, const std::set<std::string>& unchecked) {
+  CatalogueList out;
   out.reserve(list.size());
-  for (std::size_t r = 0; r + kRecordWidth <= list.size(); r += kRecordWidth) {
-    if (unchecked.count(list[r]) != 0) continue;
-    out.insert(out.end(), list.begin() + static_cast<std::ptrdiff_t>(r),
-               list.begin() + static_cast<std::ptrdiff_t>(r + kRecordWidth));
+  for (const CatalogueRecord& r : list) {
+    if (unchecked.count(r.key) == 0) out.push_back(r);
   }
   return out;
 }
 
-CheckListHeaders Fill_CheckListHeaders(const StringList& general, const StringList& thorough,
+CheckListHeaders Fill_CheckListHeaders(const CatalogueList& general, const CatalogueList& thorough,
                                        const std::set<std::string>& unchecked) {
   return {Without_Types(general, unchecked), Without_Types(thorough, unchecked)};
 }

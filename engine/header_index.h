@@ -1,5 +1,5 @@
 // The catalogue of one pass compiled into byte tables for the sector loop:
-// first byte -> candidate records, signature bytes decoded once. Built on the
+// first byte -> candidate records. Built on the
 // scan thread at the start of a pass from a record list it owns a copy of;
 // immutable afterwards, so any thread may read it.
 #pragma once
@@ -17,29 +17,13 @@ namespace tamberlin {
 
 inline constexpr std::size_t kSectorSize = 512;
 
-// One catalogue record, decoded.
-struct HeaderRecord {
-  enum class Position { Start, Run, Offset };  // "1", "nn", numeric
-
-  std::string type;              // element 0
-  std::uint64_t max_size = 0;    // element 1, leading decimal digits
-  std::string signature_text;    // element 2
-  std::string position_text;     // element 3
-  std::vector<std::uint8_t> signature;  // element 2, two digits per byte
-  Position position = Position::Start;
-  std::int64_t offset = 0;       // byte where the header must begin (Offset)
-  int first_byte = 0;            // element 6 as a number; "" reads as 0
-};
-
-// Decodes record `r` of `list`. Precondition: r < Record_Count(list).
-HeaderRecord Decode_Record(const StringList& list, std::size_t r);
-
 // The header test of one record against one 512-byte sector, written as the
-// plain rule (used by the index and by tests as the reference):
+// plain rule (used by the index and by tests as the reference); a record
+// without a first byte wants a 0 there:
 // "1" the header begins the sector; a numeric n: it begins at byte n-1, which
 // must be at most 506; "nn" it begins the sector, tolerating leading repeats
 // of the first byte. No byte outside the sector is ever compared.
-bool Header_Test(const HeaderRecord& record, const std::uint8_t* sector);
+bool Header_Test(const CatalogueRecord& record, const std::uint8_t* sector);
 
 // Literal, case-sensitive containment of `part` in `text`; an empty part is
 // contained in nothing.
@@ -50,11 +34,11 @@ class HeaderIndex {
   static constexpr std::size_t npos = std::numeric_limits<std::size_t>::max();
 
   HeaderIndex() = default;
-  explicit HeaderIndex(const StringList& records);
+  explicit HeaderIndex(const CatalogueList& records);
 
   std::size_t size() const { return records_.size(); }
   bool empty() const { return records_.empty(); }
-  const HeaderRecord& operator[](std::size_t r) const { return records_[r]; }
+  const CatalogueRecord& operator[](std::size_t r) const { return records_[r]; }
 
   // Index of the first record, in list order, whose header test passes on
   // `sector` (512 bytes), or npos.
@@ -62,11 +46,11 @@ class HeaderIndex {
 
   // The records a match of record `r` opens in the raw scan: r itself and
   // every later record whose signature text contains, or is contained in
-  // (with the same position text), that of r. Ascending order.
+  // (at the same position), that of r. Ascending order.
   const std::vector<std::uint32_t>& Family(std::size_t r) const { return family_[r]; }
 
  private:
-  std::vector<HeaderRecord> records_;
+  CatalogueList records_;
   // Records whose header starts at byte 0, by the value they want there.
   std::array<std::vector<std::uint32_t>, 256> at_start_;
   // Records with a fixed offset past byte 0, in record order.

@@ -1,7 +1,6 @@
 #include "engine/scan.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -16,23 +15,6 @@ namespace {
 constexpr std::uint8_t kBlank[kSectorSize] = {};
 
 bool Is_Blank(const std::uint8_t* sector) { return std::memcmp(sector, kBlank, kSectorSize) == 0; }
-
-// Decimal sector text as the range fields hold it: leading digits after
-// optional spaces and '+'; no digits gives 0; saturates.
-std::uint64_t Sector_Number(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  if (i < text.size() && text[i] == '+') ++i;
-  std::uint64_t v = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    const auto d = static_cast<std::uint64_t>(text[i] - '0');
-    if (v > (std::numeric_limits<std::uint64_t>::max() - d) / 10) {
-      return std::numeric_limits<std::uint64_t>::max();
-    }
-    v = v * 10 + d;
-  }
-  return v;
-}
 
 void Call_Final_or_Stop_Screen(ScanJob& job) {
   job.state->stop_screen_already_show.store(1);
@@ -54,10 +36,10 @@ std::unique_ptr<SectorSource> Begin_Pass(ScanJob& job, Pass pass) {
   std::uint64_t start = 0;
   std::uint64_t end = 0;
   if (entire && !ranged) {
-    end = Sector_Number(s.sectors_val);
+    end = s.sectors_val;
   } else if (!entire && ranged) {
-    start = Sector_Number(photo ? s.Start_slider_val : s.Start_slider_val_Sig);
-    end = Sector_Number(photo ? s.End_slider_val : s.End_slider_val_Sig);
+    start = photo ? s.Start_slider_val : s.Start_slider_val_Sig;
+    end = photo ? s.End_slider_val : s.End_slider_val_Sig;
   }
   // A reversed range is an empty one; it must not wrap into a huge total.
   if (end < start) end = start;
@@ -212,11 +194,6 @@ LoopEnd Sector_Loop(ScanJob& job, const HeaderIndex& index, SectorSource& source
   return LoopEnd::Completed;
 }
 
-struct Candidate {
-  std::string type;
-  std::string name;  // also the item's uid
-};
-
 }  // namespace
 
 bool Photo_Recovey_Mode(ScanJob& job, Pass pass) {
@@ -240,17 +217,17 @@ bool Photo_Recovey_Mode(ScanJob& job, Pass pass) {
       }
       const std::size_t hit = index.Find(sector);
       if (hit != HeaderIndex::npos) {
-        const HeaderRecord& rec = index[hit];
+        const CatalogueRecord& rec = index[hit];
         if (item.open) Record_Photo(job, item);
         item.open = true;
         item.size = 0;
-        item.limit = rec.max_size;
+        item.limit = rec.size_limit;
         item.first_sector = sector_no;
         ++items_in_pass;
         auto& counter = thorough ? st.THD_Image_number : st.GND_Image_number;
         const std::uint64_t id_number = counter.fetch_add(1) + 1;
-        item.name = Generate_File_Name(items_in_pass, thorough ? "THD" : "GND", rec.type);
-        item.uid = Generate_File_UID_Num(id_number, thorough, rec.type);
+        item.name = Generate_File_Name(items_in_pass, thorough ? "THD" : "GND", rec.key);
+        item.uid = Generate_File_UID_Num(id_number, thorough, rec.key);
       }
       if (item.open) Size_Step(job, item, sector);
     });
@@ -301,10 +278,10 @@ bool Raw_File_Recovey_Mode(ScanJob& job, Pass pass) {
   std::uint64_t start_sector = 0;  // sector of the most recent header
   std::uint64_t bytes = 0;         // counted since that header, its sector included
   std::uint64_t candidates_opened = 0;
-  std::vector<Candidate> open;     // all share start_sector and bytes
+  std::vector<std::string> open;   // names (also the uids); all share start_sector and bytes
 
   auto close_all = [&](std::uint64_t end_sector) {
-    for (const auto& c : open) job.host->addImageWithData_2(c.name, c.name, start_sector, end_sector);
+    for (const auto& name : open) job.host->addImageWithData_2(name, name, start_sector, end_sector);
     open.clear();
   };
 
@@ -318,9 +295,9 @@ bool Raw_File_Recovey_Mode(ScanJob& job, Pass pass) {
         if (open.empty()) bytes = 0;
         start_sector = sector_no;
         for (const std::uint32_t j : index.Family(hit)) {
-          const std::string& type = index[j].type;
+          const std::string& type = index[j].key;
           ++candidates_opened;
-          open.push_back({type, Generate_File_Name(candidates_opened, type, type, job.mode, job.counts)});
+          open.push_back(Generate_File_Name(candidates_opened, type, type, job.mode, job.counts));
         }
         in_file = true;
       } else if (!in_file) {

@@ -43,17 +43,17 @@ struct ScanState {
 };
 
 // The set-up widgets' values, read on the UI thread when the scan is
-// launched (texts stay texts: they are parsed exactly as the passes read the
-// widgets). Photo mode reads the plain set, video and raw-file mode the _Sig set.
+// launched (sector numbers as the fields' leading numbers, Leading_Decimal).
+// Photo mode reads the plain set, video and raw-file mode the _Sig set.
 struct ScanSettings {
   std::string disk_identifier;   // identifier or absolute path of the medium
-  std::string sectors_val;       // the medium's sector count
+  std::uint64_t sectors_val = 0;  // the medium's sector count
   bool entire_disk_rd = true;
   bool sector_range_rd = false;
-  std::string Start_slider_val, End_slider_val;
+  std::uint64_t Start_slider_val = 0, End_slider_val = 0;
   bool entire_disk_rd_Sig = true;
   bool sector_range_rd_Sig = false;
-  std::string Start_slider_val_Sig, End_slider_val_Sig;
+  std::uint64_t Start_slider_val_Sig = 0, End_slider_val_Sig = 0;
   bool Thro_Mode_Chk = true;       // photo thorough box
   bool Thro_Mode_Chk_SIG = false;  // video / raw-file thorough box
 };
@@ -135,8 +135,8 @@ struct ScanJob {
   ScanSettings settings;
   // Photo: Ext_Array / Adv_Ext_Array. Video and raw file:
   // CheckListHeader_Array / CheckListHeader_Adv_Array.
-  StringList general_records;
-  StringList thorough_records;
+  CatalogueList general_records;
+  CatalogueList thorough_records;
   ScanState* state = nullptr;
   ScanHost* host = nullptr;
   const TypeCounts* counts = nullptr;  // the summary records, for raw names

@@ -1,7 +1,5 @@
 #include "engine/sector_range.h"
 
-#include <limits>
-
 namespace tamberlin {
 namespace {
 
@@ -33,17 +31,6 @@ bool Check_For_Valid_Sec(std::string_view text) {
     if (c < '0' || c > '9') return false;
   }
   return true;
-}
-
-std::uint64_t Parse_Sector(std::string_view digits) {
-  std::uint64_t v = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9') break;
-    const auto d = static_cast<std::uint64_t>(c - '0');
-    if (v > (std::numeric_limits<std::uint64_t>::max() - d) / 10) return std::numeric_limits<std::uint64_t>::max();
-    v = v * 10 + d;
-  }
-  return v;
 }
 
 std::optional<RangeProblem> Validate_Sector_Range(std::string_view start, std::string_view end,

@@ -27,7 +27,4 @@ struct RangeProblem {
 std::optional<RangeProblem> Validate_Sector_Range(std::string_view start, std::string_view end,
                                                   std::string_view sector_count);
 
-// Decimal digit text to a sector number; saturates at the largest value.
-std::uint64_t Parse_Sector(std::string_view digits);
-
 }  // namespace tamberlin

@@ -13,17 +13,16 @@ bool Less_Case_Insensitive(const std::string& a, const std::string& b) {
                                       [](char x, char y) { return Lower(x) < Lower(y); });
 }
 
-void Add_Rows(std::vector<ExtensionListRecord>& rows, std::set<std::string>& seen, const StringList& list,
+void Add_Rows(std::vector<ExtensionListRecord>& rows, std::set<std::string>& seen, const CatalogueList& list,
               const char* thoro) {
-  for (std::size_t r = 0; r + kRecordWidth <= list.size(); r += kRecordWidth) {
-    if (!seen.insert(list[r]).second) continue;
-    rows.push_back({list[r], list[r + 5], thoro, true});
+  for (const CatalogueRecord& r : list) {
+    if (seen.insert(r.key).second) rows.push_back({r.key, r.description, thoro, true});
   }
 }
 
 }  // namespace
 
-std::vector<ExtensionListRecord> Build_Extension_List(const StringList& general, const StringList& thorough) {
+std::vector<ExtensionListRecord> Build_Extension_List(const CatalogueList& general, const CatalogueList& thorough) {
   std::vector<ExtensionListRecord> rows;
   std::set<std::string> seen;
   Add_Rows(rows, seen, general, "");
@@ -38,8 +37,8 @@ bool Check_For_One_Extension_Selection(const std::vector<ExtensionListRecord>& r
   return std::any_of(rows.begin(), rows.end(), [](const auto& r) { return r.State; });
 }
 
-AppliedSelection Apply_Selection(const std::vector<ExtensionListRecord>& rows, const StringList& general,
-                                 const StringList& thorough) {
+AppliedSelection Apply_Selection(const std::vector<ExtensionListRecord>& rows, const CatalogueList& general,
+                                 const CatalogueList& thorough) {
   AppliedSelection out;
   std::set<std::string> unchecked;
   for (const auto& row : rows) {

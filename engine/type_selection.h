@@ -20,7 +20,7 @@ struct ExtensionListRecord {
 // One row per type of the general list, then per type only the thorough list
 // has (duplicates compared case-sensitively; the first record's description
 // wins), all checked, sorted case-insensitively by extension (stable).
-std::vector<ExtensionListRecord> Build_Extension_List(const StringList& general, const StringList& thorough);
+std::vector<ExtensionListRecord> Build_Extension_List(const CatalogueList& general, const CatalogueList& thorough);
 
 // True when at least one row is checked.
 bool Check_For_One_Extension_Selection(const std::vector<ExtensionListRecord>& rows);
@@ -32,7 +32,7 @@ struct AppliedSelection {
 
 // Copies the mode's lists without the records of unchecked rows and collects
 // the checked types, each of which gets a zero-count summary row.
-AppliedSelection Apply_Selection(const std::vector<ExtensionListRecord>& rows, const StringList& general,
-                                 const StringList& thorough);
+AppliedSelection Apply_Selection(const std::vector<ExtensionListRecord>& rows, const CatalogueList& general,
+                                 const CatalogueList& thorough);
 
 }  // namespace tamberlin

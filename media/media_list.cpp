@@ -1,5 +1,7 @@
 #include "media/media_list.h"
 
+#include "engine/decimal.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -37,7 +39,7 @@ std::uint64_t Size(const QJsonObject& o) {
     const double d = v.toDouble();
     return d > 0 ? static_cast<std::uint64_t>(d) : 0;
   }
-  if (v.isString()) return v.toString().trimmed().toULongLong();
+  if (v.isString()) return Parse_Decimal(v.toString().trimmed().toStdString()).value_or(0);
   return 0;
 }
 

@@ -13,6 +13,8 @@
 #include <sstream>
 #include <vector>
 
+#include "engine/decimal.h"
+
 namespace tamberlin::recovery {
 namespace fs = std::filesystem;
 
@@ -74,12 +76,15 @@ std::string Sys_Line(const fs::path& p) {
 
 // "7:0" (or a bare device number) as a dev_t; nothing when unreadable.
 std::optional<dev_t> Parse_Dev(const std::string& text) {
-  unsigned maj = 0, min = 0;
-  if (std::sscanf(text.c_str(), "%u:%u", &maj, &min) == 2) return makedev(maj, min);
-  if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos) {
-    return static_cast<dev_t>(std::stoull(text));
+  const auto colon = text.find(':');
+  if (colon == std::string::npos) {
+    const auto number = Parse_Decimal(text);
+    return number ? std::optional<dev_t>(static_cast<dev_t>(*number)) : std::nullopt;
   }
-  return std::nullopt;
+  const auto maj = Parse_Decimal(std::string_view(text).substr(0, colon));
+  const auto min = Parse_Decimal(std::string_view(text).substr(colon + 1));
+  if (!maj || !min || *maj > UINT32_MAX || *min > UINT32_MAX) return std::nullopt;
+  return makedev(static_cast<unsigned>(*maj), static_cast<unsigned>(*min));
 }
 
 // Whether the loop device described by `loop_dir` (/sys/block/loopN/loop)
@@ -87,10 +92,8 @@ std::optional<dev_t> Parse_Dev(const std::string& text) {
 bool Loop_Reads(const fs::path& loop_dir, const struct stat& file) {
   // Newer kernels give the backing file's device and inode directly.
   const auto dev = Parse_Dev(Sys_Line(loop_dir / "backing_dev"));
-  const std::string ino = Sys_Line(loop_dir / "backing_inode");
-  if (dev && !ino.empty() && ino.find_first_not_of("0123456789") == std::string::npos) {
-    return *dev == file.st_dev && std::stoull(ino) == file.st_ino;
-  }
+  const auto ino = Parse_Decimal(Sys_Line(loop_dir / "backing_inode"));
+  if (dev && ino) return *dev == file.st_dev && *ino == file.st_ino;
   std::string path = Sys_Line(loop_dir / "backing_file");
   const std::string deleted = " (deleted)";
   if (path.size() > deleted.size() && path.ends_with(deleted)) path.resize(path.size() - deleted.size());

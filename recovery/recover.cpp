@@ -14,7 +14,6 @@
 #include "recovery/content_type.h"
 #include "recovery/destination.h"
 #include "recovery/end_finder.h"
-#include "engine/hex.h"
 #include "recovery/item_bytes.h"
 #include "recovery/sha256.h"
 
@@ -28,28 +27,6 @@ constexpr std::size_t kChunk = 1 << 20;  // bytes per write
 std::string Upper(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
-}
-
-std::uint64_t Decimal(const std::string& s) {
-  std::uint64_t v = 0;
-  for (const char c : s) {
-    if (c < '0' || c > '9') break;
-    if (v > (UINT64_MAX - 9) / 10) return UINT64_MAX;
-    v = v * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  return v;
-}
-
-std::vector<std::uint8_t> Marker_Bytes(const std::string& hex) {
-  std::vector<std::uint8_t> out;
-  if (hex.size() < 2 || hex.size() % 2 != 0) return out;
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    if (!std::isxdigit(static_cast<unsigned char>(hex[i])) || !std::isxdigit(static_cast<unsigned char>(hex[i + 1]))) {
-      return {};
-    }
-    out.push_back(static_cast<std::uint8_t>(hex2dec(hex.substr(i, 1)) * 16 + hex2dec(hex.substr(i + 1, 1))));
-  }
-  return out;
 }
 
 // Writes all of `size` bytes; false with errno set on failure.
@@ -94,8 +71,8 @@ class Report {
   }
   bool Append(const RecoveredFile& r) {
     return Line(Csv_Field(r.file_name) + "," + Csv_Field(r.type) + "," + std::to_string(r.start_sector) + "," +
-                std::to_string(r.end_sector) + "," + std::to_string(r.bytes_written) + "," + r.end + "," + r.sha256 +
-                "," + Csv_Field(r.note));
+                std::to_string(r.end_sector) + "," + std::to_string(r.bytes_written) + "," + End_Text(r.kind) + "," +
+                r.sha256 + "," + Csv_Field(r.note));
   }
   const fs::path& path() const { return path_; }
 
@@ -133,22 +110,35 @@ bool Out_Of_Space(int err) { return err == ENOSPC || err == EDQUOT || err == EFB
 }  // namespace
 
 RecoveryItem Make_Item(const std::string& name, std::uint64_t first_sector, std::uint64_t end_sector,
-                       const StringList& general, const StringList& thorough) {
+                       const CatalogueList& general, const CatalogueList& thorough) {
   RecoveryItem item;
   item.name = name;
   const auto dot = name.rfind('.');
   item.type = dot == std::string::npos ? std::string() : Upper(name.substr(dot + 1));
   item.first_sector = first_sector;
   item.end_sector = std::max(end_sector, first_sector);
-  for (const StringList* list : {&general, &thorough}) {
-    for (std::size_t r = 0; r + kRecordWidth <= list->size(); r += kRecordWidth) {
-      if ((*list)[r] != item.type) continue;
-      item.max_bytes = Decimal((*list)[r + 1]);
-      item.end_marker = Marker_Bytes((*list)[r + 4]);
-      return item;
-    }
+  if (const CatalogueRecord* record = Find_Record(item.type, general, thorough)) {
+    item.max_bytes = record->size_limit;
+    item.end_marker = record->end_marker;
   }
   return item;
+}
+
+RecoveryPlan Plan_Recovery(const std::vector<FoundRange>& found, const CatalogueList& general,
+                           const CatalogueList& thorough, const fs::path& folder) {
+  RecoveryPlan plan;
+  plan.items.reserve(found.size());
+  for (const FoundRange& f : found) {
+    plan.items.push_back(Make_Item(f.name, f.first_sector, f.end_sector, general, thorough));
+    plan.bytes_needed += (plan.items.back().end_sector - plan.items.back().first_sector) * kSectorSize;
+  }
+  if (const auto free = Free_Bytes(folder)) plan.space_warning = Space_Problem(plan.bytes_needed, *free);
+  return plan;
+}
+
+std::uint64_t RecoveryOutcome::Count(ItemEnd kind) const {
+  return static_cast<std::uint64_t>(
+      std::count_if(rows.begin(), rows.end(), [kind](const RecoveredFile& r) { return r.kind == kind; }));
 }
 
 const char* End_Text(ItemEnd end) {
@@ -309,7 +299,6 @@ RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryIt
     row.note = plan.note;
     auto not_written = [&](ItemEnd kind, const std::string& note) {
       row.kind = kind;
-      row.end = End_Text(kind);
       row.note = note;
       progress.items_done.fetch_add(1);
       return add_row(row);
@@ -428,7 +417,6 @@ RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryIt
     row.bytes_written = written;
     row.end_sector = item.first_sector + (written + kSectorSize - 1) / kSectorSize;
     row.kind = plan.end == ItemEnd::NotWritten ? ItemEnd::Doubtful : plan.end;
-    row.end = End_Text(row.kind);
     row.sha256 = sha.Hex_Digest();
     row.zero_filled_sectors = unreadable;
     if (unreadable != 0) row.note += "; " + std::to_string(unreadable) + " unreadable sectors written as zeros";
@@ -451,7 +439,6 @@ RecoveryOutcome Recover_Items(SectorSource& source, const std::vector<RecoveryIt
       row.type = items[next].type;
       row.start_sector = items[next].first_sector;
       row.end_sector = items[next].end_sector;
-      row.end = End_Text(row.kind);
       row.note = stop_note;
       if (!full) stop_note = "recovery stopped before this item";
       if (!add_row(row)) break;

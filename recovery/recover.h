@@ -15,6 +15,7 @@
 
 #include "engine/catalogue.h"
 #include "engine/sector_source.h"
+#include "recovery/destination.h"
 
 namespace tamberlin::recovery {
 
@@ -32,7 +33,28 @@ struct RecoveryItem {
 // size and end marker from the first record for that type in `general` or
 // else `thorough` (the scan mode's catalogue lists).
 RecoveryItem Make_Item(const std::string& name, std::uint64_t first_sector, std::uint64_t end_sector,
-                       const StringList& general, const StringList& thorough);
+                       const CatalogueList& general, const CatalogueList& thorough);
+
+// A found item as a scan hands it over: its name and sectors [first, end).
+struct FoundRange {
+  std::string name;
+  std::uint64_t first_sector = 0;
+  std::uint64_t end_sector = 0;
+};
+
+// What one recovery is to write, made the same way for the window and the
+// command line.
+struct RecoveryPlan {
+  std::vector<RecoveryItem> items;  // in the order found
+  std::uint64_t bytes_needed = 0;   // the items' sectors as found: the free-space estimate
+  // Set when the destination's free space is known to be short of that.
+  std::optional<DestinationProblem> space_warning;
+};
+
+// The plan for writing `found` into `folder`, each item typed from the scan
+// mode's catalogue lists (see Make_Item).
+RecoveryPlan Plan_Recovery(const std::vector<FoundRange>& found, const CatalogueList& general,
+                           const CatalogueList& thorough, const std::filesystem::path& folder);
 
 // What became of an item; End_Text gives the report's word for it.
 enum class ItemEnd {
@@ -65,8 +87,7 @@ struct RecoveredFile {
   std::uint64_t start_sector = 0;
   std::uint64_t end_sector = 0;  // exclusive: after the written bytes (not written: the item's end)
   std::uint64_t bytes_written = 0;
-  ItemEnd kind = ItemEnd::NotWritten;
-  std::string end;               // End_Text(kind)
+  ItemEnd kind = ItemEnd::NotWritten;  // the report's word for it is End_Text(kind)
   std::string sha256;            // "" when not written
   std::string note;
   std::uint64_t zero_filled_sectors = 0;  // unreadable sectors written as zeros
@@ -98,6 +119,9 @@ struct RecoveryOutcome {
   bool cancelled = false;
   std::optional<std::string> stopped_because;  // e.g. the folder filled up
   std::filesystem::path report_path;      // empty when the report could not be made
+
+  // Rows that ended as `kind`.
+  std::uint64_t Count(ItemEnd kind) const;
 };
 
 // The file name for the n-th clash of `name` in a folder: "GND00001.JPG",

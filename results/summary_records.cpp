@@ -1,21 +1,10 @@
 #include "results/summary_records.h"
 
-#include <charconv>
-
 namespace tamberlin {
-namespace {
-
-std::uint64_t Parse_Count(const std::string& text) {
-  std::uint64_t v = 0;
-  std::from_chars(text.data(), text.data() + text.size(), v);
-  return v;
-}
-
-}  // namespace
 
 std::optional<std::string> SignatureListRecord::Value(std::string_view key) const {
   if (key == "FileTypes") return FileTypes;
-  if (key == "NoOfFile") return NoOfFile;
+  if (key == "NoOfFile") return std::to_string(NoOfFile);
   if (key == "FileName") return FileName;
   if (key == "FilePath") return FilePath;
   if (key == "FileTypes_Hidden") return FileTypes_Hidden;
@@ -28,7 +17,7 @@ void SignatureList::createSignatureListTableRecord(std::string_view file_types,
                                                    std::string_view file_path,
                                                    std::string_view file_types_hidden) {
   std::lock_guard lock(mutex_);
-  rows_.push_back({std::string(file_types), std::to_string(no_of_file), std::string(file_name),
+  rows_.push_back({std::string(file_types), no_of_file, std::string(file_name),
                    std::string(file_path), std::string(file_types_hidden)});
   ++revision_;
 }
@@ -47,7 +36,7 @@ bool SignatureList::Count_Item(std::string_view item_name) {
   for (auto& row : rows_) {
     if (row.FileTypes_Hidden != ext) continue;
     const std::string name(item_name);
-    row = {ext, std::to_string(Parse_Count(row.NoOfFile) + 1), name, name, ext};
+    row = {ext, row.NoOfFile + 1, name, name, ext};
     ++revision_;
     return true;
   }
@@ -57,7 +46,7 @@ bool SignatureList::Count_Item(std::string_view item_name) {
 std::optional<std::uint64_t> SignatureList::NoOfFile(std::string_view type) const {
   std::lock_guard lock(mutex_);
   for (const auto& row : rows_) {
-    if (row.FileTypes_Hidden == type) return Parse_Count(row.NoOfFile);
+    if (row.FileTypes_Hidden == type) return row.NoOfFile;
   }
   return std::nullopt;
 }

@@ -17,22 +17,22 @@
 
 namespace tamberlin {
 
-// One summary row. Counts are kept as decimal text, as the table shows them.
+// One summary row.
 struct SignatureListRecord {
   std::string FileTypes;
-  std::string NoOfFile;
+  std::uint64_t NoOfFile = 0;
   std::string FileName;
   std::string FilePath;
   std::string FileTypes_Hidden;
 
-  // The value under a column identifier ("FileTypes", "NoOfFile", ...);
-  // nothing for an unknown identifier.
+  // The text under a column identifier ("FileTypes", "NoOfFile" in decimal,
+  // ...); nothing for an unknown identifier.
   std::optional<std::string> Value(std::string_view key) const;
 };
 
 class SignatureList final : public TypeCounts {
  public:
-  // Appends a row (count written as decimal text).
+  // Appends a row.
   void createSignatureListTableRecord(std::string_view file_types, std::uint64_t no_of_file,
                                       std::string_view file_name, std::string_view file_path,
                                       std::string_view file_types_hidden);

@@ -22,11 +22,13 @@ constexpr ListChoice kLists[] = {
     {"video", kVideoCatalogue},       {"video-thorough", kVideoThoroughCatalogue},
 };
 
-void Print_Records(const StringList& list) {
-  for (std::size_t r = 0; r < Record_Count(list); ++r) {
-    for (std::size_t e = 0; e < kRecordWidth; ++e) {
-      std::fputs(list[r * kRecordWidth + e].c_str(), stdout);
-      std::fputc(e + 1 < kRecordWidth ? '\t' : '\n', stdout);
+void Print_Records(const CatalogueList& list) {
+  for (const CatalogueRecord& r : list) {
+    const std::vector<std::string> texts = Record_Texts(r);
+    for (std::size_t e = 0; e < texts.size(); ++e) {
+      std::fputs(texts[e].c_str(), stdout);
+      std::fputc(e + 1 < texts.size() ? '	' : '
+', stdout);
     }
   }
 }

@@ -16,6 +16,7 @@
 #include <variant>
 
 #include "engine/catalogue.h"
+#include "engine/decimal.h"
 #include "engine/scan.h"
 #include "engine/sector_range.h"
 #include "engine/type_selection.h"
@@ -144,19 +145,16 @@ class CliHost final : public HeadlessScanHost {
     }
     // Types with nothing found are left out: the full list can run to dozens.
     for (const auto& r : summary.Snapshot()) {
-      if (r.NoOfFile == "0") continue;
-      std::fprintf(stderr, "%s\t%s\t%s\n", r.FileTypes.c_str(), r.NoOfFile.c_str(), r.FileName.c_str());
+      if (r.NoOfFile == 0) continue;
+      std::fprintf(stderr, "%s\t%llu\t%s\n", r.FileTypes.c_str(), static_cast<unsigned long long>(r.NoOfFile),
+                   r.FileName.c_str());
     }
   }
 
   bool open_failed() const { return open_failed_; }
   bool read_error() const { return read_error_; }
 
-  struct FoundItem {
-    std::string name;
-    std::uint64_t first, end;
-  };
-  std::vector<FoundItem> found;  // in the order found (general pass first)
+  std::vector<recovery::FoundRange> found;  // in the order found (general pass first)
   SignatureList summary;
 
  private:
@@ -241,7 +239,7 @@ struct ScanPlan {
   std::string path;  // the medium as opened
   std::uint64_t sectors = 0;
   SourceOpener open_medium;
-  StringList general, thorough;  // the mode's whole lists
+  CatalogueList general, thorough;  // the mode's whole lists
   std::vector<ExtensionListRecord> rows;
   AppliedSelection applied;
   std::optional<std::pair<std::string, std::string>> range;  // start and end text
@@ -345,15 +343,12 @@ std::variant<ScanPlan, int> Check_Source(ScanOptions& o) {
   return plan;
 }
 
-// Writes `items` into `folder`, with a progress line on a terminal.
-int Recover(const std::vector<recovery::RecoveryItem>& items, const SourceOpener& open, const std::string& path,
+// Writes the plan's items into `folder`, with a progress line on a terminal.
+int Recover(const recovery::RecoveryPlan& plan, const SourceOpener& open, const std::string& path,
             const std::string& folder, bool quiet, const recovery::RecoveryOptions& options) {
-  std::uint64_t needed = 0;
-  for (const auto& i : items) needed += (i.end_sector - i.first_sector) * kSectorSize;
-  if (const auto free = recovery::Free_Bytes(folder)) {
-    if (const auto problem = recovery::Space_Problem(needed, *free)) {
-      std::fprintf(stderr, "%s\n%s\n", problem->message.c_str(), problem->informative.c_str());
-    }
+  const std::vector<recovery::RecoveryItem>& items = plan.items;
+  if (const auto& problem = plan.space_warning) {
+    std::fprintf(stderr, "%s\n%s\n", problem->message.c_str(), problem->informative.c_str());
   }
   std::string why;
   auto source = open(path, &why);  // refused when the medium changed since the scan started
@@ -388,15 +383,11 @@ int Recover(const std::vector<recovery::RecoveryItem>& items, const SourceOpener
                  static_cast<unsigned long long>(outcome.stale_parts_removed), folder.c_str());
   }
 
-  std::uint64_t trimmed = 0, extended = 0, doubtful = 0;
-  for (const auto& r : outcome.rows) {
-    trimmed += r.kind == recovery::ItemEnd::Trimmed;
-    extended += r.kind == recovery::ItemEnd::Extended;
-    doubtful += r.kind == recovery::ItemEnd::Doubtful;
-  }
+  const std::uint64_t doubtful = outcome.Count(recovery::ItemEnd::Doubtful);
   const auto n = [](std::uint64_t v) { return static_cast<unsigned long long>(v); };
   std::fprintf(stderr, "Recovered %llu of %zu items into %s (%llu cut to their real end, %llu extended).\n",
-               n(outcome.files_written - doubtful), items.size(), folder.c_str(), n(trimmed), n(extended));
+               n(outcome.files_written - doubtful), items.size(), folder.c_str(),
+               n(outcome.Count(recovery::ItemEnd::Trimmed)), n(outcome.Count(recovery::ItemEnd::Extended)));
   std::fprintf(stderr,
                "Not their format: %llu (%llu not written, %llu kept in doubtful/); inside other files: %llu; "
                "duplicates: %llu.\n",
@@ -417,8 +408,8 @@ int Recover(const std::vector<recovery::RecoveryItem>& items, const SourceOpener
 // The scan itself, then the recovery when asked for.
 int Run_Scan(const ScanOptions& o, const ScanPlan& plan) {
   std::set<std::string> types;
-  for (const StringList* list : {&plan.general, &plan.thorough}) {
-    for (std::size_t r = 0; r < Record_Count(*list); ++r) types.insert((*list)[r * kRecordWidth]);
+  for (const CatalogueList* list : {&plan.general, &plan.thorough}) {
+    for (const CatalogueRecord& r : *list) types.insert(r.key);
   }
   const bool show_progress = !o.quiet && ::isatty(STDERR_FILENO);
   ScanState state;
@@ -431,13 +422,13 @@ int Run_Scan(const ScanOptions& o, const ScanPlan& plan) {
   job.counts = &host.summary;
   job.open_source = plan.open_medium;
   job.settings.disk_identifier = o.source;
-  job.settings.sectors_val = std::to_string(plan.sectors);
+  job.settings.sectors_val = plan.sectors;
   job.settings.Thro_Mode_Chk = job.settings.Thro_Mode_Chk_SIG = o.thorough;
   if (plan.range) {
     job.settings.entire_disk_rd = job.settings.entire_disk_rd_Sig = false;
     job.settings.sector_range_rd = job.settings.sector_range_rd_Sig = true;
-    job.settings.Start_slider_val = job.settings.Start_slider_val_Sig = plan.range->first;
-    job.settings.End_slider_val = job.settings.End_slider_val_Sig = plan.range->second;
+    job.settings.Start_slider_val = job.settings.Start_slider_val_Sig = Leading_Decimal(plan.range->first);
+    job.settings.End_slider_val = job.settings.End_slider_val_Sig = Leading_Decimal(plan.range->second);
   }
   if (o.mode == RecoveryMode::Photo) {
     std::set<std::string> unchecked;
@@ -498,13 +489,10 @@ int Run_Scan(const ScanOptions& o, const ScanPlan& plan) {
   }
   const int scan_status = host.read_error() || unreadable != 0 ? kExitReadError : kExitCompleted;
   if (!o.recover) return scan_status;
-  std::vector<recovery::RecoveryItem> items;
-  for (const auto& f : host.found) {
-    items.push_back(recovery::Make_Item(f.name, f.first, f.end, plan.general, plan.thorough));
-  }
   recovery::RecoveryOptions options;
   options.keep_doubtful = o.keep_doubtful;
-  const int status = Recover(items, plan.open_medium, plan.path, *o.recover, o.quiet, options);
+  const int status = Recover(recovery::Plan_Recovery(host.found, plan.general, plan.thorough, *o.recover),
+                             plan.open_medium, plan.path, *o.recover, o.quiet, options);
   return status != kExitCompleted ? status : scan_status;
 }
 

@@ -75,7 +75,6 @@ class MyTableController : public QMainWindow {
   void Photo_Mode_Radio();
   void Video_Mode_Radio();
   void RawFile_Mode_Radio();
-  void Thro_Mode_Chk_SIG_Btn();
 
   // ---- media list ----
   void Reload_Drive_list_Function();
@@ -241,10 +240,8 @@ class MyTableController : public QMainWindow {
 
   // ---- lists ----
   Catalogue catalogue;  // Ext_Array, Adv_Ext_Array, Video_Array, ...
-  StringList MultiHeader_Array;
-  StringList CheckListHeader_Array;
-  StringList CheckListHeader_Adv_Array;
-  StringList REC_PROC_Array;
+  CatalogueList CheckListHeader_Array;
+  CatalogueList CheckListHeader_Adv_Array;
   std::vector<ExtensionListRecord>& nsCheckedListDataObject() { return file_type_model_.Records(); }
   SignatureList nsSIGFileInfoDataObject;
 
@@ -268,10 +265,7 @@ class MyTableController : public QMainWindow {
   std::atomic<int> session{kNoSession};
   std::uint32_t Prev_Index = 0x7FFFFFFF;  // item last previewed; 0x7FFFFFFF none
   QString Preview_File;                 // path of the current preview file
-  QString noprevfile;
   QByteArray Null_Image_Data;           // NoPreview.png, placeholder thumbnail
-  QString Parent_Disk_Size;
-  QString Parent_Media_Name;
   double imageBrowser_zoom = 0.55;      // 0 smallest .. 1 largest
   double imageBrowser_2_zoom = 0.05;
 

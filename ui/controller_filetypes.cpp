@@ -35,9 +35,6 @@ void MyTableController::Setup_File_Type_Table() {
           });
 }
 
-// The scans read the box themselves when a pass ends.
-void MyTableController::Thro_Mode_Chk_SIG_Btn() { (void)ui->_Thro_Mode_Chk_SIG->isChecked(); }
-
 void MyTableController::Build_File_Type_List() {
   const auto mode = static_cast<RecoveryMode>(Recovery_MODE.load());
   std::vector<ExtensionListRecord> rows =

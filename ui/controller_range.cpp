@@ -14,6 +14,7 @@
 #include "ui/MyTableController.h"
 #include "ui/help_texts.h"
 #include "ui/range_slider.h"
+#include "engine/decimal.h"
 #include "engine/sector_range.h"
 #include "ui_MyTableController.h"
 
@@ -65,7 +66,7 @@ Typed_Number Read_Leading_Number(const QString& text) {
   }
   const QByteArray number = b.mid(begin, i - begin);
   n.value = number.toDouble();
-  if (plain) n.whole = Parse_Sector(std::string_view(number.constData(), static_cast<std::size_t>(number.size())));
+  if (plain) n.whole = Leading_Decimal(std::string_view(number.constData(), static_cast<std::size_t>(number.size())));
   return n;
 }
 

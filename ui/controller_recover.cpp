@@ -137,26 +137,22 @@ void MyTableController::Recover_btn() {
   }
 
   const auto mode = static_cast<RecoveryMode>(Recovery_MODE.load());
-  std::vector<recovery::RecoveryItem> items;
-  std::uint64_t needed = 0;
+  const bool photo = mode == RecoveryMode::Photo;
+  std::vector<recovery::FoundRange> ranges;
   for (const auto& f : found) {
-    const bool photo = mode == RecoveryMode::Photo;
-    const std::uint64_t first = photo ? f.First_Sector : f.File_Start_Sector;
-    const std::uint64_t end = photo ? f.First_Sector + f.Sector_Count : f.File_End_Sector;
-    items.push_back(recovery::Make_Item(f.image_Name.toStdString(), first, end, catalogue.General(mode),
-                                        catalogue.Thorough(mode)));
-    needed += (items.back().end_sector - items.back().first_sector) * kSectorSize;
+    ranges.push_back({f.image_Name.toStdString(), photo ? f.First_Sector : f.File_Start_Sector,
+                      photo ? f.First_Sector + f.Sector_Count : f.File_End_Sector});
   }
-  if (const auto free = recovery::Free_Bytes(folder.toStdString())) {
-    if (const auto problem = recovery::Space_Problem(needed, *free)) {
-      QMessageBox box(QMessageBox::Warning, QStringLiteral("Tamberlin"), Text(problem->message),
-                      QMessageBox::NoButton, this);
-      box.setInformativeText(Text(problem->informative));
-      QPushButton* go = box.addButton(QStringLiteral("Recover Anyway"), QMessageBox::AcceptRole);
-      box.addButton(QMessageBox::Cancel);
-      box.exec();
-      if (box.clickedButton() != go) return;
-    }
+  recovery::RecoveryPlan plan =
+      recovery::Plan_Recovery(ranges, catalogue.General(mode), catalogue.Thorough(mode), folder.toStdString());
+  if (const auto& problem = plan.space_warning) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Tamberlin"), Text(problem->message), QMessageBox::NoButton,
+                    this);
+    box.setInformativeText(Text(problem->informative));
+    QPushButton* go = box.addButton(QStringLiteral("Recover Anyway"), QMessageBox::AcceptRole);
+    box.addButton(QMessageBox::Cancel);
+    box.exec();
+    if (box.clickedButton() != go) return;
   }
   std::string why;
   std::shared_ptr<SectorSource> source(Scanned_Medium(preview_source_opener)(source_path, &why).release());
@@ -165,17 +161,17 @@ void MyTableController::Recover_btn() {
     return;
   }
 
-  const auto options = Confirm_Recovery(items.size(), QDir::toNativeSeparators(folder));
+  const auto options = Confirm_Recovery(plan.items.size(), QDir::toNativeSeparators(folder));
   if (!options) return;
 
   recovery_ = std::make_shared<Recovery_Run>();
   Recovery_Run& run = *recovery_;
   run.folder = folder;
   run.keep_doubtful = options->keep_doubtful;
-  run.items = items.size();
+  run.items = plan.items.size();
   run.clock.start();
   run.dialog = new QProgressDialog(QStringLiteral("Preparing\u2026"), QStringLiteral("Cancel"), 0,
-                                   static_cast<int>(items.size()), this);
+                                   static_cast<int>(plan.items.size()), this);
   run.dialog->setObjectName(QStringLiteral("_recover_progress"));
   run.dialog->setWindowTitle(QStringLiteral("Recovering"));
   run.dialog->setWindowModality(Qt::WindowModal);
@@ -191,7 +187,7 @@ void MyTableController::Recover_btn() {
   run.timer = new QTimer(this);
   run.timer->setInterval(100);
   connect(run.timer, &QTimer::timeout, this, &MyTableController::Poll_Recovery);
-  run.worker = std::thread([&run, source, items = std::move(items), dest = folder.toStdString(),
+  run.worker = std::thread([&run, source, items = std::move(plan.items), dest = folder.toStdString(),
                             recover = recover_items, options = *options] {
     run.outcome = recover(*source, items, dest, run.progress, options);
     run.finished.store(true);
@@ -229,11 +225,6 @@ void MyTableController::Finish_Recovery() {
   run->dialog->deleteLater();
 
   const recovery::RecoveryOutcome& out = run->outcome;
-  int trimmed = 0, extended = 0;
-  for (const auto& r : out.rows) {
-    trimmed += r.end == "trimmed";
-    extended += r.end == "extended";
-  }
   const QString folder = QDir::toNativeSeparators(run->folder);
   QString report =
       out.report_path.empty()
@@ -243,7 +234,9 @@ void MyTableController::Finish_Recovery() {
   if (out.stale_parts_removed != 0)
     report += QStringLiteral("\n\n%1 unfinished files left by an earlier, stopped recovery were removed.")
                   .arg(out.stale_parts_removed);
-  const QString counts = QStringLiteral("%1 cut to their real end, %2 extended to it.").arg(trimmed).arg(extended);
+  const QString counts = QStringLiteral("%1 cut to their real end, %2 extended to it.")
+                             .arg(out.Count(recovery::ItemEnd::Trimmed))
+                             .arg(out.Count(recovery::ItemEnd::Extended));
   if (out.cancelled) {
     Show_Alert(this, QStringLiteral("Recovery was cancelled."),
                QStringLiteral("%1 of %2 items were recovered into \u201c%3\u201d before the cancel; no partial "

@@ -30,6 +30,7 @@
 #include <mutex>
 
 #include "ui/MyTableController.h"
+#include "engine/decimal.h"
 #include "ui/help_texts.h"
 #include "results/qt/browser_model.h"
 #include "results/qt/item_text.h"
@@ -217,15 +218,16 @@ bool MyTableController::Wait_For_Scan_End(int timeout_ms) {
 ScanSettings MyTableController::Read_Scan_Settings() const {
   ScanSettings s;
   s.disk_identifier = ui->_disk_identifier->text().toStdString();
-  s.sectors_val = ui->_sectors_val->text().toStdString();
+  const auto number = [](const QLineEdit* field) { return Leading_Decimal(field->text().toStdString()); };
+  s.sectors_val = number(ui->_sectors_val);
   s.entire_disk_rd = ui->_entire_disk_rd->isChecked();
   s.sector_range_rd = ui->_sector_range_rd->isChecked();
-  s.Start_slider_val = ui->_Start_slider_val->text().toStdString();
-  s.End_slider_val = ui->_End_slider_val->text().toStdString();
+  s.Start_slider_val = number(ui->_Start_slider_val);
+  s.End_slider_val = number(ui->_End_slider_val);
   s.entire_disk_rd_Sig = ui->_entire_disk_rd_Sig->isChecked();
   s.sector_range_rd_Sig = ui->_sector_range_rd_Sig->isChecked();
-  s.Start_slider_val_Sig = ui->_Start_slider_val_Sig->text().toStdString();
-  s.End_slider_val_Sig = ui->_End_slider_val_Sig->text().toStdString();
+  s.Start_slider_val_Sig = number(ui->_Start_slider_val_Sig);
+  s.End_slider_val_Sig = number(ui->_End_slider_val_Sig);
   s.Thro_Mode_Chk = ui->_Thro_Mode_Chk->isChecked();
   s.Thro_Mode_Chk_SIG = ui->_Thro_Mode_Chk_SIG->isChecked();
   return s;

@@ -57,8 +57,6 @@ void MyTableController::Connect_Actions() {
   connect(ui->_rec_mode_Video, &QRadioButton::clicked, this, &MyTableController::Video_Mode_Radio);
   connect(ui->_rec_mode_RawFile, &QRadioButton::clicked, this,
           &MyTableController::RawFile_Mode_Radio);
-  connect(ui->_Thro_Mode_Chk_SIG, &QCheckBox::clicked, this,
-          &MyTableController::Thro_Mode_Chk_SIG_Btn);
   connect(ui->_refresh_btn, &QPushButton::clicked, this, &MyTableController::rebresh_drives);
   connect(ui->_add_image_btn, &QPushButton::clicked, this, &MyTableController::Add_Image_Pressed);
   connect(ui->idTableView, &QAbstractItemView::doubleClicked, this, &MyTableController::Next_btn);
@@ -171,8 +169,6 @@ void MyTableController::awakeFromNib() {
   // Working lists, then the catalogue.
   CheckListHeader_Adv_Array.clear();
   CheckListHeader_Array.clear();
-  MultiHeader_Array.clear();
-  REC_PROC_Array.clear();
   catalogue = Catalogue::Load(data_dir_.toStdString());
 
   // Placeholder thumbnail; a missing file leaves it empty.
@@ -182,7 +178,6 @@ void MyTableController::awakeFromNib() {
   }
 
   ui->_Progress_Horz->setValue(0);
-  noprevfile = QString();
 
   // File types sort by Extension, ascending, ignoring case.
   ui->idCheckTableView->sortByColumn(FileTypeTableModel::kExtension, Qt::AscendingOrder);

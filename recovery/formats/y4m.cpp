@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/decimal.h"
 #include "recovery/end_finder.h"
 
 namespace tamberlin::recovery {
@@ -53,10 +54,9 @@ EndFinding Find_Y4m_End(ItemBytes& b) {
     const std::size_t space = std::min(header.find(' ', at), header.size());
     const std::string token = header.substr(at, space - at);
     if (!token.empty() && (token[0] == 'W' || token[0] == 'H')) {
-      char* end = nullptr;
-      const unsigned long long v = std::strtoull(token.c_str() + 1, &end, 10);
-      if (end == token.c_str() + 1 || *end != '\0') return no("width or height is not a number");
-      (token[0] == 'W' ? w : h) = v;
+      const auto v = Parse_Decimal(std::string_view(token).substr(1));
+      if (!v) return no("width or height is not a number");
+      (token[0] == 'W' ? w : h) = *v;
     } else if (!token.empty() && token[0] == 'C') {
       colour = token.substr(1);
     }

@@ -2,7 +2,9 @@
 // the records, and the file type choice over them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 #include <random>
 
 #include "engine/catalogue.h"
@@ -12,13 +14,19 @@
 namespace tamberlin {
 namespace {
 
+std::vector<std::string> Texts(const CatalogueList& list) {
+  std::vector<std::string> out;
+  for (const auto& r : list) std::ranges::copy(Record_Texts(r), std::back_inserter(out));
+  return out;
+}
+
 // Catalogue files are read as "Key : value" lines, six to a record; the
-// seventh element is the signature's first byte in decimal.
+// first byte comes from the "Header :" line.
 TEST(CatalogueTest, ParsesTheEdgeCasesOfTheTextFormat) {
   struct Case {
     const char* name;
     const char* text;
-    StringList expected;
+    std::vector<std::string> expected;
   };
   const Case cases[] = {
       {"JpgGroup", "Extension : .jpg\nSize : 20000000\nHeader : FFD8FFE0\nP : 1\nFooter : FFD9\nDescription : JPEG\n",
@@ -28,7 +36,7 @@ TEST(CatalogueTest, ParsesTheEdgeCasesOfTheTextFormat) {
       {"LowerCaseHeaderTrimmed", "E : x\nS : 1\nHeader :    ffd8   \nP : nn\nF : -\nD : d\n",
        {"x", "1", "ffd8", "nn", "-", "d", "255"}},
       {"DotRuleUpperCasesAfterFirstDot", "E : *.jpg\nS : Version 1.5 format\nHeader : 00\nP : 1\nF : a.b.c\nD : d\n",
-       {"JPG", "5 FORMAT", "00", "1", "B.C", "d", "0"}},
+       {"JPG", "5", "00", "1", "-", "d", "0"}},
       {"LinesWithoutColonDoNotBreakGroup", "# c\n\nE : .png\nS : 1\nc\nHeader : 89504E47\nP : 1\nF : -\n\nD : P\n",
        {"PNG", "1", "89504E47", "1", "-", "P", "137"}},
       {"WindowsLineEnds", "E : .gif\r\nS : 5\r\nHeader : 474946\r\nP : 1\r\nF : 3B\r\nD : GIF\r\n",
@@ -42,20 +50,14 @@ TEST(CatalogueTest, ParsesTheEdgeCasesOfTheTextFormat) {
        {"a", "1", "FF", "1", "-", "d", "255"}},
       {"EmptyText", "", {}},
   };
-  for (const Case& c : cases) EXPECT_EQ(Parse_Catalogue_Text(c.text), c.expected) << c.name;
+  for (const Case& c : cases) EXPECT_EQ(Texts(Parse_Catalogue_Text(c.text)), c.expected) << c.name;
   EXPECT_TRUE(Load_Catalogue_File("/nonexistent/USBExt2.dll").empty());
 }
 
 using Sector = std::array<std::uint8_t, kSectorSize>;
 
-StringList Rec(const std::string& type, const std::string& sig, const std::string& pos, const std::string& first) {
-  return {type, "1000", sig, pos, "-", "d", first};
-}
-
-StringList Join(std::initializer_list<StringList> parts) {
-  StringList out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
+CatalogueRecord Rec(const char* type, const char* sig, const char* pos, std::optional<std::uint8_t> first) {
+  return Make_Record(type, "1000", sig, pos, "-", "d", first);
 }
 
 Sector With(std::size_t at, std::initializer_list<std::uint8_t> bytes, std::uint8_t fill = 0x11) {
@@ -70,35 +72,35 @@ Sector With(std::size_t at, std::initializer_list<std::uint8_t> bytes, std::uint
 TEST(HeaderTest, MatchesAtTheBoundariesOfEachPosition) {
   struct Case {
     const char* name;
-    StringList record;
+    CatalogueRecord record;
     Sector sector;
     bool matches;
   };
   const Case cases[] = {
-      {"StartMatches", Rec("JPG", "FFD8FF", "1", "255"), With(0, {0xFF, 0xD8, 0xFF}), true},
-      {"StartNeedsByteZero", Rec("JPG", "FFD8FF", "1", "255"), With(1, {0xFF, 0xD8, 0xFF}), false},
-      {"FirstByteComesFromElementSix", Rec("X", "FFD8", "1", ""), With(0, {0xFF, 0xD8}), false},
-      {"RunToleratesLeadingRepeats", Rec("JPG", "FFD8FF", "nn", "255"), With(0, {0xFF, 0xFF, 0xFF, 0xD8, 0xFF}), true},
-      {"RunAcrossTheSectorEnd", Rec("X", "AAAB", "nn", "170"), With(0, {}, 0xAA), false},
-      {"OffsetNine", Rec("WAV", "57415645", "9", "87"), With(8, {'W', 'A', 'V', 'E'}), true},
-      {"Offset507TriedAtByte506", Rec("X", "ABCD", "507", "171"), With(506, {0xAB, 0xCD}), true},
-      {"Offset508NeverMatches", Rec("X", "AB", "508", "171"), With(507, {0xAB}), false},
-      {"HeaderPastSectorEnd", Rec("X", "ABCDEF", "510", "171"), With(509, {0xAB, 0xCD, 0xEF}), false},
-      {"OffsetLeadingInteger", Rec("TAR", "7573746172", "258 (ustar)", "117"), With(257, {'u', 's', 't', 'a', 'r'}),
+      {"StartMatches", Rec("JPG", "FFD8FF", "1", 255), With(0, {0xFF, 0xD8, 0xFF}), true},
+      {"StartNeedsByteZero", Rec("JPG", "FFD8FF", "1", 255), With(1, {0xFF, 0xD8, 0xFF}), false},
+      {"NoHeaderLineWantsAZero", Rec("X", "FFD8", "1", std::nullopt), With(0, {0xFF, 0xD8}), false},
+      {"RunToleratesLeadingRepeats", Rec("JPG", "FFD8FF", "nn", 255), With(0, {0xFF, 0xFF, 0xFF, 0xD8, 0xFF}), true},
+      {"RunAcrossTheSectorEnd", Rec("X", "AAAB", "nn", 170), With(0, {}, 0xAA), false},
+      {"OffsetNine", Rec("WAV", "57415645", "9", 87), With(8, {'W', 'A', 'V', 'E'}), true},
+      {"Offset507TriedAtByte506", Rec("X", "ABCD", "507", 171), With(506, {0xAB, 0xCD}), true},
+      {"Offset508NeverMatches", Rec("X", "AB", "508", 171), With(507, {0xAB}), false},
+      {"HeaderPastSectorEnd", Rec("X", "ABCDEF", "510", 171), With(509, {0xAB, 0xCD, 0xEF}), false},
+      {"OffsetLeadingInteger", Rec("TAR", "7573746172", "258 (ustar)", 117), With(257, {'u', 's', 't', 'a', 'r'}),
        true},
-      {"OffsetZeroIsBeforeTheSector", Rec("X", "11", "0", "17"), With(0, {}), false},
+      {"OffsetZeroIsBeforeTheSector", Rec("X", "11", "0", 17), With(0, {}), false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Header_Test(Decode_Record(c.record, 0), c.sector.data()), c.matches) << c.name;
-    EXPECT_EQ(HeaderIndex(c.record).Find(c.sector.data()) == 0, c.matches) << c.name;
+    EXPECT_EQ(Header_Test(c.record, c.sector.data()), c.matches) << c.name;
+    EXPECT_EQ(HeaderIndex({c.record}).Find(c.sector.data()) == 0, c.matches) << c.name;
   }
 }
 
 // The index must find what the plain rule finds, trying the records in list
 // order; small signatures over a four-letter alphabet make many overlaps.
 TEST(HeaderIndexTest, AgreesWithTheRuleOnRandomSectors) {
-  const HeaderIndex index(Join({Rec("A", "0102", "1", "1"), Rec("B", "0101", "nn", "1"), Rec("C", "0203", "3", "2"),
-                                Rec("D", "01", "1", "1"), Rec("E", "0302", "nn", "3"), Rec("F", "0100", "2", "1")}));
+  const HeaderIndex index(CatalogueList({Rec("A", "0102", "1", 1), Rec("B", "0101", "nn", 1), Rec("C", "0203", "3", 2),
+                                Rec("D", "01", "1", 1), Rec("E", "0302", "nn", 3), Rec("F", "0100", "2", 1)}));
   std::mt19937 rng(7);
   std::uniform_int_distribution<int> byte(0, 3);
   for (int round = 0; round < 20000; ++round) {
@@ -116,23 +118,23 @@ TEST(HeaderIndexTest, AgreesWithTheRuleOnRandomSectors) {
 TEST(HeaderIndexTest, FamilyOpensTheRelatedLaterRecords) {
   struct Case {
     const char* name;
-    StringList list;
+    CatalogueList list;
     std::size_t matched;
     std::vector<std::uint32_t> opened;
   };
-  const StringList zip = Rec("ZIP", "504B", "1", "80"), docx = Rec("DOCX", "504B0304", "1", "80");
+  const CatalogueRecord zip = Rec("ZIP", "504B", "1", 80), docx = Rec("DOCX", "504B0304", "1", 80);
   const Case cases[] = {
-      {"ShortFirstOpensLonger", Join({zip, docx}), 0, {0, 1}},
-      {"LongFirstOpensShorter", Join({docx, zip}), 0, {0, 1}},
-      {"EarlierRecordsNeverOpen", Join({docx, zip}), 1, {1}},
-      {"LongerLaterNeedsSamePosition", Join({zip, Rec("DOCX", "504B0304", "nn", "80")}), 0, {0}},
+      {"ShortFirstOpensLonger", CatalogueList({zip, docx}), 0, {0, 1}},
+      {"LongFirstOpensShorter", CatalogueList({docx, zip}), 0, {0, 1}},
+      {"EarlierRecordsNeverOpen", CatalogueList({docx, zip}), 1, {1}},
+      {"LongerLaterNeedsSamePosition", CatalogueList({zip, Rec("DOCX", "504B0304", "nn", 80)}), 0, {0}},
   };
   for (const Case& c : cases) EXPECT_EQ(HeaderIndex(c.list).Family(c.matched), c.opened) << c.name;
 }
 
-StringList Records(std::initializer_list<std::pair<const char*, const char*>> records) {
-  StringList out;
-  for (const auto& [type, description] : records) out.insert(out.end(), {type, "1", "00", "1", "-", description, "0"});
+CatalogueList Records(std::initializer_list<std::pair<const char*, const char*>> records) {
+  CatalogueList out;
+  for (const auto& [type, description] : records) out.push_back(Make_Record(type, "1", "00", "1", "-", description, 0));
   return out;
 }
 
@@ -141,8 +143,8 @@ StringList Records(std::initializer_list<std::pair<const char*, const char*>> re
 // searches); the types left ticked decide the records both
 // passes search, in display order.
 TEST(TypeSelectionTest, UntickedTypesLeaveBothLists) {
-  const StringList general = Records({{"ZIP", "first zip"}, {"doc", "lower doc"}, {"ZIP", "second zip"}, {"DOC", "d"}});
-  const StringList thorough = Records({{"ZIP", "thorough zip"}, {"ARJ", "only thorough"}, {"DOC", "d2"}});
+  const auto general = Records({{"ZIP", "first zip"}, {"doc", "lower doc"}, {"ZIP", "second zip"}, {"DOC", "d"}});
+  const auto thorough = Records({{"ZIP", "thorough zip"}, {"ARJ", "only thorough"}, {"DOC", "d2"}});
   auto rows = Build_Extension_List(general, thorough);
   std::vector<std::string> shown;
   for (const auto& r : rows) shown.push_back(r.Extension + (r.Thoro.empty() ? "" : "*") + " " + r.Description);

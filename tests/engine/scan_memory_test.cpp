@@ -40,14 +40,15 @@ class Out_Of_Memory_Host final : public testing::FakeScanHost {
   }
 };
 
-void Scan(ScanHost& host, std::uint64_t sectors, std::uint64_t jpeg_at, bool thorough) {
+void Scan(ScanHost& host, std::uint64_t sectors, std::uint64_t jpeg_at, bool thorough,
+          const char* psb_limit = "2147483648") {
   ScanState state;
   ScanJob job;
   job.state = &state;
   job.host = &host;
-  job.general_records = job.thorough_records = {"PSB", "2147483648", "384250530002", "1", "-", "d", "56",
-                                                "JPG", "1048576",    "FFD8FF",       "1", "-", "d", "255"};
-  job.settings.sectors_val = std::to_string(sectors);
+  job.general_records = job.thorough_records = {Make_Record("PSB", psb_limit, "384250530002", "1", "-", "d", 0x38),
+                                                Make_Record("JPG", "1048576", "FFD8FF", "1", "-", "d", 0xFF)};
+  job.settings.sectors_val = sectors;
   job.settings.Thro_Mode_Chk = thorough;
   job.open_source = [=](const std::string&, std::string*) -> std::unique_ptr<SectorSource> {
     return std::make_unique<Generated_Source>(sectors, jpeg_at);
@@ -59,18 +60,20 @@ TEST(ScanMemoryTest, HugePhotoItemKeepsBoundedBytesAndItsWholeRange) {
   constexpr std::uint64_t kHuge = (std::uint64_t{200} << 20) / kSectorSize;  // 200 MiB after the PSB header
   const struct {
     const char* why;
+    const char* psb_limit;
     std::uint64_t sectors, jpeg_at;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
     std::vector<std::size_t> bytes;
   } cases[] = {
-      {"a stray PSB header before 200 MiB of data", kHuge, kHuge, {{0, kHuge}}, {kPhotoBytesKept}},
-      {"a PSB ended by the next header, a JPEG by its type's maximum", 5000, 1000, {{0, 1000}, {1000, 3047}},
-       {512000, 2047 * 512}},
+      {"a stray PSB header before 200 MiB of data", "2147483648", kHuge, kHuge, {{0, kHuge}}, {kPhotoBytesKept}},
+      {"a PSB ended by the next header, a JPEG by its type's maximum", "2147483648", 5000, 1000,
+       {{0, 1000}, {1000, 3047}}, {512000, 2047 * 512}},
+      {"a negative limit is no limit", "-1", kHuge, kHuge, {{0, kHuge}}, {kPhotoBytesKept}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
     testing::FakeScanHost host;
-    Scan(host, c.sectors, c.jpeg_at, false);
+    Scan(host, c.sectors, c.jpeg_at, false, c.psb_limit);
     EXPECT_TRUE(host.alerts.empty());
     std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
     std::vector<std::size_t> bytes;

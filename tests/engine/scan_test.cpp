@@ -16,8 +16,9 @@ namespace {
 using testing::FakeScanHost, testing::ObservedSource;
 using Spans = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 
-StringList Rec(const std::string& type, const std::string& size, const std::string& sig) {
-  return {type, size, sig, "1", "-", "d", std::to_string(std::stoi(sig.substr(0, 2), nullptr, 16))};
+CatalogueList Rec(const std::string& type, const std::string& size, const std::string& sig) {
+  const auto first = static_cast<std::uint8_t>(std::stoi(sig.substr(0, 2), nullptr, 16));
+  return {Make_Record(type, size, sig, "1", "-", "d", first)};
 }
 
 class ScanTest : public ::testing::Test {
@@ -50,22 +51,22 @@ class ScanTest : public ::testing::Test {
   void Jpeg(std::uint64_t sector) { Plant(sector, {0xFF, 0xD8, 0xFF, 0xE0}); }
   void Doc(std::uint64_t sector) { Plant(sector, {0xD0, 0xCF, 0x11, 0xE0}); }
 
-  void Photo(StringList general, StringList thorough = {}) {
+  void Photo(CatalogueList general, CatalogueList thorough = {}) {
     job.mode = RecoveryMode::Photo;
     job.general_records = std::move(general);
     job.thorough_records = std::move(thorough);
-    job.settings.sectors_val = std::to_string(medium.size() / kSectorSize);
+    job.settings.sectors_val = medium.size() / kSectorSize;
   }
-  void Raw(const StringList& general, const StringList& thorough = {}) {
+  void Raw(const CatalogueList& general, const CatalogueList& thorough = {}) {
     Photo(general, thorough);
     job.mode = RecoveryMode::RawFile;
-    host.summary.createSignatureListTableRecord(general[0], 0, "", "", general[0]);
+    host.summary.createSignatureListTableRecord(general[0].key, 0, "", "", general[0].key);
   }
   void Range(std::uint64_t start, std::uint64_t end) {
     job.settings.entire_disk_rd = job.settings.entire_disk_rd_Sig = false;
     job.settings.sector_range_rd = job.settings.sector_range_rd_Sig = true;
-    job.settings.Start_slider_val = job.settings.Start_slider_val_Sig = std::to_string(start);
-    job.settings.End_slider_val = job.settings.End_slider_val_Sig = std::to_string(end);
+    job.settings.Start_slider_val = job.settings.Start_slider_val_Sig = start;
+    job.settings.End_slider_val = job.settings.End_slider_val_Sig = end;
   }
 
   Spans Items() const {
@@ -86,8 +87,8 @@ class ScanTest : public ::testing::Test {
   ScanJob job;
 };
 
-const StringList kJpg = Rec("JPG", "100000", "FFD8FF");
-const StringList kDoc = Rec("DOC", "1", "D0CF11E0");
+const CatalogueList kJpg = Rec("JPG", "100000", "FFD8FF");
+const CatalogueList kDoc = Rec("DOC", "1", "D0CF11E0");
 
 TEST_F(ScanTest, PhotoPassReadsEachSectorOfTheRangeOnce) {
   Medium(300);

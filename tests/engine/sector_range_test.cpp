@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
+#include "engine/decimal.h"
+
 namespace tamberlin {
 namespace {
 
@@ -31,6 +35,19 @@ TEST(SectorRangeTest, FirstFailingCheckWins) {
     if (problem) {
       EXPECT_EQ(problem->focus, c.step <= 3 ? RangeProblem::Field::Start : RangeProblem::Field::End);
     }
+  }
+}
+
+// Numbers at the edges of 64 bits, and the lenient reading of typed and
+// catalogue fields (a negative number wraps: "-1" is the largest limit).
+TEST(DecimalTest, StrictAndLeadingReadingsAtTheirEdges) {
+  const std::tuple<const char*, std::optional<std::uint64_t>, std::uint64_t> cases[] = {
+      {"18446744073709551615", UINT64_MAX, UINT64_MAX}, {"18446744073709551616", std::nullopt, UINT64_MAX},
+      {"007", 7, 7}, {"", std::nullopt, 0}, {"+5", std::nullopt, 5}, {"-1", std::nullopt, UINT64_MAX},
+      {"  12 MB", std::nullopt, 12}, {"x1", std::nullopt, 0}};
+  for (const auto& [text, strict, leading] : cases) {
+    EXPECT_EQ(Parse_Decimal(text), strict) << text;
+    EXPECT_EQ(Leading_Decimal(text), leading) << text;
   }
 }
 

@@ -22,10 +22,9 @@ std::string Read_Shipped(const char* name) {
   return text.str();
 }
 
-std::set<std::string> Keys(const StringList& list) {
+std::set<std::string> Keys(const CatalogueList& list) {
   std::set<std::string> out;
-  for (std::size_t r = 0; r < Record_Count(list); ++r)
-    out.insert(list[r * kRecordWidth] + " " + list[r * kRecordWidth + 2] + " @" + list[r * kRecordWidth + 3]);
+  for (const auto& r : list) out.insert(r.key + " " + r.signature_hex + " @" + Record_Texts(r)[3]);
   return out;
 }
 
@@ -42,33 +41,34 @@ TEST(ShippedCatalogueTest, EveryRecordIsWholeWellFormedAndReachable) {
     for (const char* name : {general, thorough}) {
       SCOPED_TRACE(name);
       const std::string text = Read_Shipped(name);
-      const StringList list = Parse_Catalogue_Text(text);
-      ASSERT_GT(Record_Count(list), 0u);
+      const CatalogueList list = Parse_Catalogue_Text(text);
+      ASSERT_GT(list.size(), 0u);
       // A line that loses its colon shifts every later record, so the text is
       // checked too: as many keyed lines as the records hold.
-      EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), ':')), Record_Count(list) * 6);
-      EXPECT_EQ(Keys(list).size(), Record_Count(list)) << "a record is repeated";
+      EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), ':')), list.size() * 6);
+      EXPECT_EQ(Keys(list).size(), list.size()) << "a record is repeated";
       const HeaderIndex index(list);
       for (std::size_t r = 0; r < index.size(); ++r) {
-        const HeaderRecord& h = index[r];
-        SCOPED_TRACE(h.type + " " + h.signature_text);
+        const CatalogueRecord& h = index[r];
+        SCOPED_TRACE(h.key + " " + h.signature_hex);
         const auto all_of = [](const std::string& t, const char* set) {
           return !t.empty() && t.find_first_not_of(set) == std::string::npos;
         };
-        EXPECT_TRUE(all_of(h.type, "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"));
-        EXPECT_TRUE(all_of(h.signature_text, "0123456789ABCDEF") && h.signature_text.size() % 2 == 0);
-        EXPECT_GE(h.max_size, kSectorSize) << "a limit below one sector keeps nothing";
+        EXPECT_TRUE(all_of(h.key, "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"));
+        EXPECT_TRUE(all_of(h.signature_hex, "0123456789ABCDEF") && h.signature_hex.size() % 2 == 0);
+        EXPECT_GE(h.size_limit, kSectorSize) << "a limit below one sector keeps nothing";
         std::array<std::uint8_t, kSectorSize> sector{};
-        const std::size_t at = h.position == HeaderRecord::Position::Offset ? static_cast<std::size_t>(h.offset) : 0;
+        const bool offset = h.position == CatalogueRecord::Position::Offset;
+        const std::size_t at = offset ? static_cast<std::size_t>(h.offset - 1) : 0;
         ASSERT_LE(at + h.signature.size(), sector.size());
         std::copy(h.signature.begin(), h.signature.end(), sector.begin() + static_cast<std::ptrdiff_t>(at));
         const std::size_t found = index.Find(sector.data());
         ASSERT_NE(found, HeaderIndex::npos) << "matches nothing";
         std::multiset<std::string> opened;
-        for (auto m : index.Family(found)) opened.insert(index[m].type);
+        for (auto m : index.Family(found)) opened.insert(index[m].key);
         const bool photo = std::string(name) == kPhotoCatalogue || std::string(name) == kPhotoThoroughCatalogue;
-        EXPECT_TRUE(photo ? index[found].type == h.type : opened.size() == 1)
-            << "shadowed by " << index[found].signature_text << (photo ? "" : ", or one header opens two items");
+        EXPECT_TRUE(photo ? index[found].key == h.key : opened.size() == 1)
+            << "shadowed by " << index[found].signature_hex << (photo ? "" : ", or one header opens two items");
       }
     }
     // The thorough pass reads the same sectors again: a record it shares with

@@ -171,9 +171,9 @@ TEST(UnreadableSectorsTest, AreCountedOnceAndAVanishedMediumStopsThePassEarly) {
     job.host = &host;
     job.counts = &host.summary;
     job.settings.disk_identifier = "/scratch/card.img";
-    job.settings.sectors_val = std::to_string(c.sectors);
+    job.settings.sectors_val = c.sectors;
     job.settings.Thro_Mode_Chk = job.settings.Thro_Mode_Chk_SIG = true;
-    job.general_records = job.thorough_records = {"JPG", "10000000", "FFD8FF", "1", "-", "d", "255"};
+    job.general_records = job.thorough_records = {Make_Record("JPG", "10000000", "FFD8FF", "1", "-", "d", 0xFF)};
     host.summary.createSignatureListTableRecord("JPG", 0, "", "", "JPG");
     job.open_source = [&](const std::string&, std::string*) -> std::unique_ptr<SectorSource> {
       return std::make_unique<FailingSource>(bytes, c.bad, c.dead_from, &reads);

@@ -16,7 +16,6 @@
 
 #include "engine/catalogue.h"
 #include "recovery/end_finder.h"
-#include "engine/hex.h"
 #include "recovery/item_bytes.h"
 #include "engine/sector_source.h"
 
@@ -46,14 +45,6 @@ class RandomSectors final : public SectorSource {
   }
   std::uint64_t Sector_Count() override { return kSectors; }
 };
-
-std::vector<std::uint8_t> From_Hex(const std::string& hex) {
-  std::vector<std::uint8_t> out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    out.push_back(static_cast<std::uint8_t>(hex2dec(hex.substr(i, 1)) * 16 + hex2dec(hex.substr(i + 1, 1))));
-  }
-  return out;
-}
 
 struct Tally {
   int found = 0, unknown = 0;
@@ -89,13 +80,13 @@ TEST(NotThisFormatTest, RandomBytesBehindEveryCatalogueSignatureAreRejected) {
   std::set<std::string> without_finder;
   int records = 0;
   for (const char* file : files) {
-    const StringList list = Load_Catalogue_File(Resources() / file);
-    ASSERT_GT(Record_Count(list), 0u) << "cannot load " << (Resources() / file).string();
-    for (std::size_t r = 0; r < Record_Count(list); ++r) {
-      const std::string& key = list[r * kRecordWidth];
-      const std::string& position = list[r * kRecordWidth + 3];
-      const auto signature = From_Hex(list[r * kRecordWidth + 2]);
-      const std::size_t at = position == "nn" ? 0 : static_cast<std::size_t>(std::stoul(position) - 1);
+    const CatalogueList list = Load_Catalogue_File(Resources() / file);
+    ASSERT_GT(list.size(), 0u) << "cannot load " << (Resources() / file).string();
+    for (std::size_t r = 0; r < list.size(); ++r) {
+      const std::string& key = list[r].key;
+      const auto& signature = list[r].signature;
+      const std::size_t at =
+          list[r].position == CatalogueRecord::Position::Offset ? static_cast<std::size_t>(list[r].offset - 1) : 0;
       ASSERT_LE(at + signature.size(), kSectors * kSectorSize) << key;
       ++records;
       const EndFinder finder = Finder_For_Type(key);
@@ -103,7 +94,7 @@ TEST(NotThisFormatTest, RandomBytesBehindEveryCatalogueSignatureAreRejected) {
         without_finder.insert(key);
         continue;
       }
-      const Tally t = Run_Record(finder, signature, at, std::stoull(list[r * kRecordWidth + 1]),
+      const Tally t = Run_Record(finder, signature, at, list[r].size_limit,
                                  std::hash<std::string>{}(std::string(file) + key) + r);
       EXPECT_TRUE(t.found == 0 && t.unknown == 0) << file << " " << key << " at byte " << at << ": " << t.found << " found, " << t.unknown
                          << " unknown of " << kVariations << " (" << t.sample << ")";

@@ -22,10 +22,10 @@ namespace fs = std::filesystem;
 
 // A list in catalogue form: "TXT" ends with "END"; "RAW" has no end check;
 // "GIF" and "ZIP" have their formats' end finders.
-const StringList kList = {"TXT", "4096", "5458", "1", "454E44", "text", "84",
-                          "RAW", "1000", "5241", "1", "-", "raw", "82",
-                          "GIF", "1000", "4749", "1", "-", "gif", "71",
-                          "ZIP", "100000", "504B", "1", "-", "zip", "80"};
+const CatalogueList kList = {Make_Record("TXT", "4096", "5458", "1", "454E44", "text", 84),
+                             Make_Record("RAW", "1000", "5241", "1", "-", "raw", 82),
+                             Make_Record("GIF", "1000", "4749", "1", "-", "gif", 71),
+                             Make_Record("ZIP", "100000", "504B", "1", "-", "zip", 80)};
 
 std::string Sha(const std::string& s) {
   Sha256 h;
@@ -128,7 +128,7 @@ TEST_P(ItemFates, OnlyRealFilesAreWrittenAndEveryRowSaysWhy) {
   if (c.taken != nullptr) files.push_back(c.taken);
   std::sort(files.begin(), files.end());
   EXPECT_EQ(Names(), files);
-  for (const auto& r : out.rows) rows.push_back(r.end + ": " + r.note);
+  for (const auto& r : out.rows) rows.push_back(std::string(End_Text(r.kind)) + ": " + r.note);
   EXPECT_EQ(rows, c.rows);
   EXPECT_EQ(std::vector<std::uint64_t>({out.files_written, out.not_this_format, out.inside, out.duplicates}),
             std::vector<std::uint64_t>({c.written, c.not_this_format, c.inside, c.duplicates}));
@@ -229,7 +229,7 @@ TEST_F(RecoverTest, FullDestinationStopsCleanlyAndListsEveryItemLeft) {
   EXPECT_NE(out.stopped_because->find("filled up"), std::string::npos) << *out.stopped_because;
   EXPECT_EQ(Names(), (std::vector<std::string>{"RAW00001.RAW", "recovery-report.csv"}));
   ASSERT_EQ(out.rows.size(), 3u);
-  EXPECT_EQ(out.rows[1].end, "not written");
+  EXPECT_EQ(out.rows[1].kind, ItemEnd::NotWritten);
   EXPECT_NE(Report().find("\nRAW00002.RAW,RAW,1,401,0,not written,,destination full\n"
                           "RAW00003.RAW,RAW,401,402,0,not written,,destination full\n"),
             std::string::npos)

@@ -17,11 +17,11 @@ TEST(SummaryRecordsTest, CountsByTheExactExtension) {
   for (int i = 1; i <= 10; ++i) summary.Count_Item("DOC" + std::to_string(i) + ".DOC");
   const auto rows = summary.Snapshot();
   ASSERT_EQ(rows.size(), 4u);
-  EXPECT_EQ(rows[0].NoOfFile, "0");
-  EXPECT_EQ(rows[1].NoOfFile, "1");
-  EXPECT_EQ(rows[2].NoOfFile, "10");
+  EXPECT_EQ(rows[0].NoOfFile, 0u);
+  EXPECT_EQ(rows[1].NoOfFile, 1u);
+  EXPECT_EQ(rows[2].NoOfFile, 10u);
   EXPECT_EQ(rows[2].FileName, "DOC10.DOC");
-  EXPECT_EQ(rows[3].NoOfFile, "0");
+  EXPECT_EQ(rows[3].NoOfFile, 0u);
   EXPECT_FALSE(summary.At(4).has_value());
 }
 
