@@ -122,7 +122,7 @@ class CliHost final : public HeadlessScanHost {
     if (!pass_running_ || at > end || at < start) return;
     meter_.Add(Seconds(), (at - start) * kSectorSize);
     std::fprintf(stderr, "\r%s\033[K",
-                 Progress_Line(pass_, at, start, end, meter_.Estimate((end - at) * kSectorSize)).c_str());
+                 Progress_Line(pass_, at, start, end, Rate_Text(meter_, (end - start) * kSectorSize)).c_str());
     progress_shown_ = true;
   }
 
@@ -179,12 +179,10 @@ class CliHost final : public HeadlessScanHost {
       const std::uint64_t start = state_.start_sector.load(), end = state_.end_sector.load();
       const std::uint64_t at = to_the_end ? end : std::clamp(state_.for_index.load(), start, end);
       meter_.Add(Seconds(), (at - start) * kSectorSize);
-      RateEstimate rate = meter_.Estimate(0);
-      rate.seconds_left.reset();
-      std::fprintf(stderr, "\r%s\033[K\n", Progress_Line(pass_, at, start, end, rate).c_str());
+      std::fprintf(stderr, "\r%s\033[K\n", Progress_Line(pass_, at, start, end, Rate_Text(meter_, std::nullopt)).c_str());
     }
     progress_shown_ = false;
-    meter_ = RateMeter();
+    meter_.Reset();
   }
 
   double Seconds() const {
@@ -205,7 +203,7 @@ class CliHost final : public HeadlessScanHost {
   bool progress_shown_ = false;  // a progress line waits for its line break
   bool pass_running_ = false;
   bool alert_in_pass_ = false;
-  RateMeter meter_;
+  ProgressRate meter_;
   const std::chrono::steady_clock::time_point began_ = std::chrono::steady_clock::now();
 };
 

@@ -1,47 +1,15 @@
-// Speed, elapsed time and time left of a scan, from (time, bytes done)
-// samples taken as the progress display ticks. The speed is steadied over the
-// last few seconds, so one slow read or a burst of cached sectors does not
-// make the estimate jump. Pure arithmetic: no clock of its own.
+// The window's line under the progress bar: speed, elapsed time and time
+// left, from the shared rate arithmetic.
 #pragma once
 
-#include <cstdint>
-#include <deque>
-#include <optional>
 #include <QString>
+#include <cstdint>
+
+#include "engine/progress_rate.h"
 
 namespace tamberlin::ui {
 
-class ProgressRate {
- public:
-  explicit ProgressRate(double window_seconds = 5.0) : window_(window_seconds) {}
-
-  // Forgets everything: a new scan begins at the next sample.
-  void Reset();
-  // A pass begins again from its first sector: the speed is measured afresh,
-  // the elapsed time runs on.
-  void Restart_Pass();
-  // `seconds` since any fixed moment (never going back), `bytes` done in the
-  // current pass. Fewer bytes than the last sample means a new pass.
-  void Add(double seconds, std::uint64_t bytes);
-
-  // Bytes per second over the window; none until two samples are apart in time.
-  std::optional<double> Bytes_Per_Second() const;
-  // Seconds until `total_bytes` are done at the present speed; none without a
-  // speed, or while nothing moves.
-  std::optional<double> Seconds_Left(std::uint64_t total_bytes) const;
-  // Seconds from the first sample since Reset to the last.
-  double Elapsed() const;
-
- private:
-  struct Sample {
-    double seconds;
-    std::uint64_t bytes;
-  };
-  double window_;
-  std::deque<Sample> samples_;  // the current pass, oldest first
-  std::optional<double> first_seconds_;
-  double last_seconds_ = 0;
-};
+using tamberlin::ProgressRate;
 
 // "0:07", "12:34", "1:02:03".
 QString Format_Duration(double seconds);

@@ -70,31 +70,21 @@ TEST(CliParts, WindowTextsSaidForATerminal) {
   for (const auto& [window, terminal] : cases) EXPECT_EQ(Terminal_Text(window), terminal);
 }
 
-TEST(CliParts, SpeedAndTimeLeftOverTheLastSeconds) {
-  struct Case {
-    const char* name;
+TEST(CliParts, RateTextOnTheProgressLine) {
+  const struct {
     std::vector<std::pair<double, std::uint64_t>> samples;  // seconds, bytes read
-    std::uint64_t bytes_left;
-    double rate, seconds_left;  // -1: none
+    std::optional<std::uint64_t> total;
     const char* text;
+  } cases[] = {
+      {{{0.5, 1'000'000}}, 10, "-- MB/s"},
+      {{{0, 0}, {1, 10'000'000}, {2, 20'000'000}}, 70'000'000, "10.0 MB/s, 0:05 left"},
+      {{{0, 0}, {1, 1'000'000}}, 3'601'000'000, "1.0 MB/s, 1:00:00 left"},
+      {{{0, 0}, {1, 1'000'000}}, std::nullopt, "1.0 MB/s"},  // the pass's last line
   };
-  const Case cases[] = {
-      {"one sample", {{0.5, 1'000'000}}, 10, -1, -1, "-- MB/s"},
-      {"no time between", {{1, 0}, {1, 5}}, 10, -1, -1, "-- MB/s"},
-      {"steady", {{0, 0}, {1, 10'000'000}, {2, 20'000'000}}, 50'000'000, 1e7, 5, "10.0 MB/s, 0:05 left"},
-      {"slowed down: only the last 5 s count",
-       {{0, 0}, {1, 100'000'000}, {2, 101'000'000}, {7, 106'000'000}, {8, 107'000'000}},
-       3'600'000'000, 1e6, 3600, "1.0 MB/s, 1:00:00 left"},
-      {"stalled", {{0, 4}, {3, 4}}, 10, 0, -1, "0.0 MB/s"},
-      {"new pass starts over", {{0, 0}, {1, 90'000'000}, {2, 0}, {4, 4'000'000}}, 0, 2e6, 0, "2.0 MB/s, 0:00 left"},
-  };
-  for (const Case& c : cases) {
-    RateMeter meter;
-    for (const auto& [t, b] : c.samples) meter.Add(t, b);
-    const RateEstimate e = meter.Estimate(c.bytes_left);
-    EXPECT_EQ(e.bytes_per_second.value_or(-1), c.rate) << c.name;
-    EXPECT_EQ(e.seconds_left.value_or(-1), c.seconds_left) << c.name;
-    EXPECT_EQ(Rate_Text(e), c.text) << c.name;
+  for (const auto& c : cases) {
+    ProgressRate rate;
+    for (const auto& [t, b] : c.samples) rate.Add(t, b);
+    EXPECT_EQ(Rate_Text(rate, c.total), c.text);
   }
 }
 
