@@ -33,14 +33,28 @@ bool SignatureList::Count_Item(std::string_view item_name) {
   // A name without a full stop has no extension; it matches a row keyed "".
   const std::string ext(dot == std::string_view::npos ? std::string_view() : item_name.substr(dot + 1));
   std::lock_guard lock(mutex_);
-  for (auto& row : rows_) {
-    if (row.FileTypes_Hidden != ext) continue;
+  auto count = [&](SignatureListRecord& row) {
     const std::string name(item_name);
-    row = {ext, row.NoOfFile + 1, name, name, ext};
+    row = {row.FileTypes_Hidden, row.NoOfFile + 1, name, name, row.FileTypes_Hidden};
     ++revision_;
     return true;
+  };
+  for (auto& row : rows_) {
+    if (row.FileTypes_Hidden == ext) return count(row);
   }
-  return false;
+  // A type with a full stop of its own ("B.C") is not the text after the
+  // last one: without this its items were never counted, and every one was
+  // named as the first of its type. The longest such type the name ends in.
+  SignatureListRecord* longest = nullptr;
+  for (auto& row : rows_) {
+    const std::string& key = row.FileTypes_Hidden;
+    if (key.find('.') == std::string::npos || item_name.size() <= key.size() || !item_name.ends_with(key) ||
+        item_name[item_name.size() - key.size() - 1] != '.') {
+      continue;
+    }
+    if (longest == nullptr || key.size() > longest->FileTypes_Hidden.size()) longest = &row;
+  }
+  return longest != nullptr && count(*longest);
 }
 
 std::optional<std::uint64_t> SignatureList::NoOfFile(std::string_view type) const {

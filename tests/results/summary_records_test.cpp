@@ -25,6 +25,18 @@ TEST(SummaryRecordsTest, CountsByTheExactExtension) {
   EXPECT_FALSE(summary.At(4).has_value());
 }
 
+// Regression: a type holding a full stop was never counted, so every item of
+// it was named as the first of its type.
+TEST(SummaryRecordsTest, TypeWithAFullStopIsCounted) {
+  SignatureList summary;
+  for (const char* t : {"B.C", "A.B.C"}) summary.createSignatureListTableRecord(t, 0, "", "", t);
+  EXPECT_TRUE(summary.Count_Item("B.C00001.B.C"));
+  EXPECT_TRUE(summary.Count_Item("A.B.C00001.A.B.C"));  // the longest type it ends in
+  EXPECT_FALSE(summary.Count_Item("X00001.C"));
+  EXPECT_EQ(summary.NoOfFile("B.C"), 1u);
+  EXPECT_EQ(summary.NoOfFile("A.B.C"), 1u);
+}
+
 // Naming reads the count while the scan thread counts: every count made
 // before a read must be visible, and none may be lost.
 TEST(SummaryRecordsTest, ConcurrentCountingLosesNothing) {
