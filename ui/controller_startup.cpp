@@ -11,7 +11,9 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSlider>
+#include <cmath>
 
+#include "results/qt/thumbnails.h"
 #include "ui/MyTableController.h"
 #include "ui/data_dir.h"
 #include "ui/help_texts.h"
@@ -19,9 +21,12 @@
 
 namespace tamberlin::ui {
 
+// Thumbnails are made at most kThumbnailSide pixels long: the starting zoom
+// (0.55) shows them at that size, so they are never blown up unless the
+// user zooms in, and then at most by half.
 int Browser_Icon_Size(double zoom) {
   const double z = zoom < 0 ? 0 : (zoom > 1 ? 1 : zoom);
-  return 32 + static_cast<int>(z * 224.0);
+  return 32 + static_cast<int>(std::lround(z * (results::kThumbnailSide - 32) / 0.55));
 }
 
 MyTableController::MyTableController(ControllerSetup setup, QWidget* parent)
