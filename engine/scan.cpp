@@ -152,6 +152,21 @@ namespace {
 
 enum class LoopEnd { Completed, Stopped, Vanished };
 
+// Memory ran out (a huge item, or the host's copy of one) or the host
+// failed: say so and stop, so a scan that missed the rest of the medium
+// never looks complete. Items recorded so far stay listed.
+void Pass_Broke(ScanJob& job, const std::exception& e) {
+  const std::string at = std::to_string(job.state->for_index.load());
+  if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) {
+    job.host->Alert(kOutOfMemoryAlert, "Items found before sector " + at +
+                                           " are listed. Close other programs and scan again, or scan from "
+                                           "sector " + at + " on with a sector range.");
+    return;
+  }
+  job.host->Alert(kScanFailedAlert, std::string(e.what()) + ". Items found before sector " + at +
+                                        " are listed; scan again from sector " + at + " on with a sector range.");
+}
+
 // The sector loop both passes share: one sector after another over the
 // range, the stop flag tested before each read, an unreadable sector handed
 // on as blank (the next read still takes the next sector) and counted,
@@ -249,20 +264,12 @@ bool Photo_Recovey_Mode(ScanJob& job, Pass pass) {
       vanished = Vanished_Text(first_failed);
     }
     Record_Photo(job, item);
-  } catch (const std::bad_alloc&) {
-    // Memory ran out (a huge item, or the host's copy of one): say so and
-    // stop, so a scan that missed the rest of the medium never looks complete.
+  } catch (const std::exception& e) {
     std::vector<std::uint8_t>().swap(item.data);
     source.reset();
-    const std::string at = std::to_string(st.for_index.load());
-    job.host->Alert(kOutOfMemoryAlert, "Items found before sector " + at +
-                                           " are listed. Close other programs and scan again, or scan from "
-                                           "sector " + at + " on with a sector range.");
+    Pass_Broke(job, e);
     return false;
-  } catch (const std::exception&) {
-    // Completion path below keeps what was found.
   }
-  Record_Photo(job, item);  // nothing left to record unless the loop threw
   source.reset();
   return Finish_Pass(job, last_read_ok, vanished);
 }
@@ -324,12 +331,13 @@ bool Raw_File_Recovey_Mode(ScanJob& job, Pass pass) {
       source.reset();
       return Finish_Pass(job, false, Vanished_Text(first_failed));
     }
-  } catch (const std::exception&) {
+    close_all(st.for_index.load());
+  } catch (const std::exception& e) {
     open.clear();  // an aborted pass records no half-made items
     source.reset();
-    return Finish_Pass(job, last_read_ok);
+    Pass_Broke(job, e);
+    return false;
   }
-  close_all(st.for_index.load());
   source.reset();
   return Finish_Pass(job, last_read_ok);
 }

@@ -86,7 +86,8 @@ class ScanHost {
   // kPhotoBytesKept, enough for a thumbnail), name, id, and where it lies:
   // `sector_count` covers the whole item, however many bytes were kept. The
   // bytes are only valid during the call: copy what you keep. May throw
-  // std::bad_alloc, which stops the pass with kOutOfMemoryAlert.
+  // std::bad_alloc, which stops the pass with kOutOfMemoryAlert (any other
+  // exception stops it with kScanFailedAlert).
   virtual void addImageWithData(const std::vector<std::uint8_t>& bytes, const std::string& name,
                                 const std::string& uid, std::uint64_t first_sector,
                                 std::uint64_t sector_count) = 0;
@@ -161,6 +162,7 @@ inline constexpr std::uint64_t kRawItemLimit = 18874368;  // bytes, 36864 sector
 inline constexpr std::uint64_t kVanishedRun = 2048;
 
 inline constexpr const char* kOutOfMemoryAlert = "\nThe scan stopped: the computer ran out of memory.";
+inline constexpr const char* kScanFailedAlert = "\nThe scan stopped because of an error.";
 
 // One pass each. True when the pass completed and its last read returned a
 // whole sector, or there was nothing to search for; false when the device

@@ -1,11 +1,12 @@
-// The photo pass under memory pressure: a huge item keeps only its first
-// bytes but its whole range; running out of memory is an alert, never a
-// quiet, incomplete success.
+// The passes under memory pressure: a huge photo item keeps only its first
+// bytes but its whole range; running out of memory, or any other failure to
+// take an item, is an alert, never a quiet, incomplete success.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <stdexcept>
 
 #include "fake_scan_host.h"
 #include "engine/scan.h"
@@ -31,21 +32,33 @@ class Generated_Source final : public SectorSource {
   std::vector<std::uint8_t> bytes_ = std::vector<std::uint8_t>(kSectorSize);
 };
 
-// A host whose copy of a photo's bytes fails, as it does under a memory limit.
-class Out_Of_Memory_Host final : public testing::FakeScanHost {
+// A host whose taking of an item fails: its copy of a photo's bytes under a
+// memory limit (std::bad_alloc), or anything else it may throw.
+class Failing_Host final : public testing::FakeScanHost {
  public:
+  explicit Failing_Host(bool out_of_memory) : out_of_memory_(out_of_memory) {}
   void addImageWithData(const std::vector<std::uint8_t>&, const std::string&, const std::string&, std::uint64_t,
                         std::uint64_t) override {
-    throw std::bad_alloc();
+    Fail();
   }
+  void addImageWithData_2(const std::string&, const std::string&, std::uint64_t, std::uint64_t) override { Fail(); }
+
+ private:
+  void Fail() {
+    if (out_of_memory_) throw std::bad_alloc();
+    throw std::runtime_error("the list of found items could not grow");
+  }
+  bool out_of_memory_;
 };
 
-void Scan(ScanHost& host, std::uint64_t sectors, std::uint64_t jpeg_at, bool thorough,
-          const char* psb_limit = "2147483648") {
+void Scan(testing::FakeScanHost& host, std::uint64_t sectors, std::uint64_t jpeg_at, bool thorough,
+          const char* psb_limit = "2147483648", RecoveryMode mode = RecoveryMode::Photo) {
   ScanState state;
   ScanJob job;
+  job.mode = mode;
   job.state = &state;
   job.host = &host;
+  job.counts = &host.summary;
   job.general_records = job.thorough_records = {Make_Record("PSB", psb_limit, "384250530002", "1", "-", "d", 0x38),
                                                 Make_Record("JPG", "1048576", "FFD8FF", "1", "-", "d", 0xFF)};
   job.settings.sectors_val = sectors;
@@ -53,7 +66,11 @@ void Scan(ScanHost& host, std::uint64_t sectors, std::uint64_t jpeg_at, bool tho
   job.open_source = [=](const std::string&, std::string*) -> std::unique_ptr<SectorSource> {
     return std::make_unique<Generated_Source>(sectors, jpeg_at);
   };
-  Photo_Rec_Thread(job);
+  if (mode == RecoveryMode::Photo) {
+    Photo_Rec_Thread(job);
+  } else {
+    Raw_File_Rec_Thread(job);
+  }
 }
 
 TEST(ScanMemoryTest, HugePhotoItemKeepsBoundedBytesAndItsWholeRange) {
@@ -86,15 +103,21 @@ TEST(ScanMemoryTest, HugePhotoItemKeepsBoundedBytesAndItsWholeRange) {
   }
 }
 
-TEST(ScanMemoryTest, RunningOutOfMemoryStopsTheScanWithAnAlert) {
-  for (const std::uint64_t jpeg_at : {10u, 20u}) {  // handed over mid-pass, or when the pass ends
-    SCOPED_TRACE(jpeg_at);
-    Out_Of_Memory_Host host;
-    Scan(host, 20, jpeg_at, true);
-    EXPECT_EQ(host.alerts, std::vector<std::string>{kOutOfMemoryAlert});
-    EXPECT_EQ(std::count(host.log.begin(), host.log.end(), std::string("mode:") + kThoroughModeLabel), 0)
-        << "no thorough pass after a failed one";
-    EXPECT_EQ(host.final_screens, 1);
+// Regression: the raw pass took any failure (memory included) for a
+// complete scan, and the photo pass did so for anything but memory.
+TEST(ScanMemoryTest, AFailedPassStopsTheScanWithAnAlert) {
+  for (const RecoveryMode mode : {RecoveryMode::Photo, RecoveryMode::RawFile}) {
+    for (const bool out_of_memory : {true, false}) {
+      for (const std::uint64_t jpeg_at : {10u, 20u}) {  // taken mid-pass, or when the pass ends
+        SCOPED_TRACE(::testing::Message() << static_cast<int>(mode) << out_of_memory << jpeg_at);
+        Failing_Host host(out_of_memory);
+        Scan(host, 20, jpeg_at, true, "2147483648", mode);
+        EXPECT_EQ(host.alerts, std::vector<std::string>{out_of_memory ? kOutOfMemoryAlert : kScanFailedAlert});
+        EXPECT_EQ(std::count(host.log.begin(), host.log.end(), std::string("mode:") + kThoroughModeLabel), 0)
+            << "no thorough pass after a failed one";
+        EXPECT_EQ(host.final_screens, 1);
+      }
+    }
   }
 }
 
