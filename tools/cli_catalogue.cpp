@@ -27,8 +27,7 @@ void Print_Records(const CatalogueList& list) {
     const std::vector<std::string> texts = Record_Texts(r);
     for (std::size_t e = 0; e < texts.size(); ++e) {
       std::fputs(texts[e].c_str(), stdout);
-      std::fputc(e + 1 < texts.size() ? '	' : '
-', stdout);
+      std::fputc(e + 1 < texts.size() ? '\t' : '\n', stdout);
     }
   }
 }
