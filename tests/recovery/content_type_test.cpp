@@ -14,13 +14,7 @@
 
 namespace tamberlin::recovery {
 namespace {
-using samples::Make_Stored_Zip, testing::Garbage;
-
-QByteArray Le(std::uint64_t v, int n) {
-  QByteArray out;
-  for (int i = 0; i < n; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
-  return out;
-}
+using samples::Make_Stored_Zip, testing::Garbage, testing::Le;
 
 QByteArray Office(const char* part) {
   return Make_Stored_Zip({{"[Content_Types].xml", "<Types/>"}, {"_rels/.rels", "<r/>"}, {part, "<x/>"}});
@@ -32,14 +26,14 @@ QByteArray Compound(const std::vector<QString>& top, const QString& nested = {},
                     const QByteArray& root_class = QByteArray(16, '\0')) {
   const auto entry = [](const QString& name, std::uint64_t right, std::uint64_t child, const QByteArray& cls) {
     QByteArray e;
-    for (const QChar c : name) e += Le(c.unicode(), 2);
-    return e.leftJustified(0x40, '\0') + Le(2 * name.size() + 2, 4) + Le(0xFFFFFFFF, 4) + Le(right, 4) + Le(child, 4) +
+    for (const QChar c : name) e += Le<2>(c.unicode());
+    return e.leftJustified(0x40, '\0') + Le<4>(2 * name.size() + 2, 0xFFFFFFFF, right, child) +
            cls + QByteArray(0x20, '\0');
   };
-  QByteArray out = QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + QByteArray(22, '\0') + Le(9, 2);
+  QByteArray out = QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + QByteArray(22, '\0') + Le<2>(9);
   // FAT in sector 0, directory in 1
-  out += QByteArray(12, '\0') + Le(1, 4) + Le(1, 4) + QByteArray(24, '\0') + Le(0, 4);
-  out = out.leftJustified(512, '\xFF') + Le(0xFFFFFFFD, 4) + Le(0xFFFFFFFE, 4) + QByteArray(504, '\xFF');
+  out += QByteArray(12, '\0') + Le<4>(1, 1) + QByteArray(24, '\0') + Le<4>(0);
+  out = out.leftJustified(512, '\xFF') + Le<4>(0xFFFFFFFD, 0xFFFFFFFE) + QByteArray(504, '\xFF');
   out += entry("Root Entry", 0xFFFFFFFF, 1, root_class);
   for (std::size_t i = 0; i < top.size(); ++i) {
     const std::uint64_t child = i == 0 && !nested.isEmpty() ? top.size() + 1 : 0xFFFFFFFF;
@@ -55,8 +49,8 @@ QByteArray Ebml(const QByteArray& doc_type) {
 }
 
 QByteArray Pe(std::uint16_t characteristics) {
-  return "MZ" + QByteArray(0x3A, '\0') + Le(0x40, 4) + QByteArray("PE\0\0", 4) + QByteArray(18, '\0') +
-         Le(characteristics, 2) + QByteArray(400, '\0');
+  return "MZ" + QByteArray(0x3A, '\0') + Le<4>(0x40) + QByteArray("PE\0\0", 4) + QByteArray(18, '\0') +
+         Le<2>(characteristics) + QByteArray(400, '\0');
 }
 
 // An ASF header object holding one stream properties object per stream type
@@ -64,11 +58,11 @@ QByteArray Pe(std::uint16_t characteristics) {
 QByteArray Asf(const std::vector<const char*>& stream_types) {
   QByteArray objects;
   for (const char* t : stream_types) {
-    objects += QByteArray("\x91\x07\xDC\xB7\xB7\xA9\xCF\x11\x8E\xE6\x00\xC0\x0C\x20\x53\x65", 16) + Le(40, 8) +
+    objects += QByteArray("\x91\x07\xDC\xB7\xB7\xA9\xCF\x11\x8E\xE6\x00\xC0\x0C\x20\x53\x65", 16) + Le<8>(40) +
                QByteArray(t, 4) + QByteArray("\x4D\x5B\xCF\x11\xA8\xFD\x00\x80\x5F\x5C\x44\x2B", 12);
   }
   return QByteArray("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16) +
-         Le(30 + objects.size(), 8) + Le(stream_types.size(), 4) + "\x01\x02" + objects;
+         Le<8>(30 + objects.size()) + Le<4>(stream_types.size()) + "\x01\x02" + objects;
 }
 const char* const kVideo = "\xC0\xEF\x19\xBC";
 const char* const kAudio = "\x40\x9E\x69\xF8";

@@ -220,12 +220,6 @@ qsizetype Box_At(const QByteArray& file, const char* type) {
 Made Ffmpeg(const char* args, const char* out) {
   return Run_Tool("ffmpeg", QProcess::splitCommand(QString("-v error -y -bitexact ") + args + " " + out), out);
 }
-QByteArray Le32s(std::initializer_list<std::uint32_t> values) {
-  QByteArray b;
-  for (const auto v : values) Put32(b, v);
-  return b;
-}
-
 // ---- laid out by hand, where no encoder is at hand ----------------------------
 
 QByteArray Midi() {
@@ -241,19 +235,19 @@ QByteArray Amr(int frames) {
 
 // Monkey's Audio with a descriptor, and an APEv2 tag (footer only) after the frames.
 QByteArray Ape() {
-  QByteArray a = "MAC " + QByteArray("\x96\x0F\0\0", 4) + Le32s({52, 24, 4, 44, 3000, 0, 0}) + QByteArray(16, '\x11');
+  QByteArray a = "MAC " + QByteArray("\x96\x0F\0\0", 4) + Le<4>(52, 24, 4, 44, 3000, 0, 0) + QByteArray(16, '\x11');
   Put16(a, 2000), Put16(a, 0), Put32(a, 73728), Put32(a, 700), Put32(a, 1), Put16(a, 16), Put16(a, 2), Put32(a, 44100);
-  const QByteArray tag = Le32s({5, 0}) + QByteArray("Title\0Notes", 11) + "APETAGEX" + Le32s({2000, 51, 1, 0, 0, 0});
+  const QByteArray tag = Le<4>(5, 0) + QByteArray("Title\0Notes", 11) + "APETAGEX" + Le<4>(2000, 51, 1, 0, 0, 0);
   return a + Garbage(4, 6) + Garbage(44, 7) + Garbage(3000, 5) + tag;
 }
 
-QByteArray Bink() { return "BIKi" + Le32s({36 + 2000, 10, 400, 10, 64, 48, 25, 1, 0, 1}) + Garbage(2000, 9); }
+QByteArray Bink() { return "BIKi" + Le<4>(36 + 2000, 10, 400, 10, 64, 48, 25, 1, 0, 1) + Garbage(2000, 9); }
 
 // A CIFF heap: 100 data bytes, then a table of two entries and its offset.
 QByteArray Crw() {
-  QByteArray c = QByteArray("II\x1A\0\0\0HEAPCCDR", 14) + Le32s({0x00010002, 0, 0}) + Garbage(100, 2);
+  QByteArray c = QByteArray("II\x1A\0\0\0HEAPCCDR", 14) + Le<4>(0x00010002, 0, 0) + Garbage(100, 2);
   Put16(c, 2), Put16(c, 0x2005), Put32(c, 60), Put32(c, 0), Put16(c, 0x2007), Put32(c, 40), Put32(c, 60);
-  return c + Le32s({100});
+  return c + Le<4>(100);
 }
 
 QByteArray Raf() {
@@ -274,8 +268,8 @@ QByteArray Mrw() {
 }
 
 QByteArray X3f() {
-  QByteArray x = "FOVb" + Le32s({0x00020002}) + Garbage(32, 1) + Garbage(600, 2);
-  return x + "SECd" + Le32s({0x00020000, 1, 40, 600}) + "IMAG" + Le32s({static_cast<std::uint32_t>(x.size())});
+  QByteArray x = "FOVb" + Le<4>(0x00020002) + Garbage(32, 1) + Garbage(600, 2);
+  return x + "SECd" + Le<4>(0x00020000, 1, 40, 600) + "IMAG" + Le<4>(static_cast<std::uint32_t>(x.size()));
 }
 
 QByteArray Jxl_Box(const char* type, const QByteArray& payload) {
@@ -303,8 +297,6 @@ QByteArray Psd(int version, bool rle) {
 
 // ---- the tables -------------------------------------------------------------------
 
-// ---- the tables -------------------------------------------------------------------
-
 #define HAND(f) [] { return Made{f, {}}; }
 #define FF(args, out) [] { return Ffmpeg(args, out); }
 
@@ -323,7 +315,6 @@ const Sample kSamples[] = {
     {"TiffQt", Find_Tiff_End, [] { return Write(Picture(), "tiff"); }},
     {"TiffLittleEndian", Find_Tiff_End, [] { return Tiff_With_Thumbnail(Write(Picture(), "jpeg").bytes, false); }},
     {"TiffBigEndian", Find_Tiff_End, [] { return Tiff_With_Thumbnail(Write(Picture(), "jpeg").bytes, true); }},
-    {"IcoQt", Find_Ico_End, [] { return Write(Test_Picture(32, 32), "ico"); }},
     {"IcoHand", Find_Ico_End, [] { return Hand_Icon(1); }},
     {"CurHand", Find_Ico_End, [] { return Hand_Icon(2); }},
     {"TarFiles", Find_Tar_End, [] { return Run("tar", "-cf out f1.bin f2.bin f3.bin"); }},
@@ -332,14 +323,12 @@ const Sample kSamples[] = {
     {"TarPaxSizeRecord", Find_Tar_End, Tar_With_Pax_Size},
     {"OggVorbis", Find_Ogg_End, [] { return Gst(AUDIO "vorbisenc ! oggmux"); }},
     {"OggOpus", Find_Ogg_End, [] { return Gst(AUDIO "audioresample ! opusenc ! oggmux"); }},
-    {"OggSpeex", Find_Ogg_End, [] { return Gst(AUDIO "speexenc ! oggmux"); }},
     {"OggTheoraVorbis", Find_Ogg_End, [] { return Gst(AUDIO "vorbisenc ! m. " VIDEO "theoraenc ! oggmux name=m"); }},
     {"OggChained", Find_Ogg_End,
      [] { Made a = Gst(AUDIO "vorbisenc ! oggmux"), b = Gst(AUDIO "audioresample ! opusenc ! oggmux");
           return Made(a.bytes + b.bytes, a.skip + b.skip); }},
     {"Webm", Find_Ebml_End, [] { return Gst(VIDEO "vp8enc ! webmmux"); }},
     {"Mkv", Find_Ebml_End, [] { return Gst(VIDEO "jpegenc ! matroskamux"); }},
-    {"Mka", Find_Ebml_End, [] { return Gst(AUDIO "vorbisenc ! matroskamux"); }},
     {"Wav", Find_Riff_End, [] { return Make_Wav(300, 8000); }},
     {"QtWebp", Find_Riff_End, [] { return Write(Test_Picture(64, 48), "webp"); }},
     {"GstAvi", Find_Riff_End, Gst_Avi},
@@ -349,7 +338,6 @@ const Sample kSamples[] = {
     {"Zip64", Find_Zip_End, Zip64},
     {"GstQuickTime", Find_Isobmff_End, Gst_Mov},
     {"GstMp4", Find_Isobmff_End, [] { return Gst(VIDEO25 "avenc_mpeg4 ! mp4mux faststart=true"); }},
-    {"Gst3gp", Find_Isobmff_End, [] { return Gst(VIDEO25 "avenc_h263 ! 3gppmux"); }},
     {"LameMp3Id3", Find_Mp3_End, [] { return Gst(MP3 "taginject tags=title=Tamberlin ! id3v2mux"); }},
     {"LameMp3Bare", Find_Mp3_End, [] { return Gst(MP3 "identity"); }},
     {"Ole2", Find_Ole2_End, [] { return Ole2(12); }},
@@ -382,7 +370,6 @@ const Sample kSamples[] = {
     {"Ivf", Find_Ivf_End, FF(BARS "-c:v libvpx", "v.ivf")},
     {"Pcx", Find_Pcx_End, FF(STILL "-c:v pcx", "i.pcx")},
     {"PcxPalette", Find_Pcx_End, FF(STILL "-c:v pcx -pix_fmt pal8", "p8.pcx")},
-    {"PcxMono", Find_Pcx_End, FF(STILL "-c:v pcx -pix_fmt monob", "m.pcx")},
     {"Exr", Find_Exr_End, FF(STILL "-c:v exr -pix_fmt gbrpf32le", "i.exr")},
     {"ExrZip16Lines", Find_Exr_End, FF(STILL "-c:v exr -compression zip16 -pix_fmt gbrpf32le", "z.exr")},
     {"Jp2", Find_Jp2_End, FF(STILL "-c:v jpeg2000", "i.jp2")},
@@ -466,7 +453,6 @@ qsizetype Flv_Tag_End(const QByteArray& b, qsizetype at) {
 
 const Edit kEdits[] = {
     {"bmp size field zero", "Bmp24", ED(Set32(b, 2, 0)), kFound},
-    {"bmp size field huge", "Bmp24", ED(Set32(b, 2, 0xFFFFFFF0)), kFound},
     {"bmp size field past the pixels", "Bmp8", ED(Set32(b, 2, std::uint32_t(b.size() + 5000))), kFound},
     {"bmp RLE8 with its size", "Bmp8", ED(Set32(b, 30, 1)), kFound},
     {"bmp RLE8 with a zero size", "Bmp8", ED(Set32(b, 2, 0), Set32(b, 30, 1)), kNotIt},
@@ -502,7 +488,7 @@ const Edit kEdits[] = {
     {"ogg last page missing", "OggTheoraVorbis", ED(b.truncate(b.lastIndexOf("OggS"))), kUnknown},
     {"ebml segment size unknown", "Mkv", ED(Set(b, b.indexOf(kSegment) + 4, "\x01" + QByteArray(7, '\xFF'))), kUnknown},
     {"ebml segment size short", "Webm", ED(Grow_Segment(b, -100)), kUnknown},
-    {"ebml segment size past the limit", "Mka", ED(Grow_Segment(b, 1 << 20)), kUnknown},
+    {"ebml segment size past the limit", "Mkv", ED(Grow_Segment(b, 1 << 20)), kUnknown},
     {"ebml unknown doc type", "Webm", ED(b[b.indexOf("webm") + 1] = 'x'), kNotIt},
     {"ebml void before the segment", "Mkv", ED(b.insert(b.indexOf(kSegment), QByteArray("\xEC\x83\0\0\0", 5))), kFound},
     {"flac total samples unknown", "Flac", ED(b[8 + 13] = char(b[8 + 13] & 0xF0), Set32(b, 22, 0, true)), kUnknown},
@@ -546,13 +532,6 @@ const Edit kEdits[] = {
 };
 
 TEST(FormatEdits, BrokenStructureIsNotThisFormatDamagedEndIsUnknown) { Expect_Edits(kSamples, kEdits); }
-
-TEST(ImageEndTest, ExifThumbnailEoiDoesNotEndTheJpeg) {
-  const QByteArray file = Named("JpegExifThumbnail").make().bytes;
-  const auto thumb_end = static_cast<std::uint64_t>(file.indexOf("\xFF\xD9") + 2);
-  ASSERT_TRUE(thumb_end > 2 && thumb_end < static_cast<std::uint64_t>(file.size() / 2));
-  EXPECT_FALSE(Item(file, Garbage(8192), thumb_end, thumb_end).Run(Find_Jpeg_End).found());
-}
 
 // The MPF index lists a second image stored after the first one's EOI.
 QByteArray Mpf_Jpeg(const QByteArray& first, const QByteArray& second) {
@@ -679,60 +658,6 @@ TEST(MediaFrameRuns, ShortestRunThatCounts) {
     const EndFinding found = Item(r.run, Zeros(4096)).Run(r.finder);
     EXPECT_EQ(found.found() ? found.length : 0, static_cast<std::uint64_t>(r.run.size())) << found.why;
     EXPECT_TRUE(Item(r.run.left(r.run.size() - r.last_unit), Zeros(4096)).Run(r.finder).not_this_format());
-  }
-}
-
-// A 1 GiB medium of random sectors, `first` at its start, that counts what is
-// read: a finder that meets a signature in random bytes must say so after a
-// few blocks, never walk or search on through the medium.
-struct CountingRandomMedium final : SectorSource {
-  static constexpr std::uint64_t kSectors = std::uint64_t{1} << 21;
-  std::uint64_t seed = 0, reads = 0;
-  QByteArray first;
-  std::uint8_t sector_[kSectorSize] = {};
-  const std::uint8_t* Read_Sector(std::uint64_t sector) override {
-    if (sector >= kSectors) return nullptr;
-    ++reads;
-    std::uint64_t x = seed ^ (sector * 0x9E3779B97F4A7C15ull);
-    for (std::size_t i = 0; i < kSectorSize; ++i) {
-      if (i % 8 == 0) x ^= x << 13, x ^= x >> 7, x ^= x << 17;
-      sector_[i] = static_cast<std::uint8_t>(x >> (8 * (i % 8)));
-    }
-    if (sector == 0) std::copy(first.begin(), first.end(), sector_);
-    return sector_;
-  }
-};
-
-TEST(MediaFinderCost, RandomBytesBehindASignatureAreRejectedWithinAFewBlocks) {
-  constexpr std::uint64_t kMostSectors = 8 * 128;  // eight of the item's 64 KiB blocks
-  using B = QByteArray;
-  const std::pair<EndFinder, QByteArray> kStarts[] = {  // the signature, at the offset the catalogue gives it
-      {Find_Jpeg_End, "\xFF\xD8\xFF"}, {Find_Png_End, "\x89PNG\r\n\x1A\n"}, {Find_Gif_End, "GIF89a"},
-      {Find_Bmp_End, "BM"}, {Find_Tiff_End, B("II*\0", 4)}, {Find_Isobmff_End, B(4, '\x10') + "mdat"},
-      {Find_Riff_End, "RIFF"}, {Find_Mp3_End, "ID3"}, {Find_Mp3_End, "\xFF\xFB"}, {Find_Ico_End, B("\0\0\x01\0", 4)},
-      {Find_Ogg_End, "OggS"}, {Find_Ebml_End, "\x1A\x45\xDF\xA3"}, {Find_Psd_End, B("8BPS\0\x01\0\0\0\0\0\0", 12)},
-      {Find_Crw_End, B("II\x1A\0\0\0HEAPCCDR", 14)}, {Find_Raf_End, "FUJIFILMCCD-RAW "}, {Find_Mrw_End, B("\0MRM", 4)},
-      {Find_X3f_End, "FOVb"}, {Find_Jp2_End, B("\0\0\0\x0CjP  \r\n\x87\n", 12)}, {Find_J2k_End, "\xFF\x4F\xFF\x51"},
-      {Find_Jxl_End, "\xFF\x0A"}, {Find_Exr_End, "\x76\x2F\x31\x01"}, {Find_Pcx_End, "\x0A\x05\x01"},
-      {Find_Aiff_End, "FORM"}, {Find_Flac_End, "fLaC"}, {Find_Midi_End, B("MThd\0\0\0\x06", 8)},
-      {Find_Amr_End, "#!AMR\n"}, {Find_Asf_End, B("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\0\xAA\0\x62\xCE\x6C", 16)},
-      {Find_Au_End, ".snd"}, {Find_Aac_End, "\xFF\xF1"}, {Find_Wavpack_End, "wvpk"}, {Find_Ape_End, "MAC "},
-      {Find_Flv_End, "FLV\x01"}, {Find_Swf_End, "FWS"}, {Find_Swf_End, "CWS"}, {Find_Mpeg_Ps_End, B("\0\0\x01\xBA", 4)},
-      {Find_Mpeg_Video_End, B("\0\0\x01\xB3", 4)}, {Find_Mpeg_Ts_End, B("\x47\x40\0\x10", 4)},
-      {Find_Realmedia_End, B(".RMF\0\0\0\x12", 8)}, {Find_Y4m_End, "YUV4MPEG2 "}, {Find_Ivf_End, "DKIF"},
-      {Find_Mxf_End, B("\x06\x0E\x2B\x34\x02\x05\x01\x01\x0D\x01\x02\x01\x01\x02", 14)}, {Find_Bink_End, "BIK"},
-  };
-  for (const auto& [finder, start] : kStarts) {
-    SCOPED_TRACE(start.toHex().toStdString());
-    std::uint64_t most = 0;
-    for (std::uint64_t v = 0; v < 200; ++v) {
-      CountingRandomMedium medium;
-      medium.seed = 0x5EED0000 + v, medium.first = start;
-      ItemBytes bytes(medium, 0, 8 * kSectorSize, CountingRandomMedium::kSectors * kSectorSize);
-      EXPECT_FALSE(finder(bytes).found());
-      most = std::max(most, medium.reads);
-    }
-    EXPECT_LE(most, kMostSectors);
   }
 }
 
