@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <condition_variable>
 #include <functional>
+#include <memory>
+#include <new>
 #include <thread>
 
 #include "fake_scan_host.h"
@@ -35,6 +37,7 @@ class ScanTest : public ::testing::Test {
       return std::make_unique<ObservedSource>(std::make_unique<MemorySectorSource>(medium, unreadable),
                                               [this](std::uint64_t s) {
                                                 reads.push_back(s);
+                                                ++total_reads;
                                                 if (stop_at == s) state.stop_now.store(1);
                                               });
     };
@@ -82,6 +85,7 @@ class ScanTest : public ::testing::Test {
   std::set<std::uint64_t> unreadable;
   std::optional<std::uint64_t> stop_at;
   std::vector<std::uint64_t> reads;  // sectors the latest pass read
+  std::uint64_t total_reads = 0;      // by every pass
   ScanState state;
   FakeScanHost host;
   ScanJob job;
@@ -131,6 +135,70 @@ TEST_F(ScanTest, UnreadableSectorsYieldNoPhantomItemAndTheLastRaisesTheAlert) {
   EXPECT_EQ(reads.size(), 12u);
   EXPECT_EQ(host.alerts, std::vector<std::string>{kStorageReadError});
 }
+
+std::set<std::uint64_t> Span(std::uint64_t first, std::uint64_t end, std::uint64_t except = 0) {
+  std::set<std::uint64_t> out;
+  for (std::uint64_t s = first; s < end; ++s) {
+    if (s != except) out.insert(s);
+  }
+  return out;
+}
+
+constexpr std::uint64_t kNever = ~0ull;
+struct UnreadableCase {
+  const char* name;
+  RecoveryMode mode;
+  std::uint64_t sectors;
+  std::set<std::uint64_t> bad;
+  std::uint64_t dead_from;
+  std::uint64_t reads;  // over both passes
+  std::uint64_t unreadable;
+};
+void PrintTo(const UnreadableCase& c, std::ostream* os) { *os << c.name; }
+class UnreadableSectors : public ScanTest, public ::testing::WithParamInterface<UnreadableCase> {};
+
+// A bad sector counts once however many passes meet it; a run of them as long
+// as the give-up run means the medium is gone (a stick pulled out mid-scan).
+TEST_P(UnreadableSectors, AreCountedOnceAndAVanishedMediumStopsThePassEarly) {
+  const UnreadableCase& c = GetParam();
+  const CatalogueList jpg = Rec("JPG", "10000000", "FFD8FF");
+  Medium(c.sectors);
+  Jpeg(10);
+  unreadable = c.dead_from == kNever ? c.bad : Span(c.dead_from, c.sectors);
+  c.mode == RecoveryMode::Photo ? Photo(jpg, jpg) : Raw(jpg, jpg);
+  job.settings.Thro_Mode_Chk = job.settings.Thro_Mode_Chk_SIG = true;
+  c.mode == RecoveryMode::Photo ? Photo_Rec_Thread(job) : Raw_File_Rec_Thread(job);
+
+  EXPECT_EQ(total_reads, c.reads);
+  EXPECT_EQ(state.unreadable_sectors.load(), c.unreadable);
+  EXPECT_EQ(host.final_screens, 1);
+  ASSERT_FALSE(host.items.empty());  // what was found before the fault is kept
+  EXPECT_EQ(host.items[0].start, 10u);
+  if (c.dead_from == kNever) {
+    EXPECT_TRUE(host.alerts.empty());
+    return;
+  }
+  EXPECT_EQ(host.items[0].end, c.dead_from);  // not padded with the dead run
+  ASSERT_EQ(host.alerts.size(), 1u);
+  EXPECT_EQ(host.alerts[0], kStorageReadError);
+  EXPECT_NE(host.informatives[0].find("from sector 100 "), std::string::npos) << host.informatives[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnreadableSectors,
+    ::testing::Values(
+        // Both passes meet each bad sector; it counts once.
+        UnreadableCase{"ScatteredPhoto", RecoveryMode::Photo, 1000, {3, 40, 41, 900}, kNever, 2000, 4},
+        UnreadableCase{"ScatteredRaw", RecoveryMode::RawFile, 1000, {3, 40, 41, 900}, kNever, 2000, 4},
+        // One short of the give-up run, or two runs split by one good sector:
+        // a bad patch, not a lost medium.
+        UnreadableCase{"LongBadPatch", RecoveryMode::Photo, 4000, Span(100, 100 + 2047), kNever, 8000, 2047},
+        UnreadableCase{"RunsSplitByAGoodSector", RecoveryMode::RawFile, 5000, Span(100, 4000, 2000), kNever, 10000,
+                       3899},
+        // Gone at sector 100: the general pass ends one run later, no thorough pass.
+        UnreadableCase{"VanishedPhoto", RecoveryMode::Photo, 100000, {}, 100, 100 + 2048, 2048},
+        UnreadableCase{"VanishedRaw", RecoveryMode::RawFile, 100000, {}, 100, 100 + 2048, 2048}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(ScanTest, ReversedRangeIsEmptyNotHuge) {
   Medium(6);
@@ -218,6 +286,95 @@ TEST_F(ScanTest, StopFromAnotherThreadEndsTheScanThreadWithOneEndScreen) {
   EXPECT_EQ(host.final_screens, 1);
   EXPECT_LT(host.items.size(), kSectors / 64 * 2);  // stopped before the thorough pass finished
   EXPECT_EQ(host.summary.NoOfFile("DOC"), host.items.size());
+}
+
+// A medium made up as it is read, so hundreds of megabytes cost no memory:
+// a PSB header at sector 0, a JPEG header at `jpeg_at`, noise elsewhere.
+class Generated_Source final : public SectorSource {
+ public:
+  Generated_Source(std::uint64_t sectors, std::uint64_t jpeg_at) : sectors_(sectors), jpeg_at_(jpeg_at) {}
+  const std::uint8_t* Read_Sector(std::uint64_t sector) override {
+    if (sector >= sectors_) return nullptr;
+    std::fill(bytes_.begin(), bytes_.end(), std::uint8_t{0x11});
+    if (sector == 0) std::copy_n("8BPS\0\2", 6, bytes_.begin());
+    if (sector == jpeg_at_) std::copy_n("\xFF\xD8\xFF\xE0", 4, bytes_.begin());
+    return bytes_.data();
+  }
+
+ private:
+  std::uint64_t sectors_, jpeg_at_;
+  std::vector<std::uint8_t> bytes_ = std::vector<std::uint8_t>(kSectorSize);
+};
+
+// A host whose copy of a photo's bytes fails, as it does under a memory limit.
+class Out_Of_Memory_Host final : public testing::FakeScanHost {
+ public:
+  void addImageWithData(const std::vector<std::uint8_t>&, const std::string&, const std::string&, std::uint64_t,
+                        std::uint64_t) override {
+    throw std::bad_alloc();
+  }
+};
+
+// The photo pass under memory pressure: a huge item keeps only its first
+// bytes but its whole range; running out of memory is an alert, never a
+// quiet, incomplete success.
+class ScanMemoryTest : public ScanTest {
+ protected:
+  void Scan(ScanHost& h, std::uint64_t sectors, std::uint64_t jpeg_at, bool thorough,
+            const char* psb_limit = "2147483648") {
+    const CatalogueList records = {Make_Record("PSB", psb_limit, "384250530002", "1", "-", "d", 0x38),
+                                   Make_Record("JPG", "1048576", "FFD8FF", "1", "-", "d", 0xFF)};
+    Photo(records, records);
+    job.host = &h;
+    job.settings.sectors_val = sectors;
+    job.settings.Thro_Mode_Chk = thorough;
+    job.open_source = [=](const std::string&, std::string*) -> std::unique_ptr<SectorSource> {
+      return std::make_unique<Generated_Source>(sectors, jpeg_at);
+    };
+    Photo_Rec_Thread(job);
+  }
+};
+
+TEST_F(ScanMemoryTest, HugePhotoItemKeepsBoundedBytesAndItsWholeRange) {
+  constexpr std::uint64_t kHuge = (std::uint64_t{200} << 20) / kSectorSize;  // 200 MiB after the PSB header
+  const struct {
+    const char* why;
+    const char* psb_limit;
+    std::uint64_t sectors, jpeg_at;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+    std::vector<std::size_t> bytes;
+  } cases[] = {
+      {"a stray PSB header before 200 MiB of data", "2147483648", kHuge, kHuge, {{0, kHuge}}, {kPhotoBytesKept}},
+      {"a PSB ended by the next header, a JPEG by its type's maximum", "2147483648", 5000, 1000,
+       {{0, 1000}, {1000, 3047}}, {512000, 2047 * 512}},
+      {"a negative limit is no limit", "-1", kHuge, kHuge, {{0, kHuge}}, {kPhotoBytesKept}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    FakeScanHost h;
+    Scan(h, c.sectors, c.jpeg_at, false, c.psb_limit);
+    EXPECT_TRUE(h.alerts.empty());
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+    std::vector<std::size_t> bytes;
+    for (const auto& i : h.items) {
+      spans.emplace_back(i.start, i.end);
+      bytes.push_back(i.bytes);
+    }
+    EXPECT_EQ(spans, c.spans);
+    EXPECT_EQ(bytes, c.bytes);
+  }
+}
+
+TEST_F(ScanMemoryTest, RunningOutOfMemoryStopsTheScanWithAnAlert) {
+  for (const std::uint64_t jpeg_at : {10u, 20u}) {  // handed over mid-pass, or when the pass ends
+    SCOPED_TRACE(jpeg_at);
+    Out_Of_Memory_Host h;
+    Scan(h, 20, jpeg_at, true);
+    EXPECT_EQ(h.alerts, std::vector<std::string>{kOutOfMemoryAlert});
+    EXPECT_EQ(std::count(h.log.begin(), h.log.end(), std::string("mode:") + kThoroughModeLabel), 0)
+        << "no thorough pass after a failed one";
+    EXPECT_EQ(h.final_screens, 1);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// Reading disk images sector by sector; sources that are not disks, media that
-// change under a scan, and media that fail: what the opener refuses and what a
-// scan reports.
+// Reading disk images sector by sector; sources that are not disks and media
+// that change under a scan: what the opener refuses.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,9 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <set>
 
-#include "fake_scan_host.h"
 #include "engine/scan.h"
 #include "engine/sector_source.h"
 
@@ -107,92 +104,6 @@ TEST_F(ScratchTest, ALaterOpenRefusesAMediumThatChangedSinceTheScanStarted) {
     if (c.refused) {
       EXPECT_NE(why.find("has changed since the scan started"), std::string::npos) << why;
     }
-  }
-}
-
-// Memory in which chosen sectors, and every sector from `dead_from` on (a
-// stick pulled out mid-scan), cannot be read.
-class FailingSource final : public SectorSource {
- public:
-  FailingSource(const std::vector<std::uint8_t>& bytes, std::set<std::uint64_t> bad, std::uint64_t dead_from,
-                std::uint64_t* reads)
-      : inner_(bytes, std::move(bad)), dead_from_(dead_from), reads_(reads) {}
-  const std::uint8_t* Read_Sector(std::uint64_t sector) override {
-    ++*reads_;
-    return sector >= dead_from_ ? nullptr : inner_.Read_Sector(sector);
-  }
-
- private:
-  MemorySectorSource inner_;
-  std::uint64_t dead_from_;
-  std::uint64_t* reads_;
-};
-
-std::set<std::uint64_t> Span(std::uint64_t first, std::uint64_t end, std::uint64_t except = 0) {
-  std::set<std::uint64_t> out;
-  for (std::uint64_t s = first; s < end; ++s) {
-    if (s != except) out.insert(s);
-  }
-  return out;
-}
-
-TEST(UnreadableSectorsTest, AreCountedOnceAndAVanishedMediumStopsThePassEarly) {
-  constexpr std::uint64_t kNever = ~0ull;
-  const struct {
-    const char* name;
-    RecoveryMode mode;
-    std::uint64_t sectors;
-    std::set<std::uint64_t> bad;
-    std::uint64_t dead_from;
-    std::uint64_t reads;  // over both passes
-    std::uint64_t unreadable;
-  } cases[] = {
-      // Both passes meet each bad sector; it counts once.
-      {"ScatteredPhoto", RecoveryMode::Photo, 1000, {3, 40, 41, 900}, kNever, 2000, 4},
-      {"ScatteredRaw", RecoveryMode::RawFile, 1000, {3, 40, 41, 900}, kNever, 2000, 4},
-      // One short of the give-up run, or two runs split by one good sector:
-      // a bad patch, not a lost medium.
-      {"LongBadPatch", RecoveryMode::Photo, 4000, Span(100, 100 + 2047), kNever, 8000, 2047},
-      {"RunsSplitByAGoodSector", RecoveryMode::RawFile, 5000, Span(100, 4000, 2000), kNever, 10000, 3899},
-      // Gone at sector 100: the general pass ends one run later, no thorough pass.
-      {"VanishedPhoto", RecoveryMode::Photo, 100000, {}, 100, 100 + 2048, 2048},
-      {"VanishedRaw", RecoveryMode::RawFile, 100000, {}, 100, 100 + 2048, 2048},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::vector<std::uint8_t> bytes(c.sectors * kSectorSize, 0);
-    bytes[10 * kSectorSize] = 0xFF, bytes[10 * kSectorSize + 1] = 0xD8, bytes[10 * kSectorSize + 2] = 0xFF;
-    std::uint64_t reads = 0;
-    ScanState state;
-    testing::FakeScanHost host;
-    ScanJob job;
-    job.mode = c.mode;
-    job.state = &state;
-    job.host = &host;
-    job.counts = &host.summary;
-    job.settings.disk_identifier = "/scratch/card.img";
-    job.settings.sectors_val = c.sectors;
-    job.settings.Thro_Mode_Chk = job.settings.Thro_Mode_Chk_SIG = true;
-    job.general_records = job.thorough_records = {Make_Record("JPG", "10000000", "FFD8FF", "1", "-", "d", 0xFF)};
-    host.summary.createSignatureListTableRecord("JPG", 0, "", "", "JPG");
-    job.open_source = [&](const std::string&, std::string*) -> std::unique_ptr<SectorSource> {
-      return std::make_unique<FailingSource>(bytes, c.bad, c.dead_from, &reads);
-    };
-    c.mode == RecoveryMode::Photo ? Photo_Rec_Thread(job) : Raw_File_Rec_Thread(job);
-
-    EXPECT_EQ(reads, c.reads);
-    EXPECT_EQ(state.unreadable_sectors.load(), c.unreadable);
-    EXPECT_EQ(host.final_screens, 1);
-    ASSERT_FALSE(host.items.empty());  // what was found before the fault is kept
-    EXPECT_EQ(host.items[0].start, 10u);
-    if (c.dead_from == kNever) {
-      EXPECT_TRUE(host.alerts.empty());
-      continue;
-    }
-    EXPECT_EQ(host.items[0].end, c.dead_from);  // not padded with the dead run
-    ASSERT_EQ(host.alerts.size(), 1u);
-    EXPECT_EQ(host.alerts[0], kStorageReadError);
-    EXPECT_NE(host.informatives[0].find("from sector 100 "), std::string::npos) << host.informatives[0];
   }
 }
 
