@@ -80,7 +80,6 @@ INSTANTIATE_TEST_SUITE_P(
                   ""},
         FaultCase{"FifoWithNoWriterIsRefusedWithoutWaiting", "scan --quiet DIR/fifo", "", 3,
                   "is not a disk or disk image", ""},
-        FaultCase{"CharacterDeviceIsRefused", "scan --quiet /dev/zero", "", 3, "is not a disk or disk image", ""},
         FaultCase{"EmptyImageIsEmptyNotAReadError", "scan --quiet DIR/empty.img", "", 3,
                   "the medium is empty or its size cannot be read", ""},
         FaultCase{"SubSectorImageIsEmptyNotAReadError", "scan --quiet DIR/short.img", "", 3,

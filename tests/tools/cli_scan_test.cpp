@@ -38,10 +38,8 @@ TEST_F(CliScanTest, ExitCodesAndRowsByOptions) {
       {"--no-thorough IMAGE", 0, "GEN,GND00001.JPG,GND00001.JPG,JPG,4,64,30720\n"},
       {"--mode raw --types DOC --range 10:40 --no-thorough IMAGE", 0,
        "GEN,DOC00001.DOC,DOC00001.DOC,DOC,20,40,10240\n"},
-      {"", 2, nullptr},
       {"--mode raw --types NOPE IMAGE", 2, nullptr},
       {"--range 0:65 IMAGE", 2, nullptr},
-      {"IMAGE --recover", 2, nullptr},
       {"/nonexistent/card.img", 3, nullptr},
       {"--recover IMAGE IMAGE", 4, nullptr},
   };
@@ -63,23 +61,6 @@ TEST_F(CliScanTest, RecoverMakesTheFolderAndReportsAnItemThatIsNotItsFormatAsNot
   ASSERT_TRUE(report.open(QIODevice::ReadOnly));
   EXPECT_EQ(report.readLine(), "name,type,start_sector,end_sector,bytes_written,end,sha256,note\n");
   EXPECT_TRUE(report.readLine().startsWith("DOC00001.DOC,DOC,20,64,0,not written,,not a DOC file"));
-}
-
-TEST_F(CliScanTest, TypeColumnCutAtTheLastFullStop) {
-  // Catalogue types "B.C" and "Q,R": the type column is the whole type, and
-  // fields with a comma are quoted.
-  ASSERT_TRUE(QDir(dir.path()).mkpath("res"));
-  QFile cat(dir.filePath("res/USBExt2.dll"));
-  ASSERT_TRUE(cat.open(QIODevice::WriteOnly));
-  cat.write("Extension : .b.c\nMax size : 100000\nHeader : FFD8FFE0\nPosition : 1\nFooter : -\nDescription : x\n"
-            "Extension : .q,r\nMax size : 100000\nHeader : D0CF11E0\nPosition : 1\nFooter : -\nDescription : y\n");
-  cat.close();
-  const auto run = Scan("--no-thorough --resources=" + dir.filePath("res") + " IMAGE");
-  ASSERT_EQ(run.exit_code, 0) << run.err.toStdString();
-  EXPECT_EQ(run.out.toStdString(),
-            "pass,name,uid,type,start_sector,end_sector,bytes\n"
-            "GEN,GND00001.B.C,GND00001.B.C,B.C,4,20,8192\n"
-            "GEN,\"GND00002.Q,R\",\"GND00002.Q,R\",\"Q,R\",20,64,22528\n");
 }
 
 TEST(CliProgram, HelpListsEveryOptionAndVersionNamesTheRelease) {

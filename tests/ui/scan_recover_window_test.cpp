@@ -1,8 +1,7 @@
 // Real scans and recoveries of disk images through the window: items reach
 // the found-item list and the summary, Stop ends a scan with one end-of-scan
 // notice, a second scan starts clean, an unopenable medium sends the user
-// back; the selected items (or all) land in the destination folder with a
-// report, the folder chooser opens when no folder is set, a bad folder is
+// back; the folder chooser opens when no folder is set, a bad folder is
 // refused, and Cancel leaves no half-written file.
 #include <QCheckBox>
 #include <QTimer>
@@ -175,27 +174,6 @@ class ScanRecoverWindowTest : public QObject {
     QVERIFY(f.Shown(shown));
     QVERIFY(!f.Shown("_progress_strip"));
     QVERIFY(f.Find<QPushButton>("_next_btn")->isEnabled() && f.Find<QPushButton>("_back_btn")->isEnabled());
-  }
-
-  void recovers_selected_items_or_all_data() {
-    QTest::addColumn<std::vector<int>>("rows");
-    QTest::addColumn<QStringList>("files");
-    // The thorough pass finds the Word files again: the same bytes, written once.
-    QTest::newRow("none selected: all")
-        << std::vector<int>{} << QStringList{"DOC00001.DOC", "DOC00002.DOC", "PDF00001.PDF", "recovery-report.csv"};
-    QTest::newRow("one selected") << std::vector<int>{0} << QStringList{"PDF00001.PDF", "recovery-report.csv"};
-  }
-  void recovers_selected_items_or_all() {
-    QFETCH(std::vector<int>, rows);
-    QFETCH(QStringList, files);
-    Recover_Fixture f;
-    f.Find<QLineEdit>("_path_Sig")->setText(f.out.path());
-    f.Recover(rows);
-    QCOMPARE(f.Written(), files);
-    QFile pdf(QDir(f.out.path()).filePath("PDF00001.PDF"));
-    QVERIFY(pdf.open(QIODevice::ReadOnly) && pdf.readAll() == kPdf);  // cut at its end, not the sector's
-    QCOMPARE(f.watcher.Box_Texts().last(),
-             rows.empty() ? QStringLiteral("3 files recovered.") : QStringLiteral("1 file recovered."));
   }
 
   void chooser_opens_when_no_folder_is_set_and_a_bad_folder_is_refused() {
