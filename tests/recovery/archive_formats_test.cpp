@@ -18,8 +18,7 @@
 #include <vector>
 
 #include "gui_environment.h"
-#include "recovery/item_fixture.h"
-#include "run_tool.h"
+#include "recovery/format_samples.h"
 #include "tools/sample_files/sample_files.h"
 
 namespace tamberlin::recovery {
@@ -59,19 +58,16 @@ QByteArray None(const QString& why) {
 
 // A file made by `program` in a fresh folder holding notes.txt, data.bin and `files`.
 std::function<QByteArray()> By(const QString& program, const QStringList& args, const QString& output,
-                         std::vector<std::pair<QString, QByteArray>> files = {}) {
-  return [=]() mutable {
-    QTemporaryDir dir;
-    files.insert(files.begin(), {{"notes.txt", Notes()}, {"data.bin", Garbage(30000, 11)}});
-    for (const auto& [name, bytes] : files) {
-      QFile f(dir.filePath(name));
-      if (!QDir(dir.path()).mkpath(QFileInfo(name).path()) || !f.open(QIODevice::WriteOnly)) return None("no " + name);
-      f.write(bytes);
-    }
-    const auto run = tamberlin::testing::Run_Tool(program, args, {}, dir.path());
-    QFile out(dir.filePath(output));
-    if (!run.Ok() || !out.open(QIODevice::ReadOnly)) return None(run.Ok() ? "no " + output : run.problem);
-    return out.readAll();
+                               std::vector<std::pair<QString, QByteArray>> files = {}) {
+  files.insert(files.begin(), {{"notes.txt", Notes()}, {"data.bin", Garbage(30000, 11)}});
+  return [=] {
+    const testing::Made made = testing::Run_Tool(program, args, output, [&](const QDir& dir) {
+      for (const auto& [name, bytes] : files) {
+        QFile f(dir.filePath(name));
+        if (dir.mkpath(QFileInfo(name).path()) && f.open(QIODevice::WriteOnly)) f.write(bytes);
+      }
+    });
+    return made.skip.isEmpty() ? made.bytes : None(made.skip);
   };
 }
 

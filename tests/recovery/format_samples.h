@@ -8,8 +8,6 @@
 #include <QBuffer>
 #include <QFile>
 #include <QImageWriter>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <functional>
@@ -18,6 +16,7 @@
 #include <string_view>
 
 #include "recovery/item_fixture.h"
+#include "run_tool.h"
 
 namespace tamberlin::recovery::testing {
 
@@ -30,21 +29,16 @@ struct Made {
 // `program` run once per test run with `args` in a fresh folder that `setup`
 // may fill; the whole of the file `result` it writes there.
 inline Made Run_Tool(const QString& program, const QStringList& args, const QString& result,
-                     const std::function<void(const QDir&, QProcess&)>& setup = {}) {
+                     const std::function<void(const QDir&)>& setup = {}) {
   static std::map<QStringList, Made> made;
   const auto [it, fresh] = made.try_emplace(QStringList{program, result} + args);
   if (!fresh) return it->second;
-  const QString exe = QStandardPaths::findExecutable(program);
-  if (exe.isEmpty()) return it->second = {{}, program + " is not installed"};
   QTemporaryDir dir;
-  QProcess p;
-  p.setWorkingDirectory(dir.path());
-  if (setup) setup(QDir(dir.path()), p);
-  p.start(exe, args);
+  if (setup) setup(QDir(dir.path()));
+  const tamberlin::testing::ToolRun run = tamberlin::testing::Run_Tool(program, args, {}, dir.path());
   QFile out(dir.filePath(result));
-  if (!p.waitForFinished(120000) || p.exitCode() != 0 || !out.open(QIODevice::ReadOnly) || out.size() == 0) {
-    return it->second = {{}, program + " failed: " + QString::fromLocal8Bit(p.readAllStandardError())};
-  }
+  if (!run.Ok() || !out.open(QIODevice::ReadOnly) || out.size() == 0)
+    return it->second = {{}, run.Ok() ? program + " wrote no " + result : run.problem};
   return it->second = out.readAll();
 }
 
