@@ -1,28 +1,21 @@
 // Pictures made at test time for the results and window tests.
 #pragma once
 
-#include <QBuffer>
 #include <QByteArray>
 #include <QColor>
 #include <QImage>
 #include <QPainter>
 
-namespace tamberlin::results::testing {
+#include "tools/sample_files/sample_files.h"
 
-inline QByteArray Encoded(const QImage& image, const char* format) {
-  QByteArray bytes;
-  QBuffer out(&bytes);
-  out.open(QIODevice::WriteOnly);
-  image.save(&out, format, 95);
-  return bytes;
-}
+namespace tamberlin::results::testing {
 
 // A JPEG `width` x `height`, left half red and right half blue.
 inline QByteArray Two_Colour_Jpeg(int width, int height) {
   QImage image(width, height, QImage::Format_RGB32);
   image.fill(Qt::blue);
   QPainter(&image).fillRect(0, 0, width / 2, height, Qt::red);
-  return Encoded(image, "JPEG");
+  return samples::Encode(image, "jpeg", 95);
 }
 
 // `jpeg` with an Exif block saying the picture is stored turned: orientation
@@ -41,7 +34,7 @@ inline QByteArray Transparent_Png(int side) {
   QImage image(side, side, QImage::Format_ARGB32);
   image.fill(Qt::transparent);
   QPainter(&image).fillRect(side / 4, side / 4, side / 2, side / 2, Qt::black);
-  return Encoded(image, "PNG");
+  return samples::Encode(image, "png");
 }
 
 inline bool Near(QColor a, QColor b) {
