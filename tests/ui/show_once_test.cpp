@@ -22,16 +22,15 @@ void Add(MyTableController& w, const QString& entry) {
     w.addImageWithData_2(name, name, at.section('-', 0, 0).toULongLong(), at.section('-', 1).toULongLong());
 }
 
-// A raw-file window over a medium whose sector s holds the byte s. The
-// question before Recover is answered as told (later boxes are recorded and
-// closed) and the copy is replaced by one that records what it was given.
+// A raw-file window over a medium whose sector s holds the byte s. Its
+// watcher answers the question before Recover; the copy is replaced by one
+// that records what it was given.
 struct Once_Fixture : Window_Fixture {
-  bool tick = false, go = true;
-  QStringList closing, recovered;
+  Modal_Watcher watcher;
+  QStringList recovered;
   std::optional<recovery::RecoveryOptions> options;
   recovery::RecoveryOutcome outcome;
   QTemporaryDir out;
-  QTimer answer;
   Once_Fixture() {
     window->preview_source_opener = [](const std::string&, std::string*) -> std::unique_ptr<SectorSource> {
       std::vector<std::uint8_t> bytes(64 * 512);
@@ -45,13 +44,6 @@ struct Once_Fixture : Window_Fixture {
       for (const auto& i : items) recovered << QString::fromStdString(i.name);
       return outcome;
     };
-    QObject::connect(&answer, &QTimer::timeout, [this] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (box && box->objectName() != QLatin1String("_recover_confirm")) closing << box->informativeText();
-      if (box && box->checkBox()) box->checkBox()->setChecked(tick);
-      if (box) box->buttons()[box->checkBox() && !go ? 1 : 0]->click();  // Recover or OK first
-    });
-    answer.start(5);
     Find<QLineEdit>("_disk_identifier")->setText("sdb1");
     Find<QLineEdit>("_path_Sig")->setText(out.path());
     Choose_Mode(2);
@@ -159,18 +151,19 @@ class ShowOnceTest : public QObject {
     QFETCH(bool, go);
     QFETCH(QString, told);
     Once_Fixture f;
-    f.tick = tick;
-    f.go = go;
+    f.watcher.tick = tick;
+    f.watcher.answer = go ? "Recover" : "Cancel";
     f.outcome.files_written = 3;
     f.outcome.not_this_format = 2;
     f.outcome.inside = 1;
     Add(*f.window, "PDF00001.PDF@20-21");
     f.Recover();
     QCOMPARE(f.options.has_value(), go);
-    QCOMPARE(f.closing.size(), go ? 1 : 0);
+    QCOMPARE(f.watcher.Box_Texts().size(), go ? 2 : 1);  // the question, then the closing notice
     if (!go) return;
     QCOMPARE(f.options->keep_doubtful, tick);
-    QVERIFY2(f.closing[0].contains(told) && f.closing[0].contains("1 item lies wholly inside"), qPrintable(f.closing[0]));
+    const QString closing = f.watcher.seen.back().informative;
+    QVERIFY2(closing.contains(told) && closing.contains("1 item lies wholly inside"), qPrintable(closing));
   }
 };
 

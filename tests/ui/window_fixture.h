@@ -112,6 +112,7 @@ class Modal_Watcher {
 
   std::vector<Seen> seen;
   QString answer;
+  std::optional<bool> tick;  // what a box's check box is set to before the answer
   std::function<void(QWidget*)> on_notice;  // runs while a notice is up, before it is answered
 
   int Count(const QString& kind) const {
@@ -130,6 +131,7 @@ class Modal_Watcher {
     QWidget* modal = QApplication::activeModalWidget();
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       seen.push_back({QStringLiteral("box"), box->text(), box->informativeText()});
+      if (box->checkBox() && tick) box->checkBox()->setChecked(*tick);
       const auto buttons = box->buttons();
       const auto it = std::find_if(buttons.begin(), buttons.end(), [&](auto* b) { return b->text() == answer; });
       (it == buttons.end() ? buttons.front() : *it)->click();
