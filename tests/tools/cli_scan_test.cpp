@@ -1,6 +1,7 @@
-// tamberlin-cli scan as a script sees it: CSV on stdout, exit codes, and the
-// recovery folder it makes.
+// tamberlin-cli scan as a script sees it: CSV on stdout, exit codes, the
+// recovery folder it makes, and what it says of sources and outputs that fail.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
@@ -61,6 +62,38 @@ TEST_F(CliScanTest, RecoverMakesTheFolderAndReportsAnItemThatIsNotItsFormatAsNot
   ASSERT_TRUE(report.open(QIODevice::ReadOnly));
   EXPECT_EQ(report.readLine(), "name,type,start_sector,end_sector,bytes_written,end,sha256,note\n");
   EXPECT_TRUE(report.readLine().startsWith("DOC00001.DOC,DOC,20,64,0,not written,,not a DOC file"));
+}
+
+// Sources that are not disks, and outputs that fail: each ends at once with
+// its own message and exit code, never hangs on the source or passes a lost
+// write off as success. Run from the scratch folder, so relative names resolve there.
+TEST_F(CliScanTest, SourcesThatAreNoDisksAndFailedOutputsEndAtOnceWithTheirOwnMessage) {
+  ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
+  ASSERT_EQ(::mkfifo(qPrintable(dir.filePath("fifo")), 0600), 0);  // no writer: a blocking open never returns
+  QFile empty(dir.filePath("empty.img")), part(dir.filePath("short.img"));
+  ASSERT_TRUE(empty.open(QIODevice::WriteOnly) && part.open(QIODevice::WriteOnly) && part.write(QByteArray(300, 'x')));
+  const struct {
+    const char* command;
+    int exit_code;
+    const char* in_stderr;
+    const char* in_stdout;
+  } cases[] = {
+      {"scan --quiet folder", 3, "is a folder, not a disk or disk image", ""},
+      {"scan --quiet fifo", 3, "is not a disk or disk image", ""},
+      {"scan --quiet empty.img", 3, "the medium is empty or its size cannot be read", ""},
+      {"scan --quiet short.img", 3, "the medium is empty or its size cannot be read", ""},
+      {"scan --quiet no-such-card.img", 3, "file not found", ""},
+      {"scan --quiet card.img >/dev/full", 5, "cannot write to standard output", ""},
+      {"catalogue --help", 0, "", "usage: tamberlin-cli catalogue"},
+  };
+  for (const auto& c : cases) {
+    const auto run = tamberlin::testing::Run_Tool(
+        "sh", {"-c", QStringLiteral("'%1' %2 </dev/null").arg(TAMBERLIN_CLI, c.command)}, {}, dir.path());
+    EXPECT_EQ(run.exit_code, c.exit_code) << c.command << ": " << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(c.in_stderr)) << c.command << ": " << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains(c.in_stdout)) << c.command;
+    EXPECT_FALSE(run.err.contains("Error in storage media reading")) << c.command << ": not a read error";
+  }
 }
 
 TEST(CliProgram, HelpListsEveryOptionAndVersionNamesTheRelease) {
