@@ -1,14 +1,24 @@
 // The catalogue files' text format, the sector test and index built from
-// the records, and the file type choice over them.
+// the records, the file type choice over them, and the catalogue files that
+// ship in the data folder: whole groups, well-formed records, every record
+// reachable by the sector test. The sector range the user types, and the
+// decimal readings under it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <fstream>
 #include <iterator>
 #include <random>
+#include <set>
+#include <sstream>
+#include <tuple>
 
 #include "engine/catalogue.h"
+#include "engine/data_dir.h"
+#include "engine/decimal.h"
 #include "engine/header_index.h"
+#include "engine/sector_range.h"
 #include "engine/type_selection.h"
 
 namespace tamberlin {
@@ -158,6 +168,113 @@ TEST(TypeSelectionTest, UntickedTypesLeaveBothLists) {
   for (auto& r : rows) r.State = false;
   EXPECT_FALSE(Check_For_One_Extension_Selection(rows));
   EXPECT_TRUE(Apply_Selection(rows, general, thorough).lists.CheckListHeader_Array.empty());
+}
+
+
+std::string Read_Shipped(const char* name) {
+  std::ifstream in(testing::Data_Dir() / name, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::set<std::string> Keys(const CatalogueList& list) {
+  std::set<std::string> out;
+  for (const auto& r : list) out.insert(r.key + " " + r.signature_hex + " @" + Record_Texts(r)[3]);
+  return out;
+}
+
+TEST(ShippedCatalogueTest, EveryRecordIsWholeWellFormedAndReachable) {
+  ASSERT_FALSE(testing::Data_Dir().empty()) << "no data folder found; set TAMBERLIN_DATA_DIR";
+  // The photo scan names an item after the first matching record only; the
+  // raw and video scans open every record of the match's family, so there a
+  // header must open exactly one item (a shared header is one record whose
+  // type comes from content at recovery).
+  const std::pair<const char*, const char*> modes[] = {{kPhotoCatalogue, kPhotoThoroughCatalogue},
+                                                       {kRawCatalogue, kRawThoroughCatalogue},
+                                                       {kVideoCatalogue, kVideoThoroughCatalogue}};
+  for (const auto& [general, thorough] : modes) {
+    for (const char* name : {general, thorough}) {
+      SCOPED_TRACE(name);
+      const std::string text = Read_Shipped(name);
+      const CatalogueList list = Parse_Catalogue_Text(text);
+      ASSERT_GT(list.size(), 0u);
+      // A line that loses its colon shifts every later record, so the text is
+      // checked too: as many keyed lines as the records hold.
+      EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), ':')), list.size() * 6);
+      EXPECT_EQ(Keys(list).size(), list.size()) << "a record is repeated";
+      const HeaderIndex index(list);
+      for (std::size_t r = 0; r < index.size(); ++r) {
+        const CatalogueRecord& h = index[r];
+        SCOPED_TRACE(h.key + " " + h.signature_hex);
+        const auto all_of = [](const std::string& t, const char* set) {
+          return !t.empty() && t.find_first_not_of(set) == std::string::npos;
+        };
+        EXPECT_TRUE(all_of(h.key, "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"));
+        EXPECT_TRUE(all_of(h.signature_hex, "0123456789ABCDEF") && h.signature_hex.size() % 2 == 0);
+        EXPECT_GE(h.size_limit, kSectorSize) << "a limit below one sector keeps nothing";
+        std::array<std::uint8_t, kSectorSize> sector{};
+        const bool offset = h.position == CatalogueRecord::Position::Offset;
+        const std::size_t at = offset ? static_cast<std::size_t>(h.offset - 1) : 0;
+        ASSERT_LE(at + h.signature.size(), sector.size());
+        std::copy(h.signature.begin(), h.signature.end(), sector.begin() + static_cast<std::ptrdiff_t>(at));
+        const std::size_t found = index.Find(sector.data());
+        ASSERT_NE(found, HeaderIndex::npos) << "matches nothing";
+        std::multiset<std::string> opened;
+        for (auto m : index.Family(found)) opened.insert(index[m].key);
+        const bool photo = std::string(name) == kPhotoCatalogue || std::string(name) == kPhotoThoroughCatalogue;
+        EXPECT_TRUE(photo ? index[found].key == h.key : opened.size() == 1)
+            << "shadowed by " << index[found].signature_hex << (photo ? "" : ", or one header opens two items");
+      }
+    }
+    // The thorough pass reads the same sectors again: a record it shares with
+    // the general list would only find every item twice.
+    const auto in_general = Keys(Parse_Catalogue_Text(Read_Shipped(general)));
+    for (const std::string& key : Keys(Parse_Catalogue_Text(Read_Shipped(thorough))))
+      EXPECT_EQ(in_general.count(key), 0u) << key << " is in " << general << " too";
+  }
+}
+
+// The checks run in order; the first that fails is reported, with its text
+// and the field to put the focus in.
+TEST(SectorRangeTest, FirstFailingCheckWins) {
+  struct Case {
+    const char* start;
+    const char* end;
+    const char* count;
+    int step;  // 0: valid
+  };
+  const Case cases[] = {
+      {"0", "100", "100", 0},      {"", "100", "100", 1},     {"12 ", "100", "100", 1}, {"-5", "100", "100", 1},
+      {"1e3", "100", "100", 1},    {"007", "100", "100", 0},  {"0007", "100", "100", 2}, {"101", "100", "100", 3},
+      {"0", "1x", "100", 4},       {"0", "", "100", 4},       {"0", "0100", "100", 5},  {"0", "101", "100", 6},
+      {"50", "50", "100", 7},      {"60", "050", "100", 7},
+      // Beyond 2^31 and 2^53 sectors the comparison stays exact.
+      {"3000000000", "3900000000", "3907029168", 0},
+      {"0", "9007199254740993", "9007199254740992", 6},
+      {"9007199254740992", "9007199254740993", "9007199254740993", 0},
+      {"0", "99999999999999999999999", "18446744073709551615", 5},
+  };
+  for (const Case& c : cases) {
+    const auto problem = Validate_Sector_Range(c.start, c.end, c.count);
+    EXPECT_EQ(problem ? problem->step : 0, c.step) << "'" << c.start << "' to '" << c.end << "' of " << c.count;
+    if (problem) {
+      EXPECT_EQ(problem->focus, c.step <= 3 ? RangeProblem::Field::Start : RangeProblem::Field::End);
+    }
+  }
+}
+
+// Numbers at the edges of 64 bits, and the lenient reading of typed and
+// catalogue fields (a negative number wraps: "-1" is the largest limit).
+TEST(DecimalTest, StrictAndLeadingReadingsAtTheirEdges) {
+  const std::tuple<const char*, std::optional<std::uint64_t>, std::uint64_t> cases[] = {
+      {"18446744073709551615", UINT64_MAX, UINT64_MAX}, {"18446744073709551616", std::nullopt, UINT64_MAX},
+      {"007", 7, 7}, {"", std::nullopt, 0}, {"+5", std::nullopt, 5}, {"-1", std::nullopt, UINT64_MAX},
+      {"  12 MB", std::nullopt, 12}, {"x1", std::nullopt, 0}};
+  for (const auto& [text, strict, leading] : cases) {
+    EXPECT_EQ(Parse_Decimal(text), strict) << text;
+    EXPECT_EQ(Leading_Decimal(text), leading) << text;
+  }
 }
 
 }  // namespace
