@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -15,7 +17,6 @@
 #include <tuple>
 
 #include "engine/catalogue.h"
-#include "engine/data_dir.h"
 #include "engine/decimal.h"
 #include "engine/header_index.h"
 #include "engine/sector_range.h"
@@ -171,8 +172,19 @@ TEST(TypeSelectionTest, UntickedTypesLeaveBothLists) {
 }
 
 
+// TAMBERLIN_DATA_DIR when set, otherwise share/tamberlin beside the bin
+// folder the test runs from (the build tree's layout); empty when neither.
+inline std::filesystem::path Data_Dir() {
+  if (const char* dir = std::getenv("TAMBERLIN_DATA_DIR"); dir != nullptr && *dir != '\0') return dir;
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return {};
+  auto dir = (exe.parent_path() / ".." / "share" / "tamberlin").lexically_normal();
+  return std::filesystem::is_directory(dir) ? dir : std::filesystem::path();
+}
+
 std::string Read_Shipped(const char* name) {
-  std::ifstream in(testing::Data_Dir() / name, std::ios::binary);
+  std::ifstream in(Data_Dir() / name, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
@@ -185,7 +197,7 @@ std::set<std::string> Keys(const CatalogueList& list) {
 }
 
 TEST(ShippedCatalogueTest, EveryRecordIsWholeWellFormedAndReachable) {
-  ASSERT_FALSE(testing::Data_Dir().empty()) << "no data folder found; set TAMBERLIN_DATA_DIR";
+  ASSERT_FALSE(Data_Dir().empty()) << "no data folder found; set TAMBERLIN_DATA_DIR";
   // The photo scan names an item after the first matching record only; the
   // raw and video scans open every record of the match's family, so there a
   // header must open exactly one item (a shared header is one record whose
