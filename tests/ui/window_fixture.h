@@ -26,9 +26,10 @@ inline QByteArray One_Stick(quint64 bytes) {
 
 class FakeRunner final : public media::CommandRunner {
  public:
-  std::optional<QByteArray> lsblk;
+  QList<std::optional<QByteArray>> lsblk;  // answers in turn; the last one repeats
   std::optional<QByteArray> Run(const QString& program, const QStringList&) override {
-    return program == QLatin1String("lsblk") ? lsblk : std::nullopt;
+    if (program != QLatin1String("lsblk") || lsblk.isEmpty()) return std::nullopt;
+    return lsblk.size() == 1 ? lsblk.front() : lsblk.takeFirst();
   }
 };
 
@@ -158,7 +159,7 @@ struct Window_Fixture {
   // folder `data_dir`.
   explicit Window_Fixture(quint64 stick_bytes = 4009754624ull, const QString& data_dir = {}) {
     Write_Test_Catalogue(data.path());
-    runner->lsblk = One_Stick(stick_bytes);
+    runner->lsblk = {One_Stick(stick_bytes)};
     ControllerSetup setup;
     setup.data_dir = data_dir.isEmpty() ? data.path() : data_dir;
     setup.preview_dir = previews.path();

@@ -7,12 +7,20 @@
 // is refused, and Cancel leaves no half-written file. Showing each file once:
 // the browsers leave out an item that starts at the sector of an earlier one,
 // the list stays whole, and a selected row still reaches its own item
-// (preview and Recover). Also the question before Recover.
+// (preview and Recover). Also the question before Recover. Below the window:
+// thumbnails and their worker, the found-item list and the copy of an item's
+// sectors a preview shows; the media list read from lsblk, and who may read
+// block devices.
 #include <atomic>
 #include <thread>
 
-#include "../results/test_images.h"
 #include "engine/observed_source.h"
+#include "media/media_list.h"
+#include "media/raw_access.h"
+#include "results/qt/found_items.h"
+#include "results/qt/preview_extract.h"
+#include "results/qt/thumbnails.h"
+#include "tools/sample_files/sample_files.h"
 #include "ui/help_texts.h"
 #include "ui/range_slider.h"
 #include "window_fixture.h"
@@ -20,11 +28,68 @@
 using namespace tamberlin;
 using namespace tamberlin::ui;
 using namespace tamberlin::ui::testing;
-using tamberlin::results::testing::Two_Colour_Jpeg;
+using namespace tamberlin::media;
+using namespace tamberlin::results;
 
 constexpr quint64 k2TbSectors = 3907029168ull;  // a 2 TB disk
+constexpr quint64 kSectors = 64;                // of the medium the preview copies read
 
 namespace {
+
+// A JPEG `width` x `height`, left half red and right half blue.
+inline QByteArray Two_Colour_Jpeg(int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  image.fill(Qt::blue);
+  QPainter(&image).fillRect(0, 0, width / 2, height, Qt::red);
+  return samples::Encode(image, "jpeg", 95);
+}
+
+// `jpeg` with an Exif block saying the picture is stored turned: orientation
+// 6 means "rotate 90 degrees clockwise to show".
+inline QByteArray With_Exif_Orientation(const QByteArray& jpeg, quint8 orientation) {
+  // Big-endian TIFF, IFD0 at 8 with one entry: Orientation, SHORT, one value.
+  const QByteArray tiff = QByteArray::fromHex("4D4D002A000000080001011200030000000100") + char(orientation) +
+                          QByteArray::fromHex("000000000000");
+  const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
+  const QByteArray app1 = QByteArray::fromHex("FFE100") + char(payload.size() + 2) + payload;
+  return jpeg.left(2) + app1 + jpeg.mid(2);
+}
+
+// A PNG with a transparent background and an opaque black square in the middle.
+inline QByteArray Transparent_Png(int side) {
+  QImage image(side, side, QImage::Format_ARGB32);
+  image.fill(Qt::transparent);
+  QPainter(&image).fillRect(side / 4, side / 4, side / 2, side / 2, Qt::black);
+  return samples::Encode(image, "png");
+}
+
+inline bool Near(QColor a, QColor b) {
+  return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) <= 60;
+}
+
+// "identifier|volume|file system|size|parent|sectors"
+QStringList Rows(const std::vector<MyDataObject>& records) {
+  QStringList rows;
+  for (const auto& r : records)
+    rows << QStringList{r.nsStrDiskIdentifier, r.nsStrVolName, r.nsStrFileSystem, r.nsStrSize, r.nsStrParentDisk,
+                        r.nsStrSectors}
+                .join(QLatin1Char('|'));
+  return rows;
+}
+
+// lsblk -J output: the fields a row needs, and what util-linux really prints
+// around them (a system disk, null labels, nested children).
+QByteArray Device(const char* name, const char* type, const char* tran, bool rm, const char* label,
+                  const char* fstype, quint64 size, const char* mount, const QByteArray& children = {}) {
+  auto text = [](const char* s) { return s ? QByteArray("\"") + s + "\"" : QByteArray("null"); };
+  QByteArray out = QByteArray("{\"name\":\"") + name + "\",\"path\":\"/dev/" + name + "\",\"type\":\"" + type +
+                   "\",\"tran\":" + text(tran) + ",\"rm\":" + (rm ? "true" : "false") + ",\"hotplug\":" +
+                   (rm ? "true" : "false") + ",\"label\":" + text(label) + ",\"fstype\":" + text(fstype) +
+                   ",\"size\":" + QByteArray::number(size) + ",\"mountpoints\":[" + text(mount) + "]";
+  if (!children.isEmpty()) out += ",\"children\":[" + children + "]";
+  return out + "}";
+}
+QByteArray Lsblk(const QByteArray& devices) { return "{\"blockdevices\":[" + devices + "]}"; }
 
 
 constexpr int kTimeoutMs = 300000;  // a guard against a hang, not a speed check
@@ -124,6 +189,14 @@ struct Once_Fixture : Window_Fixture {
 class WindowTest : public QObject {
   Q_OBJECT
 
+  // Every sector filled with its own number, so a shifted sector shows.
+  std::vector<std::uint8_t> bytes_ = [] {
+    std::vector<std::uint8_t> bytes(kSectors * 512);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>((i / 512) * 7 + (i % 512));
+    return bytes;
+  }();
+  QByteArray Sector(quint64 s) const { return QByteArray(reinterpret_cast<const char*>(&bytes_[s * 512]), 512); }
+
  private slots:
   // The disk images stay listed whatever lsblk does; a missing or broken
   // lsblk leaves the sticks out and the loading notice closed. An image that
@@ -137,7 +210,7 @@ class WindowTest : public QObject {
     QCOMPARE(f.window->nsMutaryOfDataObject().size(), std::size_t{2});
     f.window->show();
     for (const std::optional<QByteArray>& lsblk : {std::optional<QByteArray>("garbage"), std::optional<QByteArray>()}) {
-      f.runner->lsblk = lsblk;
+      f.runner->lsblk = {lsblk};
       f.window->Reload_Drive_list_Function();
       QCOMPARE(f.window->nsMutaryOfDataObject().size(), std::size_t{1});
       QCOMPARE(f.window->nsMutaryOfDataObject()[0].nsStrDiskIdentifier, image);
@@ -214,7 +287,7 @@ class WindowTest : public QObject {
     f.Choose_Mode(2);
     f.window->nsSIGFileInfoDataObject.createSignatureListTableRecord("DOC", 0, "", "", "DOC");
     f.window->show();
-    const QByteArray jpeg = tamberlin::results::testing::Two_Colour_Jpeg(320, 240);
+    const QByteArray jpeg = Two_Colour_Jpeg(320, 240);
     constexpr int kItems = 600;
     std::atomic<bool> done{false};
     std::thread scan([&] {
@@ -583,6 +656,179 @@ class WindowTest : public QObject {
     QCOMPARE(f.options->keep_doubtful, tick);
     const QString closing = f.watcher.seen.back().informative;
     QVERIFY2(closing.contains(told) && closing.contains("1 item lies wholly inside"), qPrintable(closing));
+  }
+
+  void Thumbnail_Size_And_Orientation_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QSize>("size");  // empty: no thumbnail
+    QTest::addColumn<QColor>("top_left");
+    const QByteArray wide = Two_Colour_Jpeg(400, 200);
+    QTest::newRow("landscape jpeg") << wide << QSize(100, 50) << QColor(Qt::red);
+    // Stored wide, shown tall: the red left half ends up on top.
+    QTest::newRow("exif orientation 6") << With_Exif_Orientation(wide, 6) << QSize(50, 100) << QColor(Qt::red);
+    // Transparent parts become white, not black.
+    QTest::newRow("transparent png") << Transparent_Png(300) << QSize(100, 100) << QColor(Qt::white);
+    QTest::newRow("garbage") << QByteArray(4096, '\x5A') << QSize() << QColor();
+  }
+  void Thumbnail_Size_And_Orientation() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QSize, size);
+    QFETCH(QColor, top_left);
+    const QByteArray thumbnail = Make_Thumbnail(bytes);
+    QCOMPARE(thumbnail.isEmpty(), size.isEmpty());
+    if (size.isEmpty()) return;
+    QVERIFY2(thumbnail.startsWith("\xFF\xD8"), "thumbnail is not a JPEG");
+    const QImage image = QImage::fromData(thumbnail);
+    QCOMPARE(image.size(), size);
+    QVERIFY2(Near(image.pixelColor(3, 3), top_left), qPrintable(image.pixelColor(3, 3).name()));
+  }
+
+  // A new scan drops the thumbnails still waiting; the one running finishes.
+  void Dropped_Jobs_Are_Not_Run() {
+    ThumbnailWorker worker(1);
+    std::atomic<bool> started{false}, release{false};
+    std::atomic<int> ran{0};
+    worker.Submit(QByteArray("a"), [&](const QByteArray&) {
+      started = true;
+      while (!release) std::this_thread::yield();
+      ++ran;
+    });
+    while (!started) std::this_thread::yield();
+    for (int i = 0; i < 5; ++i) worker.Submit(QByteArray("b"), [&](const QByteArray&) { ++ran; });
+    worker.Drop_Pending();
+    release = true;
+    worker.Wait_Idle();
+    QCOMPARE(ran.load(), 1);
+  }
+
+  // A thumbnail finished after the list was emptied must not land on the
+  // item that now has that row.
+  void Late_Thumbnail_After_Clear_Is_Dropped() {
+    FoundItemList list;
+    const auto old_slot = list.Append(MyImageObject::initWithImage_data({}, "OLD.JPG", "old"));
+    list.Clear();
+    list.Append(MyImageObject::initWithImage_data({}, "NEW.JPG", "new"));
+    QVERIFY(!list.Set_Image_Data(old_slot, QByteArray("stale")));
+    QVERIFY(list.At(0)->imageData.isEmpty());
+    QVERIFY(list.Set_Image_Data({0, list.Generation()}, QByteArray("fresh")));
+    QCOMPARE(list.At(0)->imageData, QByteArray("fresh"));
+  }
+
+  // Each sector lands at its own offset; an unreadable one, or one past the
+  // medium's end, becomes zeros and everything after it stays in place.
+  void Copies_The_Item_Sectors() {
+    const std::tuple<quint64, quint64, std::set<std::uint64_t>> cases[] = {
+        {0, 5, {}}, {9, 9, {}}, {9, 3, {}}, {10, 20, {10, 13, 19}}, {kSectors - 2, kSectors + 3, {}}};
+    for (const auto& [start, end, unreadable] : cases) {
+      MemorySectorSource source(bytes_, unreadable);
+      QTemporaryDir dir;
+      const ExtractResult result = Extract_Sectors(source, start, end, dir.filePath("dprv.doc"));
+      QVERIFY(result.file_opened && !result.stopped && !result.write_failed);
+      QByteArray expected;
+      quint64 zeros = 0;
+      for (quint64 s = start; s < end; ++s) {
+        const bool lost = unreadable.count(s) || s >= kSectors;
+        expected += lost ? QByteArray(512, '\0') : Sector(s);
+        zeros += lost;
+      }
+      QCOMPARE(Read_All(dir.filePath("dprv.doc")), expected);
+      QCOMPARE(result.sectors_written, end > start ? end - start : 0);
+      QCOMPARE(result.unreadable_sectors, zeros);
+    }
+  }
+
+  // The stop flag ends the copy at the next sector; what was copied stays.
+  void Stop_Ends_The_Copy() {
+    MemorySectorSource source(bytes_);
+    QTemporaryDir dir;
+    int asked = 0;
+    const ExtractResult result = Extract_Sectors(source, 4, 40, dir.filePath("dprv.mov"), [&] { return ++asked > 2; });
+    QVERIFY(result.stopped);
+    QCOMPARE(result.sectors_written, 2ull);
+    QCOMPARE(Read_All(dir.filePath("dprv.mov")), Sector(4) + Sector(5));
+    QVERIFY(!Extract_Sectors(source, 0, 4, "/nonexistent-folder/dprv.doc").file_opened);
+  }
+
+  // The preview file is named after the item's extension and never leaves its folder.
+  void Preview_File_Names() {
+    QCOMPARE(Preview_File_Name("/p", "DOC00002.DOC"), QString("/p/dprv.DOC"));
+    QCOMPARE(Preview_File_Name("/p", "a.tar.gz"), QString("/p/dprv.gz"));
+    QCOMPARE(Preview_File_Name("/p", "EVIL./../../etc"), QString("/p/dprv"));
+  }
+
+  void lsblk_data() {
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QByteArray>("blkid");  // what blkid says of every partition
+    QTest::addColumn<QStringList>("rows");
+    const QByteArray system = Device("sda", "disk", "sata", false, nullptr, nullptr, 256060514304, nullptr,
+                                     Device("sda1", "part", nullptr, false, "root", "ext4", 256059465728, "/"));
+    const QByteArray stick =
+        Device("sdb", "disk", "usb", true, nullptr, nullptr, 8019509248, nullptr,
+               Device("sdb1", "part", nullptr, true, "PHOTOS", "vfat", 4009754624, "/media/P") + "," +
+                   Device("sdb2", "part", nullptr, true, nullptr, nullptr, 1006632960, "/m"));
+    QTest::newRow("system disk left out, stick listed")
+        << Lsblk(system + "," + stick) << QByteArray()
+        << QStringList{"sdb1|PHOTOS|FAT|3.73  GB |sdb|7831552", "sdb2|Untitled|Unknown|960.00  MB |sdb|1966080"};
+    QTest::newRow("blkid fills in the label and file system")
+        << Lsblk(stick) << QByteArray("LABEL=My\\ Card\nTYPE=vfat\nVERSION=FAT16\n")
+        << QStringList{"sdb1|PHOTOS|FAT16|3.73  GB |sdb|7831552", "sdb2|My Card|FAT16|960.00  MB |sdb|1966080"};
+    // An SD card in a built-in reader is not flagged removable, but is on mmc;
+    // so is the eMMC beside it, which holds the system and is left out whole.
+    QTest::newRow("sd card on mmc, internal emmc left out")
+        << Lsblk(Device("mmcblk1", "disk", "mmc", false, nullptr, nullptr, 62537072640, nullptr,
+                        Device("mmcblk1p1", "part", nullptr, false, "EFI", "vfat", 536870912, "/boot/efi") + "," +
+                            Device("mmcblk1p2", "part", nullptr, false, "DATA", "ext4", 5770398924, "/m/D")) + "," +
+                 Device("mmcblk0", "disk", "mmc", false, nullptr, nullptr, 31914983424, nullptr,
+                        Device("mmcblk0p1", "part", nullptr, false, "CAMERA", "exfat", 31910789120, "/media/C")))
+        << QByteArray() << QStringList{"mmcblk0p1|CAMERA|exFAT|29.72  GB |mmcblk0|62325760"};
+    QTest::newRow("loop devices never listed")
+        << Lsblk(Device("loop0", "loop", nullptr, true, "IMG", "vfat", 67108864, "/mnt/img")) << QByteArray()
+        << QStringList{};
+    // util-linux 2.3x: flags and sizes as strings, no PATH or MOUNTPOINTS columns.
+    QTest::newRow("old-style flags")
+        << QByteArray(R"({"blockdevices":[{"name":"sdd","size":"15931539456","type":"disk","rm":"1","hotplug":"1",)"
+                      R"("tran":"usb","mountpoint":null,"children":[{"name":"sdd1","label":"OLD","fstype":"vfat",)"
+                      R"("size":"15930490880","type":"part","rm":"1","hotplug":"1","mountpoint":"/media/OLD"}]}]})")
+        << QByteArray() << QStringList{"sdd1|OLD|FAT|14.84  GB |sdd|31114240"};
+    for (const char* garbage : {"", "lsblk: unknown column\n", "[1,2,3]", R"({"blockdevices":5})",
+                                R"({"blockdevices":[1,"sdb",null,[]]})", R"({"blockdevices":[{"name":"sdb")"})
+      QTest::newRow(qPrintable(QStringLiteral("garbage: ") + garbage)) << QByteArray(garbage) << QByteArray()
+                                                                       << QStringList{};
+  }
+  void lsblk() {
+    QFETCH(QByteArray, json);
+    QFETCH(QByteArray, blkid);
+    QFETCH(QStringList, rows);
+    QString error;
+    QCOMPARE(Rows(Parse_Lsblk(json, [&](const QString&) { return Parse_Blkid_Export(blkid); }, &error)), rows);
+  }
+
+  // An old lsblk rejects the full column set: the basic set is tried; when
+  // lsblk fails altogether the list is empty with a reason.
+  void enumeration_survives_lsblk_failure() {
+    FakeRunner old_lsblk;
+    old_lsblk.lsblk = {std::nullopt, Lsblk(Device("sdd", "disk", "usb", true, "OLD", "vfat", 1048576, "/m"))};
+    QString error;
+    QCOMPARE(Rows(getVolumeToFSGetInfo(old_lsblk, &error)), QStringList{"sdd|OLD|FAT|1024.00  KB |sdd|2048"});
+    FakeRunner no_lsblk;
+    QVERIFY(getVolumeToFSGetInfo(no_lsblk, &error).empty());
+    QVERIFY(!error.isEmpty());
+  }
+
+
+  // Root or the disk group may read block devices; the note on the media
+  // screen follows this.
+  void raw_access() {
+    constexpr gid_t kDisk = 6;
+    const std::tuple<Identity, std::optional<gid_t>, bool> cases[] = {
+        {{0, 0, {0}}, kDisk, true},
+        {{0, 0, {}}, std::nullopt, true},                       // root, and no disk group on the system
+        {{1000, 1000, {1000, 24, 27}}, kDisk, false},           // a plain user
+        {{1000, 1000, {4, 20, 24, 27, 46, kDisk}}, kDisk, true},  // the disk group last of many
+        {{1000, kDisk, {}}, kDisk, true},                       // the disk group as the primary group
+        {{kDisk, 1000, {1000}}, kDisk, false},                  // a user id equal to the group id gives nothing
+        {{1000, 1000, {1000, kDisk}}, std::nullopt, false}};
+    for (const auto& [who, disk_gid, can_read] : cases) QCOMPARE(Can_Read_Raw_Devices(who, disk_gid), can_read);
   }
 };
 
