@@ -14,14 +14,24 @@
 
 namespace tamberlin::ui::testing {
 
+// lsblk -J output: the fields a row needs, and what util-linux really prints
+// around them (a system disk, null labels, nested children).
+inline QByteArray Device(const char* name, const char* type, const char* tran, bool rm, const char* label,
+                  const char* fstype, quint64 size, const char* mount, const QByteArray& children = {}) {
+  auto text = [](const char* s) { return s ? QByteArray("\"") + s + "\"" : QByteArray("null"); };
+  QByteArray out = QByteArray("{\"name\":\"") + name + "\",\"path\":\"/dev/" + name + "\",\"type\":\"" + type +
+                   "\",\"tran\":" + text(tran) + ",\"rm\":" + (rm ? "true" : "false") + ",\"hotplug\":" +
+                   (rm ? "true" : "false") + ",\"label\":" + text(label) + ",\"fstype\":" + text(fstype) +
+                   ",\"size\":" + QByteArray::number(size) + ",\"mountpoints\":[" + text(mount) + "]";
+  if (!children.isEmpty()) out += ",\"children\":[" + children + "]";
+  return out + "}";
+}
+inline QByteArray Lsblk(const QByteArray& devices) { return "{\"blockdevices\":[" + devices + "]}"; }
+
 // lsblk output with one USB stick partition of `bytes` bytes, "sdb1".
 inline QByteArray One_Stick(quint64 bytes) {
-  return QStringLiteral(R"({"blockdevices":[{"name":"sdb","path":"/dev/sdb","size":%1,"tran":"usb","type":"disk",)"
-                        R"("rm":true,"hotplug":true,"children":[{"name":"sdb1","path":"/dev/sdb1","label":"STICK",)"
-                        R"("fstype":"vfat","size":%2,"type":"part","rm":true,"hotplug":true,"mountpoints":["/m"]}]}]})")
-      .arg(bytes + 1048576)
-      .arg(bytes)
-      .toUtf8();
+  return Lsblk(Device("sdb", "disk", "usb", true, nullptr, nullptr, bytes + 1048576, nullptr,
+                      Device("sdb1", "part", nullptr, true, "STICK", "vfat", bytes, "/m")));
 }
 
 class FakeRunner final : public media::CommandRunner {

@@ -77,19 +77,6 @@ QStringList Rows(const std::vector<MyDataObject>& records) {
   return rows;
 }
 
-// lsblk -J output: the fields a row needs, and what util-linux really prints
-// around them (a system disk, null labels, nested children).
-QByteArray Device(const char* name, const char* type, const char* tran, bool rm, const char* label,
-                  const char* fstype, quint64 size, const char* mount, const QByteArray& children = {}) {
-  auto text = [](const char* s) { return s ? QByteArray("\"") + s + "\"" : QByteArray("null"); };
-  QByteArray out = QByteArray("{\"name\":\"") + name + "\",\"path\":\"/dev/" + name + "\",\"type\":\"" + type +
-                   "\",\"tran\":" + text(tran) + ",\"rm\":" + (rm ? "true" : "false") + ",\"hotplug\":" +
-                   (rm ? "true" : "false") + ",\"label\":" + text(label) + ",\"fstype\":" + text(fstype) +
-                   ",\"size\":" + QByteArray::number(size) + ",\"mountpoints\":[" + text(mount) + "]";
-  if (!children.isEmpty()) out += ",\"children\":[" + children + "]";
-  return out + "}";
-}
-QByteArray Lsblk(const QByteArray& devices) { return "{\"blockdevices\":[" + devices + "]}"; }
 
 
 constexpr int kTimeoutMs = 300000;  // a guard against a hang, not a speed check
