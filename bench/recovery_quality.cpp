@@ -520,7 +520,8 @@ ToolRun Run_Tool(const QString& label, const QString& program, const QStringList
   t.ran = testing::Run_Tool(program, args, {}, QFileInfo(dir).absolutePath());
   t.seconds = static_cast<double>(clock.elapsed()) / 1000.0;
   t.started = !t.ran.problem.endsWith("could not be started") && !t.ran.problem.endsWith("is not installed");
-  Write_File(dir + ".out", t.ran.out), Write_File(dir + ".err", t.ran.err);
+  Write_File(dir + ".out", t.ran.out);
+  Write_File(dir + ".err", t.ran.err);
   std::map<QString, QByteArray> rows;
   for (const QByteArray& line : Read_File(dir + "/recovery-report.csv").split('\n'))
     if (const QList<QByteArray> f = line.split(','); f.size() >= 7) rows[QString::fromUtf8(f[0])] = f[4] + ',' + f[6];

@@ -85,11 +85,8 @@ QByteArray FatImage::Sha256() const {
 
 Found FatImage::Planted(const QStringList& types) const {
   Found out;
-  for (const PlantedFile& f : files) {
-    if (!types.contains(f.type)) continue;
-    // A header several types share is one record named for the family.
-    out.insert({f.type == QLatin1String("WEBM") ? QStringLiteral("MKV") : f.type, f.first_sector});
-  }
+  for (const PlantedFile& f : files)
+    if (types.contains(f.type)) out.insert({f.type, f.first_sector});
   return out;
 }
 
