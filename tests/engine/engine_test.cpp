@@ -176,7 +176,7 @@ class ScanTest : public ::testing::Test {
   std::set<std::uint64_t> unreadable;
   std::optional<std::uint64_t> stop_at;
   std::vector<std::uint64_t> reads;  // sectors the latest pass read
-  std::uint64_t total_reads = 0;      // by every pass
+  std::uint64_t total_reads = 0;     // by every pass
   ScanState state;
   FakeScanHost host;
   ScanJob job;
@@ -468,7 +468,6 @@ TEST_F(ScanMemoryTest, RunningOutOfMemoryStopsTheScanWithAnAlert) {
   }
 }
 
-
 class ScratchTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -594,7 +593,6 @@ TEST(SummaryRecordsTest, ConcurrentCountingLosesNothing) {
   EXPECT_EQ(summary.NoOfFile("JPG"), 5000u);
   EXPECT_EQ(summary.NoOfFile("PNG"), 5000u);
 }
-
 
 std::vector<std::string> Texts(const CatalogueList& list) {
   std::vector<std::string> out;
@@ -741,7 +739,6 @@ TEST(TypeSelectionTest, UntickedTypesLeaveBothLists) {
   EXPECT_FALSE(Check_For_One_Extension_Selection(rows));
   EXPECT_TRUE(Apply_Selection(rows, general, thorough).lists.CheckListHeader_Array.empty());
 }
-
 
 // TAMBERLIN_DATA_DIR when set, otherwise share/tamberlin beside the bin
 // folder the test runs from (the build tree's layout); empty when neither.

@@ -815,7 +815,6 @@ TEST(MediaFrameRuns, ShortestRunThatCounts) {
   }
 }
 
-
 // `finder` on `file` followed by `after` (and a range or limit when not 0) finds `expect` bytes (0: no end) and,
 // unless `format` is 0, says the start is (1) or is not (-1) this format.
 void Expect(const std::string& what, EndFinder finder, const QByteArray& file, const QByteArray& after,
@@ -1224,7 +1223,6 @@ TEST(StreamEndTest, PdfLastEofInRangeElseFirstAfterIt) {
   Expect("fragmented", Find_Pdf_End, pdf.left(1024) + Garbage(8192) + pdf.mid(1024), {}, 0, 0, 1024, N(pdf) + 8192);
 }
 
-
 QByteArray Office(const char* part) {
   return Make_Stored_Zip({{"[Content_Types].xml", "<Types/>"}, {"_rels/.rels", "<r/>"}, {part, "<x/>"}});
 }
@@ -1307,7 +1305,6 @@ TEST(ContentType, NamesTheTypeTheBytesShow) {
     EXPECT_EQ(Type_From_Content(item.bytes(), type, static_cast<std::uint64_t>(file.size())), expected);
   }
 }
-
 
 // Random bytes that happen to carry a catalogue signature: for every record of
 // the six shipped catalogue files, the record's signature planted at its

@@ -257,8 +257,6 @@ TEST_F(RecoverTest, UnreadableSectorsAreWrittenAsZerosAndNoted) {
   EXPECT_NE(out.rows.at(0).note.find("1 unreadable sectors"), std::string::npos);
 }
 
-
-
 // A PDF of about 43 KB saved twice: the first revision's %%EOF lies near
 // its start, as incremental saves leave it.
 QByteArray Pdf_Saved_Twice() {

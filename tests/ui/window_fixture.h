@@ -17,7 +17,7 @@ namespace tamberlin::ui::testing {
 // lsblk -J output: the fields a row needs, and what util-linux really prints
 // around them (a system disk, null labels, nested children).
 inline QByteArray Device(const char* name, const char* type, const char* tran, bool rm, const char* label,
-                  const char* fstype, quint64 size, const char* mount, const QByteArray& children = {}) {
+                         const char* fstype, quint64 size, const char* mount, const QByteArray& children = {}) {
   auto text = [](const char* s) { return s ? QByteArray("\"") + s + "\"" : QByteArray("null"); };
   QByteArray out = QByteArray("{\"name\":\"") + name + "\",\"path\":\"/dev/" + name + "\",\"type\":\"" + type +
                    "\",\"tran\":" + text(tran) + ",\"rm\":" + (rm ? "true" : "false") + ",\"hotplug\":" +

@@ -77,8 +77,6 @@ QStringList Rows(const std::vector<MyDataObject>& records) {
   return rows;
 }
 
-
-
 constexpr int kTimeoutMs = 300000;  // a guard against a hang, not a speed check
 
 // A small image: JPEGs at 10, 100 and 500, a PNG at 1000 (thorough photo
@@ -801,7 +799,6 @@ class WindowTest : public QObject {
     QVERIFY(getVolumeToFSGetInfo(no_lsblk, &error).empty());
     QVERIFY(!error.isEmpty());
   }
-
 
   // Root or the disk group may read block devices; the note on the media
   // screen follows this.
