@@ -270,16 +270,28 @@ QByteArray Tar_With_Pax_Size() {
 #define VIDEO25 "videotestsrc num-buffers=10 ! video/x-raw,width=176,height=144,framerate=25/1 ! "
 #define MP3 "audiotestsrc num-buffers=40 ! audioconvert ! lamemp3enc ! "
 
-// zip run through the shell beside (or fed) a text file of 300 lines.
-Made Zip_Tool(const QString& args) {
-  return Run_Tool("sh", {"-c", "zip -q " + args}, "t.zip", [](const QDir& dir) {
-    QFile input(dir.filePath("input.txt"));
-    if (input.open(QIODevice::WriteOnly)) input.write(QByteArray("Notes found on the card\n").repeated(300));
-  });
+QByteArray Notes() {
+  QByteArray text;
+  for (int i = 0; text.size() < 40000; ++i) text += "Line " + QByteArray::number(i) + " of the notes on the card\n";
+  return text;
+}
+
+// A file made by `program` in a fresh folder holding notes.txt, data.bin and `files`.
+std::function<Made()> By(const QString& program, const QStringList& args, const QString& output,
+                         std::vector<std::pair<QString, QByteArray>> files = {}) {
+  files.insert(files.begin(), {{"notes.txt", Notes()}, {"data.bin", Garbage(30000, 11)}});
+  return [=] {
+    return Run_Tool(program, args, output, [&](const QDir& dir) {
+      for (const auto& [name, bytes] : files) {
+        QFile f(dir.filePath(name));
+        if (dir.mkpath(QFileInfo(name).path()) && f.open(QIODevice::WriteOnly)) f.write(bytes);
+      }
+    });
+  };
 }
 Made Gst_Mov() { return Gst(VIDEO25 "jpegenc ! qtmux"); }
 Made Gst_Avi() { return Gst(VIDEO25 "jpegenc ! avimux"); }
-Made Zip64() { return Zip_Tool("-fz t.zip input.txt"); }
+Made Zip64() { return By("zip", {"-q", "-fz", "t.zip", "notes.txt"}, "t.zip")(); }
 
 // ---- laid out by hand ---------------------------------------------------------
 
@@ -487,8 +499,8 @@ const Sample kSamples[] = {
     {"QtWebp", Find_Riff_End, [] { return Write(Test_Picture(64, 48), "webp"); }},
     {"GstAvi", Find_Riff_End, Gst_Avi},
     {"Docx", Find_Zip_End, [] { return Make_Docx(40); }},
-    {"ZipDeflated", Find_Zip_End, [] { return Zip_Tool("t.zip input.txt"); }},
-    {"ZipFromStdin", Find_Zip_End, [] { return Zip_Tool("t.zip - < input.txt"); }},
+    {"ZipDeflated", Find_Zip_End, By("zip", {"-q", "t.zip", "notes.txt"}, "t.zip")},
+    {"ZipFromStdin", Find_Zip_End, By("sh", {"-c", "zip -q t.zip - < notes.txt"}, "t.zip")},
     {"Zip64", Find_Zip_End, Zip64},
     {"GstQuickTime", Find_Isobmff_End, Gst_Mov},
     {"GstMp4", Find_Isobmff_End, [] { return Gst(VIDEO25 "avenc_mpeg4 ! mp4mux faststart=true"); }},
@@ -833,25 +845,7 @@ QByteArray Fill(const QByteArray& h, int size, unsigned seed) { return Garbage(s
 std::uint64_t N(const QByteArray& b) { return static_cast<std::uint64_t>(b.size()); }
 std::uint32_t Get32_Be(const QByteArray& b, qsizetype at) { return qFromBigEndian<std::uint32_t>(b.constData() + at); }
 
-QByteArray Notes() {
-  QByteArray text;
-  for (int i = 0; text.size() < 40000; ++i) text += "Line " + QByteArray::number(i) + " of the notes on the card\n";
-  return text;
-}
 
-// A file made by `program` in a fresh folder holding notes.txt, data.bin and `files`.
-std::function<Made()> By(const QString& program, const QStringList& args, const QString& output,
-                         std::vector<std::pair<QString, QByteArray>> files = {}) {
-  files.insert(files.begin(), {{"notes.txt", Notes()}, {"data.bin", Garbage(30000, 11)}});
-  return [=] {
-    return Run_Tool(program, args, output, [&](const QDir& dir) {
-      for (const auto& [name, bytes] : files) {
-        QFile f(dir.filePath(name));
-        if (dir.mkpath(QFileInfo(name).path()) && f.open(QIODevice::WriteOnly)) f.write(bytes);
-      }
-    });
-  };
-}
 
 const char* kFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 Made Font() {
