@@ -10,7 +10,6 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -25,6 +24,7 @@
 #include <vector>
 
 #include "fat_image.h"
+#include "run_tool.h"
 #include "tools/sample_files/sample_files.h"
 
 namespace {
@@ -67,47 +67,23 @@ bool Write_File(const QString& path, const QByteArray& bytes) {
 }
 void Clear(const QString& dir) { QDir(dir).removeRecursively(), QDir().mkpath(dir); }
 
-struct Ran {
-  bool started = false;
-  int exit_code = -1;
-  double seconds = 0;
-};
-
-// Runs `program` in `dir` with no input; its output and errors go to these files (empty: discarded).
-Ran Run(const QString& program, const QStringList& args, const QString& dir, const QString& out, const QString& err) {
-  QProcess p;
-  p.setWorkingDirectory(dir);
-  p.setStandardInputFile(QProcess::nullDevice());
-  p.setStandardOutputFile(out.isEmpty() ? QProcess::nullDevice() : out);
-  p.setStandardErrorFile(err);
-  QElapsedTimer clock;
-  clock.start();
-  p.start(program, args);
-  Ran r;
-  if (!(r.started = p.waitForStarted(10000))) return r;
-  if (!p.waitForFinished(30 * 60 * 1000)) p.kill(), p.waitForFinished(5000);
-  r.seconds = static_cast<double>(clock.elapsed()) / 1000.0;
-  r.exit_code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-  return r;
-}
-
 // A file made by `tool` in a fresh folder under `scratch` holding `members`, whose names follow `args`: what it
 // wrote to OUT (a word in `args`), or its standard output when no argument names OUT. Nothing, and the reason in
 // `why`, on failure.
 std::optional<QByteArray> Made(const QString& scratch, const char* tool, QStringList args, const Members& members,
                                QString* why) {
   static int n = 0;
-  const QString dir = scratch + QStringLiteral("/%1").arg(++n), out = dir + ".out", err = dir + ".err";
-  const QString program = QStandardPaths::findExecutable(tool);
-  *why = tool + QStringLiteral(" is not installed");
-  if (program.isEmpty() || !QDir().mkpath(dir)) return std::nullopt;
+  const QString dir = scratch + QStringLiteral("/%1").arg(++n), out = dir + ".out";
+  *why = QStringLiteral("cannot write the input files in ") + dir;
+  if (!QDir().mkpath(dir)) return std::nullopt;
   for (const auto& [name, bytes] : members)
     if (args << name; !Write_File(dir + '/' + name, bytes)) return std::nullopt;
   const bool to_stdout = args.filter("OUT").isEmpty();
-  const Ran r = Run(program, args.replaceInStrings("OUT", out), dir, to_stdout ? out : QString(), err);
-  const QByteArray bytes = Read_File(out);
-  *why = tool + QStringLiteral(" failed: ") + QString::fromLocal8Bit(Read_File(err)).trimmed().right(200);
-  return r.exit_code == 0 && bytes.size() >= 64 ? std::optional(bytes) : std::nullopt;
+  const testing::ToolRun run = testing::Run_Tool(tool, args.replaceInStrings("OUT", out), {}, dir);
+  const QByteArray bytes = to_stdout ? run.out : Read_File(out);
+  *why = run.exit_code > 0 ? tool + QStringLiteral(" failed: ") + QString::fromLocal8Bit(run.err).trimmed().right(200)
+                           : run.problem;
+  return run.Ok() && bytes.size() >= 64 ? std::optional(bytes) : std::nullopt;
 }
 
 // ------------------------------------------------------------ file contents
@@ -527,17 +503,25 @@ struct Recovered {
 // One run of one tool: Tamberlin's three modes count as one tool.
 struct ToolRun {
   QString label, tool;
-  Ran ran;
+  testing::ToolRun ran;
+  bool started = false;
+  double seconds = 0;
   std::vector<Recovered> files;
 };
 
 // Runs a tool into `dir` and reads what it wrote; for Tamberlin, also counts the files whose report row (bytes and
 // SHA-256, the columns before the free-text note) is missing or differs.
 ToolRun Run_Tool(const QString& label, const QString& program, const QStringList& args, const QString& dir) {
-  ToolRun t{label, label.startsWith("tamberlin") ? "Tamberlin" : "PhotoRec", {}, {}};
+  ToolRun t{label, label.startsWith("tamberlin") ? "Tamberlin" : "PhotoRec", {}, false, 0, {}};
   Clear(dir);
   Say(QStringLiteral("  $ %1 %2").arg(QFileInfo(program).fileName(), args.join(' ')));
-  t.ran = Run(program, args, QFileInfo(dir).absolutePath(), dir + ".out", dir + ".err");
+  QElapsedTimer clock;
+  clock.start();
+  t.ran = testing::Run_Tool(program, args, {}, QFileInfo(dir).absolutePath());
+  t.seconds = static_cast<double>(clock.elapsed()) / 1000.0;
+  t.started = !t.ran.problem.endsWith("could not be started") && !t.ran.problem.endsWith("is not installed");
+  Write_File(dir + ".out", t.ran.out);
+  Write_File(dir + ".err", t.ran.err);
   std::map<QString, QByteArray> rows;
   for (const QByteArray& line : Read_File(dir + "/recovery-report.csv").split('\n'))
     if (const QList<QByteArray> f = line.split(','); f.size() >= 7) rows[QString::fromUtf8(f[0])] = f[4] + ',' + f[6];
@@ -550,7 +534,7 @@ ToolRun Run_Tool(const QString& label, const QString& program, const QStringList
     const QByteArray want = QByteArray::number(r.size) + ',' + r.sha;
     problems += rows[QDir(dir).relativeFilePath(path)] != want && rows[it.fileName()] != want;
   }
-  const QString ran = QStringLiteral("    %1 s, exit %2, %3 files").arg(t.ran.seconds, 0, 'f', 2).arg(t.ran.exit_code);
+  const QString ran = QStringLiteral("    %1 s, exit %2, %3 files").arg(t.seconds, 0, 'f', 2).arg(t.ran.exit_code);
   Say(ran.arg(t.files.size()) +
       (t.tool == "Tamberlin" ? QStringLiteral(", %1 not as the report says").arg(problems) : QString()));
   return t;
@@ -637,7 +621,7 @@ struct Totals {
 bool Report(const Case& c, const std::vector<Original>& originals, const std::vector<ToolRun>& runs) {
   QStringList tools;
   for (const ToolRun& t : runs)
-    if (t.ran.started && !tools.contains(t.tool)) tools << t.tool;
+    if (t.started && !tools.contains(t.tool)) tools << t.tool;
   std::vector<std::vector<Got>> got(static_cast<std::size_t>(tools.size()));
   int tam_exact = 0;
   for (std::size_t k = 0; k < got.size(); ++k)
@@ -657,10 +641,10 @@ bool Report(const Case& c, const std::vector<Original>& originals, const std::ve
   Say("run               files   exact  longer partial  inside   noise  MB written  seconds");
   std::map<QString, Totals> totals;
   for (const ToolRun& t : runs) {
-    Totals one{static_cast<int>(t.files.size()), {}, 0, t.ran.seconds}, &all = totals[t.tool];
+    Totals one{static_cast<int>(t.files.size()), {}, 0, t.seconds}, &all = totals[t.tool];
     for (const Recovered& r : t.files)
       ++one.kinds[static_cast<std::size_t>(Classify(r, originals))], one.bytes += r.size;
-    if (t.ran.started) one.Say_Row(t.label);
+    if (t.started) one.Say_Row(t.label);
     for (std::size_t i = 0; i < one.kinds.size(); ++i) all.kinds[i] += one.kinds[i];
     all.files += one.files, all.bytes += one.bytes, all.seconds += one.seconds;
     if (t.label == "tamberlin video") all.Say_Row("tamberlin (all)");

@@ -1,5 +1,5 @@
-// scan_bench [--size MiB] [--resources DIR] [--keep] [IMAGE]
-// Builds (once) an image of random data with zero runs and planted headers and warms the page cache. Then, best of
+// scan_bench
+// Builds an image of random data with zero runs and planted headers and warms the page cache. Then, best of
 // three rounds, it times a plain 1 MiB read() loop against the photo and raw passes (shipped catalogues, every
 // type), and a plain copy with one fsync against recovering the whole image as one item (as found, and as a PDF
 // whose end must be searched for). It prints MB/s, the ratio to the plain loop and resident memory growth.
@@ -22,7 +22,6 @@
 #include <vector>
 
 #include "engine/catalogue.h"
-#include "engine/decimal.h"
 #include "recovery/recover.h"
 #include "engine/scan.h"
 
@@ -139,30 +138,14 @@ Handled Recover(const std::string& path, std::uint64_t bytes, const char* type, 
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  std::uint64_t mib = 1024;
-  fs::path resources = fs::read_symlink("/proc/self/exe").parent_path() / ".." / "share" / "tamberlin";
-  std::string image = (fs::temp_directory_path() / "tamberlin_bench.img").string();
-  bool keep = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--size" && i + 1 < argc)
-      mib = Parse_Decimal(argv[++i]).value_or(0);
-    else if (a == "--resources" && i + 1 < argc)
-      resources = argv[++i];
-    else if (a == "--keep")
-      keep = true;
-    else
-      image = a;
-  }
-  if (mib == 0) return std::fprintf(stderr, "--size takes a whole number of MiB\n"), 2;
+int main() {
+  const fs::path resources = fs::read_symlink("/proc/self/exe").parent_path() / ".." / "share" / "tamberlin";
+  const std::string image = (fs::temp_directory_path() / "tamberlin_bench.img").string();
   const Catalogue c = Catalogue::Load(resources);
   if (c.Ext_Array.empty() || c.RawFile_Array.empty())
     return std::fprintf(stderr, "no catalogue in %s\n", resources.c_str()), 2;
-  if (!fs::exists(image) || fs::file_size(image) != mib << 20) {
-    std::fprintf(stderr, "writing %llu MiB image %s\n", static_cast<unsigned long long>(mib), image.c_str());
-    Make_Image(image, mib);
-  }
+  std::fprintf(stderr, "writing a 1 GiB image %s\n", image.c_str());
+  Make_Image(image, 1024);
   const std::uint64_t bytes = Plain(image).first;  // warms the page cache
   const fs::path folder = fs::temp_directory_path() / "tamberlin_bench_recover";
   enum { kRead, kPhoto, kRaw, kCopy, kAsFound, kSearched };
@@ -194,6 +177,6 @@ int main(int argc, char** argv) {
   const bool met = std::min(r[kPhoto].mbps, r[kRaw].mbps) >= std::max(r[kRead].mbps / 2, 2000.0) &&
                    r[kRaw].rss_growth_kib < 64 * 1024;
   std::printf("targets (>= half plain read, >= 2 GB/s, raw rss growth < 64 MiB): %s\n", met ? "met" : "NOT met");
-  if (!keep) fs::remove(image);
+  fs::remove(image);
   return met ? 0 : 1;
 }

@@ -42,6 +42,7 @@ inline ToolRun Run_Tool(const QString& program, const QStringList& args, const Q
   p.setProcessEnvironment(environment);
   if (!folder.isEmpty()) p.setWorkingDirectory(folder);
   p.start(exe, args);
+  p.closeWriteChannel();  // no input: a program that reads some sees its end
   p.waitForFinished(-1);
   run.out = p.readAllStandardOutput();
   run.err = p.readAllStandardError();

@@ -12,6 +12,10 @@ namespace {
 
 constexpr std::uint64_t kMaxBlocks = 1u << 20;
 constexpr std::uint64_t kMaxRar5Header = 2u * 1024 * 1024;
+// The main header holds a few flags and a locator: a larger stated size is
+// random bytes behind the marker, and reading that far to check its CRC
+// would only slow the rejection down.
+constexpr std::uint64_t kMaxRar5MainHeader = 64u * 1024;
 
 EndFinding Walk_Rar4(ItemBytes& b) {
   constexpr std::uint8_t kMain = 0x73, kFile = 0x74, kEnd = 0x7B;
@@ -64,7 +68,9 @@ EndFinding Walk_Rar5(ItemBytes& b) {
     };
     std::uint64_t at = pos + 4;
     const auto size = Vint(b, at);
-    if (!size || *size == 0 || *size > kMaxRar5Header) return fail("no block header size");
+    if (!size || *size == 0 || *size > (n == 0 ? kMaxRar5MainHeader : kMaxRar5Header)) {
+      return fail("no block header size");
+    }
     const std::uint64_t header_end = at + *size;
     if (!b.Has(pos, header_end - pos) || checks::Crc32(b, pos + 4, header_end) != b.U32le(pos)) {
       return fail("block header's CRC does not hold");

@@ -1,14 +1,174 @@
-// End finders on real files (Qt's writers, sample_files, ffmpeg, GStreamer, zip and tar; skipped when missing),
-// on files laid out by hand where no encoder is at hand, and on damaged copies of both. Each finder must end a
-// whole file exactly, never reach past a cut, and tell broken structure (not this format) from a start with no
-// reachable end.
+// End finders on real files (Qt's writers, sample_files, ffmpeg, GStreamer, zip, tar, 7z, zstd, lz4, sqlite3,
+// gcab, arj, jlha, compress, dpkg-deb, gcc, the command-line compressors, the system's fonts; skipped when
+// missing), on files laid out by hand from the formats' documentation where no encoder is at hand, and on
+// damaged copies of both. Each finder must end a whole file exactly, whatever follows it, never reach past a
+// cut or a limit, and tell broken structure (not this format) from a start with no reachable end. Also
+// Type_From_Content over files built here: the member names of zips, the streams of compound files, EBML doc
+// types, PE flags, ASF streams, DVD packs and PostScript first lines; damaged or foreign bytes keep the type.
+// And every shipped catalogue signature planted in random bytes, which its type's checks must reject, soon.
 #include <gtest/gtest.h>
 
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QDir>
+#include <QFile>
+#include <QImageWriter>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QtEndian>
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <span>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
 
-#include "gui_environment.h"
-#include "recovery/format_samples.h"
+#include "engine/catalogue.h"
+#include "recovery/content_type.h"
+#include "recovery/item_fixture.h"
+#include "run_tool.h"
 #include "tools/sample_files/sample_files.h"
+
+// Tests that draw or write real files with Qt (pictures, PDFs) need a
+// QGuiApplication. Including this header makes one for the whole run, offscreen
+// unless QT_QPA_PLATFORM says otherwise; it is not made at test discovery,
+// which runs the binary without a display.
+namespace tamberlin::testing {
+
+class GuiEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (QCoreApplication::instance() == nullptr) app_ = std::make_unique<QGuiApplication>(argc_, argv_);
+  }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  int argc_ = 1;
+  char name_[15] = "tamberlin_test";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QGuiApplication> app_;
+};
+
+[[maybe_unused]] inline ::testing::Environment* const kGuiEnvironment =
+    ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
+
+}  // namespace tamberlin::testing
+
+// A made file (or why this machine cannot make it), one made by a tool, the
+// sample and hand-edit tables, and the checks every sample and edit gets.
+namespace tamberlin::recovery::testing {
+
+struct Made {
+  Made(QByteArray b = {}, QString why = {}) : bytes(std::move(b)), skip(std::move(why)) {}
+  QByteArray bytes;
+  QString skip;
+  qsizetype first = 0;  // for joined members or streams, the length of the first one
+};
+
+// `program` run once per test run with `args` in a fresh folder that `setup`
+// may fill; the whole of the file `result` it writes there.
+inline Made Run_Tool(const QString& program, const QStringList& args, const QString& result,
+                     const std::function<void(const QDir&)>& setup = {}) {
+  static std::map<QStringList, Made> made;
+  const auto [it, fresh] = made.try_emplace(QStringList{program, result} + args);
+  if (!fresh) return it->second;
+  QTemporaryDir dir;
+  if (setup) setup(QDir(dir.path()));
+  const tamberlin::testing::ToolRun run = tamberlin::testing::Run_Tool(program, args, {}, dir.path());
+  QFile out(dir.filePath(result));
+  if (!run.Ok() || !out.open(QIODevice::ReadOnly) || out.size() == 0)
+    return it->second = {{}, run.Ok() ? program + " wrote no " + result : run.problem};
+  return it->second = out.readAll();
+}
+
+// `image` as Qt's writer for `format` writes it (progressive where it can), or why it cannot.
+inline Made Write(const QImage& image, const char* format, bool progressive = false) {
+  if (!QImageWriter::supportedImageFormats().contains(format)) return {{}, QStringLiteral("no Qt writer for it")};
+  QByteArray out;
+  QBuffer buf(&out);
+  QImageWriter writer(&buf, format);
+  writer.setProgressiveScanWrite(progressive);
+  return writer.write(image) ? Made(out) : Made({}, writer.errorString());
+}
+
+inline void Set32(QByteArray& b, qsizetype at, std::uint32_t v, bool big_endian = false) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (big_endian ? 24 - 8 * i : 8 * i));
+}
+
+struct Sample {
+  const char* name;
+  EndFinder finder;
+  std::function<Made()> make;
+  bool may_end_early = false;  // no stated length, or a trailing tag: a cut may end the file at an earlier frame
+};
+inline void PrintTo(const Sample& s, std::ostream* os) { *os << s.name; }
+inline const auto kByName = [](const auto& p) { return std::string(p.param.name); };
+
+// The whole file ends exactly with garbage or zeros after it, whatever the
+// range; cut short by the limit or by the medium's end, no end is found past
+// the cut. `core`: where the file ends without its optional padding.
+inline void Expect_Exact_End_Never_Past_A_Cut(const Sample& s, const QByteArray& file, std::uint64_t core = 0) {
+  const auto size = static_cast<std::uint64_t>(file.size());
+  if (core == 0) core = size;
+  const qsizetype half = file.size() / 2 / kSectorSize * kSectorSize;
+  struct Case {
+    const char* what;
+    Item item;
+    std::uint64_t cut;  // 0: the whole file is there
+  };
+  std::vector<Case> cases;
+  cases.push_back({"garbage after", Item(file, Garbage(9000)), 0});
+  cases.push_back({"zeros after, range one sector, limit past the end", Item(file, Zeros(9000), 512, size * 4), 0});
+  cases.push_back({"cut one byte short", Item(file, Garbage(9000), core - 1, core - 1), core - 1});
+  cases.push_back({"cut in half", Item(file, Garbage(9000), core / 2, core / 2), core / 2});
+  if (half > 0) cases.push_back({"medium ends halfway", Item(file.left(half), {}, 0, size * 2), std::uint64_t(half)});
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const EndFinding f = c.item.Run(s.finder);
+    if (c.cut == 0) EXPECT_EQ(f.found() ? f.length : 0, size) << f.why;
+    else if (s.may_end_early) EXPECT_LE(f.found() ? f.length : 0, c.cut);
+    else EXPECT_FALSE(f.found()) << "length " << f.length;
+  }
+}
+
+// A hand edit to one sample and the outcome it must give: Found means the
+// whole edited file, unless `length` says otherwise.
+struct Edit {
+  const char* name;
+  const char* sample;
+  std::function<void(QByteArray&)> edit;
+  EndOutcome expect;
+  std::function<std::uint64_t(const QByteArray&)> length = nullptr;
+};
+#define ED(...) [](QByteArray& b) { __VA_ARGS__; }
+constexpr auto kFound = EndOutcome::Found, kUnknown = EndOutcome::Unknown, kNotIt = EndOutcome::NotThisFormat;
+
+inline void Expect_Edits(std::span<const Sample> samples, std::span<const Edit> edits) {
+  for (const Edit& e : edits) {
+    SCOPED_TRACE(e.name);
+    const auto s = std::find_if(samples.begin(), samples.end(),
+                                [&](const Sample& x) { return x.name == std::string_view(e.sample); });
+    ASSERT_NE(s, samples.end());
+    Made made = s->make();
+    if (!made.skip.isEmpty()) continue;  // the sample's own test says why
+    e.edit(made.bytes);
+    const EndFinding f = Item(made.bytes, Garbage(65536, 11)).Run(s->finder);
+    EXPECT_EQ(f.outcome, e.expect) << f.why;
+    const auto whole = static_cast<std::uint64_t>(made.bytes.size());
+    EXPECT_EQ(f.found() ? f.length : 0, e.expect != kFound ? 0 : e.length ? e.length(made.bytes) : whole);
+  }
+}
+
+}  // namespace tamberlin::recovery::testing
 
 namespace tamberlin::recovery {
 namespace {
@@ -70,7 +230,7 @@ QByteArray Hand_Icon(int type) {
 // Runs `program` in a folder holding three data files and a folder with a long-named one.
 Made Run(const char* program, const QString& args) {
   return Run_Tool(QString::fromLatin1(program), QProcess::splitCommand(args), QStringLiteral("out"),
-                  [](const QDir& dir, QProcess&) {
+                  [](const QDir& dir) {
                     dir.mkdir(QStringLiteral("d"));
                     for (int i = 0; i <= 3; ++i) {
                       QFile f(dir.filePath(i == 0 ? "d/" + QString(120, 'x') : QString("f%1.bin").arg(i)));
@@ -110,17 +270,28 @@ QByteArray Tar_With_Pax_Size() {
 #define VIDEO25 "videotestsrc num-buffers=10 ! video/x-raw,width=176,height=144,framerate=25/1 ! "
 #define MP3 "audiotestsrc num-buffers=40 ! audioconvert ! lamemp3enc ! "
 
-// zip run on (or fed) a text file of 300 lines.
-Made Zip_Tool(const QStringList& args, bool stdin_input = false) {
-  return Run_Tool("zip", QStringList{"-q"} + args, "t.zip", [&](const QDir& dir, QProcess& p) {
-    QFile input(dir.filePath("input.txt"));
-    if (input.open(QIODevice::WriteOnly)) input.write(QByteArray("Notes found on the card\n").repeated(300));
-    if (stdin_input) p.setStandardInputFile(input.fileName());
-  });
+QByteArray Notes() {
+  QByteArray text;
+  for (int i = 0; text.size() < 40000; ++i) text += "Line " + QByteArray::number(i) + " of the notes on the card\n";
+  return text;
+}
+
+// A file made by `program` in a fresh folder holding notes.txt, data.bin and `files`.
+std::function<Made()> By(const QString& program, const QStringList& args, const QString& output,
+                         std::vector<std::pair<QString, QByteArray>> files = {}) {
+  files.insert(files.begin(), {{"notes.txt", Notes()}, {"data.bin", Garbage(30000, 11)}});
+  return [=] {
+    return Run_Tool(program, args, output, [&](const QDir& dir) {
+      for (const auto& [name, bytes] : files) {
+        QFile f(dir.filePath(name));
+        if (dir.mkpath(QFileInfo(name).path()) && f.open(QIODevice::WriteOnly)) f.write(bytes);
+      }
+    });
+  };
 }
 Made Gst_Mov() { return Gst(VIDEO25 "jpegenc ! qtmux"); }
 Made Gst_Avi() { return Gst(VIDEO25 "jpegenc ! avimux"); }
-Made Zip64() { return Zip_Tool({"-fz", "t.zip", "input.txt"}); }
+Made Zip64() { return By("zip", {"-q", "-fz", "t.zip", "notes.txt"}, "t.zip")(); }
 
 // ---- laid out by hand ---------------------------------------------------------
 
@@ -220,12 +391,6 @@ qsizetype Box_At(const QByteArray& file, const char* type) {
 Made Ffmpeg(const char* args, const char* out) {
   return Run_Tool("ffmpeg", QProcess::splitCommand(QString("-v error -y -bitexact ") + args + " " + out), out);
 }
-QByteArray Le32s(std::initializer_list<std::uint32_t> values) {
-  QByteArray b;
-  for (const auto v : values) Put32(b, v);
-  return b;
-}
-
 // ---- laid out by hand, where no encoder is at hand ----------------------------
 
 QByteArray Midi() {
@@ -241,19 +406,19 @@ QByteArray Amr(int frames) {
 
 // Monkey's Audio with a descriptor, and an APEv2 tag (footer only) after the frames.
 QByteArray Ape() {
-  QByteArray a = "MAC " + QByteArray("\x96\x0F\0\0", 4) + Le32s({52, 24, 4, 44, 3000, 0, 0}) + QByteArray(16, '\x11');
+  QByteArray a = "MAC " + QByteArray("\x96\x0F\0\0", 4) + Le<4>(52, 24, 4, 44, 3000, 0, 0) + QByteArray(16, '\x11');
   Put16(a, 2000), Put16(a, 0), Put32(a, 73728), Put32(a, 700), Put32(a, 1), Put16(a, 16), Put16(a, 2), Put32(a, 44100);
-  const QByteArray tag = Le32s({5, 0}) + QByteArray("Title\0Notes", 11) + "APETAGEX" + Le32s({2000, 51, 1, 0, 0, 0});
+  const QByteArray tag = Le<4>(5, 0) + QByteArray("Title\0Notes", 11) + "APETAGEX" + Le<4>(2000, 51, 1, 0, 0, 0);
   return a + Garbage(4, 6) + Garbage(44, 7) + Garbage(3000, 5) + tag;
 }
 
-QByteArray Bink() { return "BIKi" + Le32s({36 + 2000, 10, 400, 10, 64, 48, 25, 1, 0, 1}) + Garbage(2000, 9); }
+QByteArray Bink() { return "BIKi" + Le<4>(36 + 2000, 10, 400, 10, 64, 48, 25, 1, 0, 1) + Garbage(2000, 9); }
 
 // A CIFF heap: 100 data bytes, then a table of two entries and its offset.
 QByteArray Crw() {
-  QByteArray c = QByteArray("II\x1A\0\0\0HEAPCCDR", 14) + Le32s({0x00010002, 0, 0}) + Garbage(100, 2);
+  QByteArray c = QByteArray("II\x1A\0\0\0HEAPCCDR", 14) + Le<4>(0x00010002, 0, 0) + Garbage(100, 2);
   Put16(c, 2), Put16(c, 0x2005), Put32(c, 60), Put32(c, 0), Put16(c, 0x2007), Put32(c, 40), Put32(c, 60);
-  return c + Le32s({100});
+  return c + Le<4>(100);
 }
 
 QByteArray Raf() {
@@ -274,18 +439,13 @@ QByteArray Mrw() {
 }
 
 QByteArray X3f() {
-  QByteArray x = "FOVb" + Le32s({0x00020002}) + Garbage(32, 1) + Garbage(600, 2);
-  return x + "SECd" + Le32s({0x00020000, 1, 40, 600}) + "IMAG" + Le32s({static_cast<std::uint32_t>(x.size())});
+  QByteArray x = "FOVb" + Le<4>(0x00020002) + Garbage(32, 1) + Garbage(600, 2);
+  return x + "SECd" + Le<4>(0x00020000, 1, 40, 600) + "IMAG" + Le<4>(static_cast<std::uint32_t>(x.size()));
 }
 
-QByteArray Jxl_Box(const char* type, const QByteArray& payload) {
-  QByteArray b;
-  Put32_Be(b, static_cast<std::uint32_t>(8 + payload.size()));
-  return b + type + payload;
-}
 QByteArray Jxl() {
-  return QByteArray("\0\0\0\x0CJXL \r\n\x87\n", 12) + Jxl_Box("ftyp", QByteArray("jxl \0\0\0\0jxl ", 12)) +
-         Jxl_Box("jxlc", "\xFF\x0A" + Garbage(900, 8)) + Jxl_Box("Exif", Zeros(4) + "II*");
+  return QByteArray("\0\0\0\x0CJXL \r\n\x87\n", 12) + Box("ftyp", QByteArray("jxl \0\0\0\0jxl ", 12)) +
+         Box("jxlc", "\xFF\x0A" + Garbage(900, 8)) + Box("Exif", Zeros(4) + "II*");
 }
 
 // Photoshop, 3 channels of 4 x 5 pixels: raw, or PackBits rows (one literal run of 5).
@@ -300,8 +460,6 @@ QByteArray Psd(int version, bool rle) {
   for (int row = 0; row < 12; ++row) p += '\x04' + Garbage(5, static_cast<unsigned>(row));
   return p;
 }
-
-// ---- the tables -------------------------------------------------------------------
 
 // ---- the tables -------------------------------------------------------------------
 
@@ -323,7 +481,6 @@ const Sample kSamples[] = {
     {"TiffQt", Find_Tiff_End, [] { return Write(Picture(), "tiff"); }},
     {"TiffLittleEndian", Find_Tiff_End, [] { return Tiff_With_Thumbnail(Write(Picture(), "jpeg").bytes, false); }},
     {"TiffBigEndian", Find_Tiff_End, [] { return Tiff_With_Thumbnail(Write(Picture(), "jpeg").bytes, true); }},
-    {"IcoQt", Find_Ico_End, [] { return Write(Test_Picture(32, 32), "ico"); }},
     {"IcoHand", Find_Ico_End, [] { return Hand_Icon(1); }},
     {"CurHand", Find_Ico_End, [] { return Hand_Icon(2); }},
     {"TarFiles", Find_Tar_End, [] { return Run("tar", "-cf out f1.bin f2.bin f3.bin"); }},
@@ -332,24 +489,21 @@ const Sample kSamples[] = {
     {"TarPaxSizeRecord", Find_Tar_End, Tar_With_Pax_Size},
     {"OggVorbis", Find_Ogg_End, [] { return Gst(AUDIO "vorbisenc ! oggmux"); }},
     {"OggOpus", Find_Ogg_End, [] { return Gst(AUDIO "audioresample ! opusenc ! oggmux"); }},
-    {"OggSpeex", Find_Ogg_End, [] { return Gst(AUDIO "speexenc ! oggmux"); }},
     {"OggTheoraVorbis", Find_Ogg_End, [] { return Gst(AUDIO "vorbisenc ! m. " VIDEO "theoraenc ! oggmux name=m"); }},
     {"OggChained", Find_Ogg_End,
      [] { Made a = Gst(AUDIO "vorbisenc ! oggmux"), b = Gst(AUDIO "audioresample ! opusenc ! oggmux");
           return Made(a.bytes + b.bytes, a.skip + b.skip); }},
     {"Webm", Find_Ebml_End, [] { return Gst(VIDEO "vp8enc ! webmmux"); }},
     {"Mkv", Find_Ebml_End, [] { return Gst(VIDEO "jpegenc ! matroskamux"); }},
-    {"Mka", Find_Ebml_End, [] { return Gst(AUDIO "vorbisenc ! matroskamux"); }},
     {"Wav", Find_Riff_End, [] { return Make_Wav(300, 8000); }},
     {"QtWebp", Find_Riff_End, [] { return Write(Test_Picture(64, 48), "webp"); }},
     {"GstAvi", Find_Riff_End, Gst_Avi},
     {"Docx", Find_Zip_End, [] { return Make_Docx(40); }},
-    {"ZipDeflated", Find_Zip_End, [] { return Zip_Tool({"t.zip", "input.txt"}); }},
-    {"ZipFromStdin", Find_Zip_End, [] { return Zip_Tool({"t.zip", "-"}, true); }},
+    {"ZipDeflated", Find_Zip_End, By("zip", {"-q", "t.zip", "notes.txt"}, "t.zip")},
+    {"ZipFromStdin", Find_Zip_End, By("sh", {"-c", "zip -q t.zip - < notes.txt"}, "t.zip")},
     {"Zip64", Find_Zip_End, Zip64},
     {"GstQuickTime", Find_Isobmff_End, Gst_Mov},
     {"GstMp4", Find_Isobmff_End, [] { return Gst(VIDEO25 "avenc_mpeg4 ! mp4mux faststart=true"); }},
-    {"Gst3gp", Find_Isobmff_End, [] { return Gst(VIDEO25 "avenc_h263 ! 3gppmux"); }},
     {"LameMp3Id3", Find_Mp3_End, [] { return Gst(MP3 "taginject tags=title=Tamberlin ! id3v2mux"); }},
     {"LameMp3Bare", Find_Mp3_End, [] { return Gst(MP3 "identity"); }},
     {"Ole2", Find_Ole2_End, [] { return Ole2(12); }},
@@ -382,7 +536,6 @@ const Sample kSamples[] = {
     {"Ivf", Find_Ivf_End, FF(BARS "-c:v libvpx", "v.ivf")},
     {"Pcx", Find_Pcx_End, FF(STILL "-c:v pcx", "i.pcx")},
     {"PcxPalette", Find_Pcx_End, FF(STILL "-c:v pcx -pix_fmt pal8", "p8.pcx")},
-    {"PcxMono", Find_Pcx_End, FF(STILL "-c:v pcx -pix_fmt monob", "m.pcx")},
     {"Exr", Find_Exr_End, FF(STILL "-c:v exr -pix_fmt gbrpf32le", "i.exr")},
     {"ExrZip16Lines", Find_Exr_End, FF(STILL "-c:v exr -compression zip16 -pix_fmt gbrpf32le", "z.exr")},
     {"Jp2", Find_Jp2_End, FF(STILL "-c:v jpeg2000", "i.jp2")},
@@ -466,7 +619,6 @@ qsizetype Flv_Tag_End(const QByteArray& b, qsizetype at) {
 
 const Edit kEdits[] = {
     {"bmp size field zero", "Bmp24", ED(Set32(b, 2, 0)), kFound},
-    {"bmp size field huge", "Bmp24", ED(Set32(b, 2, 0xFFFFFFF0)), kFound},
     {"bmp size field past the pixels", "Bmp8", ED(Set32(b, 2, std::uint32_t(b.size() + 5000))), kFound},
     {"bmp RLE8 with its size", "Bmp8", ED(Set32(b, 30, 1)), kFound},
     {"bmp RLE8 with a zero size", "Bmp8", ED(Set32(b, 2, 0), Set32(b, 30, 1)), kNotIt},
@@ -502,7 +654,7 @@ const Edit kEdits[] = {
     {"ogg last page missing", "OggTheoraVorbis", ED(b.truncate(b.lastIndexOf("OggS"))), kUnknown},
     {"ebml segment size unknown", "Mkv", ED(Set(b, b.indexOf(kSegment) + 4, "\x01" + QByteArray(7, '\xFF'))), kUnknown},
     {"ebml segment size short", "Webm", ED(Grow_Segment(b, -100)), kUnknown},
-    {"ebml segment size past the limit", "Mka", ED(Grow_Segment(b, 1 << 20)), kUnknown},
+    {"ebml segment size past the limit", "Mkv", ED(Grow_Segment(b, 1 << 20)), kUnknown},
     {"ebml unknown doc type", "Webm", ED(b[b.indexOf("webm") + 1] = 'x'), kNotIt},
     {"ebml void before the segment", "Mkv", ED(b.insert(b.indexOf(kSegment), QByteArray("\xEC\x83\0\0\0", 5))), kFound},
     {"flac total samples unknown", "Flac", ED(b[8 + 13] = char(b[8 + 13] & 0xF0), Set32(b, 22, 0, true)), kUnknown},
@@ -546,13 +698,6 @@ const Edit kEdits[] = {
 };
 
 TEST(FormatEdits, BrokenStructureIsNotThisFormatDamagedEndIsUnknown) { Expect_Edits(kSamples, kEdits); }
-
-TEST(ImageEndTest, ExifThumbnailEoiDoesNotEndTheJpeg) {
-  const QByteArray file = Named("JpegExifThumbnail").make().bytes;
-  const auto thumb_end = static_cast<std::uint64_t>(file.indexOf("\xFF\xD9") + 2);
-  ASSERT_TRUE(thumb_end > 2 && thumb_end < static_cast<std::uint64_t>(file.size() / 2));
-  EXPECT_FALSE(Item(file, Garbage(8192), thumb_end, thumb_end).Run(Find_Jpeg_End).found());
-}
 
 // The MPF index lists a second image stored after the first one's EOI.
 QByteArray Mpf_Jpeg(const QByteArray& first, const QByteArray& second) {
@@ -682,58 +827,591 @@ TEST(MediaFrameRuns, ShortestRunThatCounts) {
   }
 }
 
-// A 1 GiB medium of random sectors, `first` at its start, that counts what is
-// read: a finder that meets a signature in random bytes must say so after a
-// few blocks, never walk or search on through the medium.
-struct CountingRandomMedium final : SectorSource {
-  static constexpr std::uint64_t kSectors = std::uint64_t{1} << 21;
-  std::uint64_t seed = 0, reads = 0;
-  QByteArray first;
-  std::uint8_t sector_[kSectorSize] = {};
-  const std::uint8_t* Read_Sector(std::uint64_t sector) override {
-    if (sector >= kSectors) return nullptr;
-    ++reads;
-    std::uint64_t x = seed ^ (sector * 0x9E3779B97F4A7C15ull);
-    for (std::size_t i = 0; i < kSectorSize; ++i) {
-      if (i % 8 == 0) x ^= x << 13, x ^= x >> 7, x ^= x << 17;
-      sector_[i] = static_cast<std::uint8_t>(x >> (8 * (i % 8)));
+// `finder` on `file` followed by `after` (and a range or limit when not 0) finds `expect` bytes (0: no end) and,
+// unless `format` is 0, says the start is (1) or is not (-1) this format.
+void Expect(const std::string& what, EndFinder finder, const QByteArray& file, const QByteArray& after,
+            std::uint64_t expect, int format = 0, std::uint64_t range = 0, std::uint64_t limit = 0) {
+  SCOPED_TRACE(what);
+  const EndFinding f = Item(file, after, range, limit).Run(finder);
+  EXPECT_EQ(f.found() ? f.length : 0, expect) << f.why;
+  EXPECT_TRUE(format == 0 || f.not_this_format() == (format < 0)) << f.why;
+}
+QByteArray Flip(QByteArray b, qsizetype at) { return b.replace(at, 1, QByteArray(1, static_cast<char>(b[at] ^ 0x5A))); }
+QByteArray Lines(const char* head, const char* line, int n, const char* tail) {
+  return head + QByteArray(line).repeated(n) + tail;
+}
+// `head` over random bytes, `size` in all.
+QByteArray Fill(const QByteArray& h, int size, unsigned seed) { return Garbage(size, seed).replace(0, h.size(), h); }
+std::uint64_t N(const QByteArray& b) { return static_cast<std::uint64_t>(b.size()); }
+std::uint32_t Get32_Be(const QByteArray& b, qsizetype at) { return qFromBigEndian<std::uint32_t>(b.constData() + at); }
+
+
+
+const char* kFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+Made Font() {
+  QFile f(kFont);
+  return f.open(QIODevice::ReadOnly) ? Made(f.readAll()) : Made({}, QString(kFont) + " is not there");
+}
+
+// ---- built by hand
+
+// RAR 4: marker, main header, one stored file, end of archive.
+QByteArray Rar4() {
+  const auto block = [](int type, int flags, const QByteArray& rest) {
+    const QByteArray h = static_cast<char>(type) + Le<2>(flags, rest.size() + 7) + rest;
+    return Le<2>(samples::Crc32(h) & 0xFFFF) + h;
+  };
+  const QByteArray data = Notes().left(5000);
+  // sizes, host OS, CRC, time, version 2.0, stored, name length, attributes
+  const QByteArray file = Le<4>(data.size(), data.size()) + '\x02' + Le<4>(samples::Crc32(data), 0x5A2B3C4D) +
+                          "\x14\x30" + Le<2>(9) + Le<4>(0x20) + "notes.txt";
+  return {QByteArray("Rar!\x1A\x07\x00", 7) + block(0x73, 0, Zeros(6)) + block(0x74, 0x8000, file) + data +
+          block(0x7B, 0x4000, {})};
+}
+
+// RAR 5: blocks of CRC, size and fields in variable-length integers.
+QByteArray Rar5() {
+  const auto vint = [](auto... vs) {
+    QByteArray out;
+    for (std::uint64_t v : {static_cast<std::uint64_t>(vs)...})
+      for (bool more = true; more; v >>= 7) out += static_cast<char>((v & 0x7F) | ((more = v > 0x7F) ? 0x80 : 0));
+    return out;
+  };
+  const auto block = [&vint](const QByteArray& fields) {
+    const QByteArray sized = vint(fields.size()) + fields;
+    return Le<4>(samples::Crc32(sized)) + sized;
+  };
+  const QByteArray data = Notes().left(7000);
+  return {QByteArray("Rar!\x1A\x07\x01\x00", 8) + block(vint(1, 0, 0)) +
+          block(vint(2, 2, data.size(), 0, data.size(), 0x20, 0, 0, 9) + "notes.txt") + data + block(vint(5, 0, 0))};
+}
+
+// A PE32+ image: headers with these characteristics, two sections and (when `signed_image`) a certificate
+// table after them.
+QByteArray Pe(bool signed_image, std::uint16_t characteristics = 0x22) {
+  QByteArray opt = Le<2>(0x20B) + Zeros(0xEE);  // alignments, size of headers, directories, certificates
+  opt.replace(32, 8, Le<4>(0x1000, 0x200)).replace(60, 4, Le<4>(0x400)).replace(108, 4, Le<4>(16));
+  if (signed_image) opt.replace(112 + 4 * 8, 8, Le<4>(0xC00, 0x100));
+  QByteArray f = "MZ" + Zeros(0x3A) + Le<4>(0x80) + Zeros(0x40) + "PE" + Le<2>(0, 0x8664, 2) + Le<4>(0, 0, 0) +
+                 Le<2>(0xF0, characteristics) + opt;
+  for (const auto& [name, at, size] : {std::tuple{".text", 0x400, 0x600}, std::tuple{".data", 0xA00, 0x200}})
+    f += QByteArray(name).leftJustified(8, '\0') + Le<4>(0x1000, at * 2, size, at) + Zeros(16);
+  f = f.leftJustified(0x400, '\0');
+  for (int i = 0x400; i < 0xC00; ++i) f += static_cast<char>(i * 7);
+  return {signed_image ? f + Garbage(0x100, 4) : f};
+}
+
+// RPM: lead, signature header with the size of header and payload, header, payload.
+QByteArray Rpm() {
+  const QByteArray lead = QByteArray("\xED\xAB\xEE\xDB\x03").leftJustified(10, '\0') +
+                          QByteArray("notes-1.0").leftJustified(69, '\0') + '\x05' + Zeros(16);
+  const auto header = [](int tag, int type, const QByteArray& store) {
+    return QByteArray("\x8E\xAD\xE8\x01\0\0\0\0", 8) + Be<4>(1, store.size(), tag, type, 0, 1) + store;
+  };
+  const QByteArray main = header(1000, 6, "notes"), payload = qCompress(Notes()).mid(4);
+  const QByteArray signature = header(1000, 4, Be<4>(main.size() + payload.size()));
+  return {lead + signature.leftJustified((signature.size() + 7) / 8 * 8, '\0') + main + payload};
+}
+
+// A Java class: a small constant pool, no fields, one method with a Code
+// attribute, and a SourceFile attribute.
+QByteArray Java_Class() {
+  QByteArray c = "\xCA\xFE\xBA\xBE" + Be<2>(0, 61, 12);
+  for (const QByteArray n : {"Notes", "java/lang/Object", "main", "()V", "Code", "SourceFile", "Notes.java"})
+    c += '\x01' + Be<2>(n.size()) + n;
+  // #8 class Notes, #9 class Object, #10 a long taking #11 too; flags, this, super, no interfaces or fields,
+  // one method with its Code attribute, one SourceFile attribute
+  return {c + QByteArray("\x07\x00\x01\x07\x00\x02\x05\0\0\0\0\0\0\0\x2A", 15) +
+          Be<2>(0x21, 8, 9, 0, 0, 1, 9, 3, 4, 1, 5) + Be<4>(13) + QByteArray("\0\0\0\x01\0\0\0\x01\xB1\0\0\0\0", 13) +
+          Be<2>(1, 6) + Be<4>(2) + Be<2>(7)};
+}
+
+// A collection of one font: the font moved 16 bytes on, its table offsets too.
+QByteArray Ttc() {
+  QByteArray f = Font().bytes;
+  for (int i = 0; !f.isEmpty() && i < qFromBigEndian<std::uint16_t>(f.constData() + 4); ++i)
+    f.replace(20 + 16 * i, 4, Be<4>(Get32_Be(f, 20 + 16 * i) + 16));
+  return f.isEmpty() ? f : QByteArray("ttcf\0\1\0\0", 8) + Be<4>(1, 16) + f;
+}
+
+// WOFF with every table stored uncompressed.
+QByteArray Woff() {
+  const QByteArray f = Font().bytes;
+  const int tables = f.isEmpty() ? 0 : qFromBigEndian<std::uint16_t>(f.constData() + 4);
+  QByteArray directory, data;
+  for (qsizetype e = 12; e < 12 + 16 * tables; e += 16) {
+    const std::uint32_t length = Get32_Be(f, e + 12);
+    directory += f.mid(e, 4) + Be<4>(44 + 20 * tables + data.size(), length, length, Get32_Be(f, e + 4));
+    data += f.mid(Get32_Be(f, e + 8), length).leftJustified((length + 3) / 4 * 4, '\0');
+  }
+  // no versions, metadata or private data
+  return f.isEmpty() ? f
+                     : QByteArray("wOFF\0\1\0\0", 8) + Be<4>(44 + 20 * tables + data.size()) + Be<2>(tables, 0) +
+                           Be<4>(f.size()) + Zeros(24) + directory + data;
+}
+
+QByteArray Blend() {
+  QByteArray f("BLENDER-v300");
+  for (const auto& [code, size] : {std::pair{"REND", 72}, std::pair{"GLOB", 1024}, std::pair{"DNA1", 3000}})
+    f += code + Le<4>(size) + Le<8>(0x7F0012345678) + Le<4>(0, 1) + Garbage(size, static_cast<unsigned>(size));
+  return {f + "ENDB" + Zeros(20)};
+}
+
+// A file, what follows it and the ranges it is found in; damage to a header
+// byte makes it not this format, damage to a check field (or the data it
+// covers; negative: from the end) leaves the whole members before it.
+struct WholeCase {
+  const char* name;
+  EndFinder finder;
+  std::function<Made()> make;
+  bool end_stated = true;  // else Unknown when whole
+  std::vector<qsizetype> header = {}, checks = {};
+};
+void PrintTo(const WholeCase& c, std::ostream* os) { *os << c.name; }
+const char* kSql = "create table t(a, b); insert into t values (1, randomblob(20000)); "
+                   "insert into t values (2, 'notes'); create index i on t(a);";
+const QByteArray kControl = "Package: notes\nVersion: 1.0\nArchitecture: all\nMaintainer: A\nDescription: notes\n";
+const QByteArray kHello = "#include <stdio.h>\nint main(void) { puts(\"notes\"); return 0; }\n";
+
+const WholeCase kArchives[] = {
+    {"Zip", Find_Zip_End, By("zip", {"-q", "x.zip", "notes.txt", "data.bin"}, "x.zip"), true, {2, 8}},
+    {"SevenZip", Find_7z_End, By("7z", {"a", "-bd", "x.7z", "notes.txt", "data.bin"}, "x.7z"), true, {8, 14}},
+    {"Zstd", Find_Zstd_End, By("zstd", {"-q", "notes.txt", "-o", "x.zst"}, "x.zst"), true, {4}},
+    {"ZstdWithChecksumAndSize", Find_Zstd_End, By("zstd", {"-q", "-19", "--check", "data.bin", "-o", "x.zst"}, "x.zst"),
+     true, {}},
+    {"Lz4", Find_Lz4_End, By("lz4", {"-q", "notes.txt", "x.lz4"}, "x.lz4"), true, {4, 6}},
+    {"Lz4BlockChecksums", Find_Lz4_End, By("lz4", {"-q", "-BX", "-B4", "data.bin", "x.lz4"}, "x.lz4"), true, {5}},
+    {"Sqlite", Find_Sqlite_End, By("sqlite3", {"x.db", kSql}, "x.db"), true, {16, 21}},
+    {"Cab", Find_Cab_End, By("gcab", {"-c", "x.cab", "notes.txt", "data.bin"}, "x.cab"), true, {12, 25}},
+    {"Arj", Find_Arj_End, By("arj", {"a", "x.arj", "notes.txt", "data.bin"}, "x.arj"), true, {10}},
+    {"Lzh", Find_Lzh_End, By("jlha", {"a", "x.lzh", "notes.txt", "data.bin"}, "x.lzh"), true, {5}},
+    {"Compress", Find_Z_End, By("compress", {"-f", "notes.txt"}, "notes.txt.Z"), false, {2}},
+    {"Deb", Find_Deb_End,
+     By("dpkg-deb", {"--root-owner-group", "-Zgzip", "--build", "pkg", "x.deb"}, "x.deb",
+        {{"pkg/DEBIAN/control", kControl}, {"pkg/usr/share/notes/notes.txt", Notes()}}),
+     true, {66, 68}},
+    {"Elf", Find_Elf_End, By("gcc", {"-O1", "-o", "x", "hello.c"}, "x", {{"hello.c", kHello}}), true, {4, 6, 52}},
+    {"Rar4", Find_Rar_End, Rar4, true, {9, 10}},
+    {"Rar5", Find_Rar_End, Rar5, true, {8, 13}},
+    {"PeSigned", Find_Pe_End, [] { return Pe(true); }, true, {0x3C, 0x80, 0x84, 0x98, 0xBC}},
+    {"Pe", Find_Pe_End, [] { return Pe(false); }, true, {}},
+    {"Rpm", Find_Rpm_End, Rpm, true, {4, 79, 96}},
+    {"JavaClass", Find_Class_End, Java_Class, true, {7, 10}},
+    {"Ttf", Find_Sfnt_End, Font, true, {1, 12}},
+    {"Ttc", Find_Ttc_End, Ttc, true, {5, 15, 28}},
+    {"Woff", Find_Woff_End, Woff, true, {4, 14}},
+    {"Djvu", Find_Djvu_End,
+     [] {  // the pad byte after the odd last chunk is not part of the FORM
+       const QByteArray body = "DJVUINFO" + Be<4>(10) + QByteArray::fromHex("0064006418002c011601") + "Sjbz" +
+                               Be<4>(3001) + Garbage(3001, 8);
+       return "AT&TFORM" + Be<4>(body.size()) + body;
+     },
+     true, {12}},
+    {"Blend", Find_Blend_End, Blend, true, {7, 12}},
+    {"Torrent", Find_Torrent_End,
+     [] {
+       return "d8:announce35:http://tracker.example.org/announce13:creation datei1700000000e4:infod6:lengthi123456e4:"
+              "name9:notes.txt12:piece lengthi16384e6:pieces400:" + Garbage(400, 12) + "ee";
+     },
+     true, {11, 12}},
+};
+
+class ArchiveFormatTest : public ::testing::TestWithParam<WholeCase> {};
+
+// The whole file is accepted and ends exactly, whatever follows it; a cut or
+// a limit inside it never gives an end past the members before it.
+TEST_P(ArchiveFormatTest, EndsExactlyAndRejectsDamagedHeaders) {
+  const WholeCase& c = GetParam();
+  const Made made = c.make();
+  if (!made.skip.isEmpty()) GTEST_SKIP() << made.skip.toStdString();
+  const QByteArray& file = made.bytes;
+  const std::uint64_t size = N(file), before = static_cast<std::uint64_t>(made.first), whole = c.end_stated ? size : 0;
+  const auto cut = static_cast<std::uint64_t>(made.first + (file.size() - made.first) * 2 / 3);
+  Expect("zeros after", c.finder, file, Zeros(4096), whole, 1);
+  Expect("garbage after", c.finder, file, Garbage(65536), whole, 1);
+  Expect("longer than its range", c.finder, file, Garbage(65536), whole, 1, size / 2, size + 65536);
+  // Less garbage than was cut: a stated size then points past the data.
+  Expect("cut short, garbage after", c.finder, file.left(static_cast<qsizetype>(cut)), Garbage(512), before);
+  Expect("limit ends inside it", c.finder, file, Garbage(65536), before, 0, cut, cut);
+  for (const qsizetype at : c.header)
+    Expect("header byte " + std::to_string(at) + " damaged", c.finder, Flip(file, at), Garbage(65536), 0, -1);
+  for (const qsizetype at : c.checks)
+    Expect("check byte " + std::to_string(at) + " damaged", c.finder, Flip(file, at < 0 ? file.size() + at : at),
+           Zeros(4096), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Real, ArchiveFormatTest, ::testing::ValuesIn(kArchives), kByName);
+
+// Frames and members joined end to end are one file; what follows the last
+// whole one is not.
+TEST(ArchiveEndTest, JoinedFramesAreOneFileUpToTheLastWholeOne) {
+  for (const auto& [made, finder] : {std::pair{kArchives[2].make().bytes, &Find_Zstd_End},
+                                     std::pair{kArchives[4].make().bytes, &Find_Lz4_End}}) {
+    if (made.isEmpty()) GTEST_SKIP() << "the file could not be made";
+    const QByteArray skippable = "\x50\x2A\x4D\x18" + Le<4>(5) + "notes", joined = made + skippable + made;
+    Expect("joined", finder, joined, Garbage(4096), N(joined), 1);
+    Expect("second cut", finder, joined.chopped(10), Garbage(4096), N(made + skippable), 1);
+  }
+}
+
+// Text ends where the bytes stop being text, or after the format's closing
+// line inside it; a start that is not text is not this format.
+TEST(TextFormatTest, TextEndsAtItsClosingLineOrWhereTheTextStops) {
+  const QByteArray card = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Anna Müller\r\nTEL:+49 30 1234567\r\nEND:VCARD\r\n";
+  const QByteArray cards = card.repeated(40), not_text = Garbage(4096, 21);
+  const QByteArray html = Lines("<!DOCTYPE html>\n<html><body>", "<p>Über das Wetter.</p>\n", 90, "</body></html>\n");
+  const QByteArray latin = "<!DOCTYPE html>\n<p>Gr\xFC\xDF" "e aus K\xF6ln</p>\n" + html.mid(16);
+  const QByteArray rtf = Lines("{\\rtf1\\ansi {\\fonttbl {\\f0 Times;}}\n", "\\pard Notes\\par\n", 50, "}\r\n");
+  const QByteArray ps = Lines("%!PS-Adobe-3.0\n%%Pages: 1\n", "(notes) show\n", 80, "showpage\n%%EOF\n");
+  const QByteArray xml = Lines("<?xml version=\"1.0\"?>\n<notes>\n", "<note>card</note>\n", 80, "</notes>\n");
+  const QByteArray ics = Lines("BEGIN:VCALENDAR\r\n", "BEGIN:VEVENT\r\nEND:VEVENT\r\n", 20, "END:VCALENDAR\r\n");
+  const QByteArray svg = Lines("<svg xmlns=\"http://www.w3.org/2000/svg\">\n", "<circle/>\n", 30, "</svg>\n");
+  Expect("vcards, zeros after", Find_Vcf_End, cards, Zeros(4096), N(cards), 1);
+  Expect("vcards, more text after", Find_Vcf_End, cards, "Other text that is not a card\n", N(cards), 1);
+  Expect("vcard cut before END", Find_Vcf_End, card.left(50), Zeros(512), 0, 1);
+  Expect("vcard cut mid-way, garbage after", Find_Vcf_End, cards.left(2000), not_text, N(card) * (2000 / N(card)), 1);
+  Expect("html, garbage after", Find_Html_End, html, not_text, N(html), 1);
+  Expect("html without its end", Find_Html_End, html.left(1500), Zeros(512), 1500, 1);
+  Expect("latin-1 letters are text", Find_Html_End, latin, Zeros(512), N(latin), 1);
+  Expect("rtf, text after the brace", Find_Rtf_End, rtf, "trailing words", N(rtf), 1);
+  Expect("postscript", Find_Ps_End, ps, not_text, N(ps), 1);
+  Expect("calendar", Find_Ics_End, ics, not_text, N(ics), 1);
+  Expect("svg, text after", Find_Svg_End, svg, "<p>next</p>", N(svg), 1);
+  Expect("xml, zeros after", Find_Xml_End, xml, Zeros(4096), N(xml), 1);
+  Expect("xml ending on a sector boundary", Find_Xml_End, xml.left(1024), Zeros(512), 1024, 1);
+  Expect("short file in its first sector", Find_Xml_End, xml.left(100), Zeros(512), 100, 1);
+  Expect("nul after the signature", Find_Xml_End, "<?xml " + Zeros(600), {}, 0, -1);
+  Expect("binary after the signature", Find_Html_End, "<!DOCTYPE html" + not_text, {}, 0, -1);
+}
+
+// Formats whose header states where the file ends, built field by field: the
+// end is the stated one, a cut gives none; one damaged header field makes it
+// not this format.
+TEST(HeaderFormatTest, StatedEndsAndDamagedHeaderFields) {
+  const QByteArray macho = Fill("\xCF\xFA\xED\xFE" + Le<4>(0x0100000C, 0, 2, 1, 72, 0, 0, 0x19, 72) + "__TEXT" +
+                                    Zeros(10) + Le<8>(0x100000000, 0x1000, 0, 0x1000) + Zeros(16), 4096, 2);
+  const QByteArray chm = Fill(QByteArray("ITSF\3\0\0\0", 8) + Le<4>(0x60, 1, 0, 0x409) + QByteArray(32, '\x11') +
+                                  Le<8>(0x60, 0x18, 0x78, 0x54, 0x1000) + Le<4>(0x1FE, 0, 8192, 0, 0, 0), 8192, 3);
+  const QByteArray pst = Fill(QByteArray("!BDN\0\0\0\0SM\x17\0\x13\0\1\1", 16).leftJustified(0xB8, '\0') + Le<8>(8192),
+                              8192, 4);
+  // A dynamic disk: footer copy, dynamic header, a table of 4 blocks (two used), blocks, footer.
+  QByteArray footer =
+      (QByteArray("conectix\0\0\0\2\0\1\0\0", 16) + Be<4>(0, 512) + Zeros(36) + Be<4>(3, 0)).leftJustified(512, '\0');
+  std::uint32_t sum = 0;
+  for (const char c : footer) sum += static_cast<std::uint8_t>(c);
+  footer.replace(64, 4, Be<4>(~sum));
+  const QByteArray vhd = ((footer + "cxsparse" + QByteArray(8, '\xFF') + Be<4>(0, 1536, 0x00010000, 4, 4096))
+                              .leftJustified(1536, '\0') + Be<4>(4, 0xFFFFFFFF, 13, 0xFFFFFFFF))
+                             .leftJustified(13 * 512 + 512 + 4096, '\x22') + footer;
+  const QByteArray text = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\nshowpage\n%%EOF\n";
+  const QByteArray eps = "\xC5\xD0\xD3\xC6" + Le<4>(30, text.size(), 0, 0, 30 + text.size(), 3000) + Le<2>(0xFFFF) +
+                         text + Garbage(3000, 5);
+  for (const auto& [what, finder, file, damage] :
+       {std::tuple{"mach-o", &Find_Macho_End, macho, 4}, std::tuple{"chm", &Find_Chm_End, chm, 8},
+        std::tuple{"vhd", &Find_Vhd_End, vhd, 70}, std::tuple{"pst", &Find_Pst_End, pst, 9},
+        std::tuple{"binary eps", &Find_Ps_End, eps, 30}}) {
+    Expect(std::string(what) + " whole", finder, file, Garbage(8192, 6), N(file), 1);
+    Expect(std::string(what) + " cut", finder, file.left(file.size() * 3 / 4), {}, 0, 1);
+    Expect(std::string(what) + " damaged", finder, Flip(file, damage), Garbage(8192, 6), 0, -1);
+  }
+}
+
+// Text that compresses well between random runs that do not.
+QByteArray Mixed_Data(int bytes, unsigned seed = 1) {
+  const QByteArray text = QByteArray("A line that was on the card before it was lost\n").repeated(90);
+  QByteArray out;
+  for (unsigned i = 0; out.size() < bytes; ++i) out += i % 3 == 2 ? Garbage(4096, seed + i) : text;
+  return out.left(bytes);
+}
+const QByteArray kData = Mixed_Data(300 * 1024), kMore = Mixed_Data(100000, 9);
+
+// `data` through `program -c` (gzip: without a name or time, as from standard input).
+Made Compress(const char* program, const QByteArray& data) {
+  QTemporaryFile in;
+  if (!in.open() || in.write(data) != data.size() || !in.flush()) return {{}, "cannot write the input"};
+  const auto run = tamberlin::testing::Run_Tool(program, {QString(program) == "gzip" ? "-cn" : "-c", in.fileName()});
+  return {run.out, run.problem};
+}
+
+// A member written here, so the gzip cases always run: qCompress's deflate
+// data behind a header with every optional field (header CRC at 31).
+QByteArray Gzip_In_Process(const QByteArray& data) {
+  const QByteArray z = qCompress(data, 9);  // size, zlib header, deflate, Adler-32
+  QByteArray out = QByteArray::fromHex("1f8b081e0000000000030400") + "ab\x01\x02" + QByteArray("card.bin\0found\0", 15);
+  samples::Put16(out, samples::Crc32(out) & 0xFFFF);
+  out += z.mid(6, z.size() - 10);
+  samples::Put32(out, samples::Crc32(data));
+  samples::Put32(out, static_cast<std::uint32_t>(data.size()));
+  return out;
+}
+
+QByteArray Pdf() { return samples::Make_Pdf("Notes", QString("Found on the card ").repeated(40)); }
+
+Made Joined(const Made& a, const Made& b, const QByteArray& between = {}) {
+  Made joined(a.bytes + between + b.bytes, a.skip.isEmpty() ? b.skip : a.skip);
+  joined.first = a.bytes.size();
+  return joined;
+}
+
+const WholeCase kStreams[] = {
+    {"Pdf", Find_Pdf_End, [] { return Made(Pdf()); }, true, {}, {}},
+    {"GzipInProcess", Find_Gzip_End, [] { return Made(Gzip_In_Process(kData)); }, true, {}, {31, 5000, -8, -1}},
+    {"GzipTool", Find_Gzip_End, [] { return Compress("gzip", kData); }, true, {}, {-8}},
+    {"GzipMembers", Find_Gzip_End, [] { return Joined(Compress("gzip", kData), Made(Gzip_In_Process(kMore))); },
+     true, {}, {-5}},
+    {"Bzip2Tool", Find_Bzip2_End, [] { return Compress("bzip2", kData); }, true, {}, {11, -2}},  // block CRC, stream CRC
+    {"Bzip2Streams", Find_Bzip2_End, [] { return Joined(Compress("bzip2", kData), Compress("bzip2", kMore)); },
+     true, {}, {-2}},
+    {"XzTool", Find_Xz_End, [] { return Compress("xz", kData); }, true, {}, {7, -12, -13}},  // flags, footer, index CRC
+    {"XzStreamsWithPadding", Find_Xz_End,
+     [] { return Joined(Compress("xz", kData), Compress("xz", kMore), Zeros(8)); }, true, {}, {-12}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Streams, ArchiveFormatTest, ::testing::ValuesIn(kStreams), kByName);
+
+// bzip2 ends at any bit: many small sizes put its end mark at every
+// alignment. Empty inputs make streams without any block.
+TEST(StreamEndTest, SmallAndEmptyStreamsEndExactly) {
+  for (const auto& [tool, finder] :
+       {std::pair{"gzip", &Find_Gzip_End}, std::pair{"bzip2", &Find_Bzip2_End}, std::pair{"xz", &Find_Xz_End}}) {
+    for (int n = 0; n < 12; ++n) {
+      const Made made = Compress(tool, Garbage(n * 53, static_cast<unsigned>(n)));
+      if (!made.skip.isEmpty()) GTEST_SKIP() << made.skip.toStdString();
+      Expect(std::string(tool) + " of " + std::to_string(n * 53) + " bytes", finder, made.bytes, Garbage(4096),
+             N(made.bytes));
     }
-    if (sector == 0) std::copy(first.begin(), first.end(), sector_);
-    return sector_;
+  }
+}
+
+// Fake footers in garbage: right CRC and flags, a 0x00 where the index would
+// start, but no index whose own CRC holds. Padding not a multiple of 4 joins nothing.
+TEST(StreamEndTest, XzFakeFootersAndOddPaddingAreNotTheEnd) {
+  const Made made = Compress("xz", kData);
+  if (!made.skip.isEmpty()) GTEST_SKIP() << made.skip.toStdString();
+  // backward size (a 16-byte index) and the header's flags, behind their CRC
+  const QByteArray body = QByteArray("\3\0\0\0", 4) + made.bytes.mid(6, 2);
+  QByteArray footer, fakes = Garbage(65536, 5);
+  samples::Put32(footer, samples::Crc32(body));
+  footer += body + "YZ";
+  for (int at = 16; at + 12 <= fakes.size(); at += 64) fakes.replace(at, 12, footer)[at - 16] = '\0';  // 4-aligned
+  Expect("fake footers after", Find_Xz_End, made.bytes, fakes, N(made.bytes));
+  Expect("cut, fake footers after", Find_Xz_End, made.bytes.left(made.bytes.size() / 8 * 4), fakes, 0);
+  Expect("odd padding", Find_Xz_End, made.bytes + Zeros(6) + made.bytes, {}, N(made.bytes));
+}
+
+// The last %%EOF inside the range wins (incremental updates add more);
+// with none there, the first one past it; then the line's end.
+TEST(StreamEndTest, PdfLastEofInRangeElseFirstAfterIt) {
+  const QByteArray pdf = Pdf(), bare = pdf.chopped(1);
+  ASSERT_TRUE(pdf.startsWith("%PDF-") && pdf.endsWith("%%EOF\n"));
+  const QByteArray updated = pdf + "5 0 obj\n<< /Title (Found) >>\nendobj\ntrailer\n<< /Prev 0 >>\n%%EOF\r\n";
+  Expect("update appended", Find_Pdf_End, updated, Garbage(4096), N(updated));
+  Expect("range ends inside the update", Find_Pdf_End, updated, Garbage(4096), N(pdf), 0, N(pdf) + 10,
+         N(updated) + 4096);
+  Expect("range ends before any %%EOF", Find_Pdf_End, updated, Garbage(4096), N(pdf), 0, N(pdf) / 2, N(updated) + 4096);
+  Expect("limit cuts the first %%EOF", Find_Pdf_End, updated, Garbage(4096), 0, 0, N(pdf) / 2, N(pdf) - 3);
+  Expect("CRLF", Find_Pdf_End, bare + "\r\n", "X", N(bare) + 2);
+  Expect("CR", Find_Pdf_End, bare + "\r", "X", N(bare) + 1);
+  Expect("no line end", Find_Pdf_End, bare, "X\n", N(bare));
+  // Another file between its two halves: the startxref offset misses.
+  Expect("fragmented", Find_Pdf_End, pdf.left(1024) + Garbage(8192) + pdf.mid(1024), {}, 0, 0, 1024, N(pdf) + 8192);
+}
+
+QByteArray Office(const char* part) {
+  return Make_Stored_Zip({{"[Content_Types].xml", "<Types/>"}, {"_rels/.rels", "<r/>"}, {part, "<x/>"}});
+}
+
+// A compound file of 512-byte sectors: header, FAT, directory. The root's
+// children are `top`, chained as right siblings; the first holds `nested`.
+QByteArray Compound(const std::vector<QString>& top, const QString& nested = {},
+                    const QByteArray& root_class = QByteArray(16, '\0')) {
+  const auto entry = [](const QString& name, std::uint64_t right, std::uint64_t child, const QByteArray& cls) {
+    QByteArray e;
+    for (const QChar c : name) e += Le<2>(c.unicode());
+    return e.leftJustified(0x40, '\0') + Le<4>(2 * name.size() + 2, 0xFFFFFFFF, right, child) +
+           cls + QByteArray(0x20, '\0');
+  };
+  QByteArray out = QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + QByteArray(22, '\0') + Le<2>(9);
+  // FAT in sector 0, directory in 1
+  out += QByteArray(12, '\0') + Le<4>(1, 1) + QByteArray(24, '\0') + Le<4>(0);
+  out = out.leftJustified(512, '\xFF') + Le<4>(0xFFFFFFFD, 0xFFFFFFFE) + QByteArray(504, '\xFF');
+  out += entry("Root Entry", 0xFFFFFFFF, 1, root_class);
+  for (std::size_t i = 0; i < top.size(); ++i) {
+    const std::uint64_t child = i == 0 && !nested.isEmpty() ? top.size() + 1 : 0xFFFFFFFF;
+    out += entry(top[i], i + 1 < top.size() ? i + 2 : 0xFFFFFFFF, child, QByteArray(16, '\0'));
+  }
+  if (!nested.isEmpty()) out += entry(nested, 0xFFFFFFFF, 0xFFFFFFFF, QByteArray(16, '\0'));
+  return out.leftJustified(1536, '\0');
+}
+
+QByteArray Ebml(const QByteArray& doc_type) {
+  const QByteArray body = QByteArray("\x42\x86\x81\x01\x42\x82", 6) + char(0x80 | doc_type.size()) + doc_type;
+  return QByteArray("\x1A\x45\xDF\xA3", 4) + char(0x80 | body.size()) + body;
+}
+
+// An ASF header object holding one stream properties object per stream type
+// (the last 12 bytes of the media GUIDs, which audio and video share, follow).
+QByteArray Asf(const std::vector<const char*>& stream_types) {
+  QByteArray objects;
+  for (const char* t : stream_types) {
+    objects += QByteArray("\x91\x07\xDC\xB7\xB7\xA9\xCF\x11\x8E\xE6\x00\xC0\x0C\x20\x53\x65", 16) + Le<8>(40) +
+               QByteArray(t, 4) + QByteArray("\x4D\x5B\xCF\x11\xA8\xFD\x00\x80\x5F\x5C\x44\x2B", 12);
+  }
+  return QByteArray("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16) +
+         Le<8>(30 + objects.size()) + Le<4>(stream_types.size()) + "\x01\x02" + objects;
+}
+const char* const kVideo = "\xC0\xEF\x19\xBC";
+const char* const kAudio = "\x40\x9E\x69\xF8";
+
+// The catalogue's type, the bytes found and the type they show.
+TEST(ContentType, NamesTheTypeTheBytesShow) {
+  const QByteArray installer("\x84\x10\x0C\x00\x00\x00\x00\x00\xC0\x00\x00\x00\x00\x00\x00\x46", 16);
+  const std::tuple<const char*, QByteArray, const char*> cases[] = {
+      // zip members
+      {"DOCX", samples::Make_Docx(2), "DOCX"}, {"DOCX", Office("xl/workbook.xml"), "XLSX"},
+      {"DOCX", Office("other/part.xml"), "ZIP"},                  // content types but no office members
+      {"ZIP", Office("xl/workbook.xml").left(150), "XLSX"},       // cut before its directory: local headers tell
+      {"ZIP", Make_Stored_Zip({{"mimetype", "application/vnd.oasis.opendocument.text"}, {"c.xml", "<c/>"}}), "ODT"},
+      {"ZIP", Make_Stored_Zip({{"mimetype", "application/epub+zip"}}), "EPUB"},
+      {"ODT", Make_Stored_Zip({{"mimetype", "application/x-other"}}), "ZIP"},
+      {"ZIP", Make_Stored_Zip({{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\n"}}), "JAR"},
+      {"DOCX", Garbage(2000), "DOCX"},                            // no zip at all keeps the type
+      {"JPG", Make_Stored_Zip({{"word/a", "b"}}), "JPG"},         // an unrelated type is left alone
+      // compound-file streams
+      {"DOC", Compound({"1Table", "WordDocument"}), "DOC"}, {"DOC", Compound({"Workbook"}), "XLS"},
+      {"DOC", Compound({"Current User", "PowerPoint Document"}), "PPT"}, {"DOC", Compound({"VisioDocument"}), "VSD"},
+      {"DOC", Compound({"__substg1.0_0037001F"}), "MSG"}, {"DOC", Compound({"x"}, {}, installer), "MSI"},
+      {"DOC", Compound({"ObjectPool"}, "Workbook"), "DOC"},       // an embedded workbook does not count
+      {"XLS", Compound({"Something"}), "XLS"},                    // unknown streams keep the type
+      {"DOC", Compound({"Workbook"}).replace(0x1E, 1, "\x0A"), "DOC"},  // bad sector size
+      // EBML doc types, PE flags, ASF streams, DVD packs, PostScript first lines
+      {"MKV", Ebml("webm"), "WEBM"}, {"WEBM", Ebml("matroska"), "MKV"},
+      {"EXE", Pe(false, 0x2102), "DLL"}, {"DLL", Pe(false, 0x0102), "EXE"},
+      {"EXE", "MZ" + QByteArray(600, '\0'), "EXE"},               // a DOS program keeps the type
+      {"ASF", Asf({kAudio, kVideo}), "WMV"}, {"WMV", Asf({kAudio}), "WMA"}, {"WMV", Asf({}), "WMV"},
+      {"MPG", QByteArray("\0\0\1\xBA\x44\0\4\0\4\1\1\x89\xC3\xF8\0\0\1\xBF", 18), "VOB"},  // DVD navigation pack
+      {"PS", "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 1 1\n", "EPS"},
+      {"PS", "%!PS-Adobe-3.0\n% EPSF-3.0\n", "PS"},                // EPSF on a later line is plain PostScript
+  };
+  for (const auto& [type, file, expected] : cases) {
+    SCOPED_TRACE(std::string(type) + " showing " + expected);
+    testing::Item item(file, Garbage(1024, 3));
+    EXPECT_EQ(Type_From_Content(item.bytes(), type, static_cast<std::uint64_t>(file.size())), expected);
+  }
+}
+
+// Random bytes that happen to carry a catalogue signature: for every record of
+// the six shipped catalogue files, the record's signature planted at its
+// position inside eight random sectors must fail its type's structure checks,
+// and soon. A finder that says Found or Unknown there would have the recovery
+// write junk; one that reads on through the medium would stall the recovery.
+constexpr int kVariations = 10000;
+constexpr std::size_t kSectors = 8;
+
+// Fast, seeded and the same on every run.
+struct SplitMix {
+  std::uint64_t state;
+  std::uint64_t Next() {
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
   }
 };
 
-TEST(MediaFinderCost, RandomBytesBehindASignatureAreRejectedWithinAFewBlocks) {
-  constexpr std::uint64_t kMostSectors = 8 * 128;  // eight of the item's 64 KiB blocks
-  using B = QByteArray;
-  const std::pair<EndFinder, QByteArray> kStarts[] = {  // the signature, at the offset the catalogue gives it
-      {Find_Jpeg_End, "\xFF\xD8\xFF"}, {Find_Png_End, "\x89PNG\r\n\x1A\n"}, {Find_Gif_End, "GIF89a"},
-      {Find_Bmp_End, "BM"}, {Find_Tiff_End, B("II*\0", 4)}, {Find_Isobmff_End, B(4, '\x10') + "mdat"},
-      {Find_Riff_End, "RIFF"}, {Find_Mp3_End, "ID3"}, {Find_Mp3_End, "\xFF\xFB"}, {Find_Ico_End, B("\0\0\x01\0", 4)},
-      {Find_Ogg_End, "OggS"}, {Find_Ebml_End, "\x1A\x45\xDF\xA3"}, {Find_Psd_End, B("8BPS\0\x01\0\0\0\0\0\0", 12)},
-      {Find_Crw_End, B("II\x1A\0\0\0HEAPCCDR", 14)}, {Find_Raf_End, "FUJIFILMCCD-RAW "}, {Find_Mrw_End, B("\0MRM", 4)},
-      {Find_X3f_End, "FOVb"}, {Find_Jp2_End, B("\0\0\0\x0CjP  \r\n\x87\n", 12)}, {Find_J2k_End, "\xFF\x4F\xFF\x51"},
-      {Find_Jxl_End, "\xFF\x0A"}, {Find_Exr_End, "\x76\x2F\x31\x01"}, {Find_Pcx_End, "\x0A\x05\x01"},
-      {Find_Aiff_End, "FORM"}, {Find_Flac_End, "fLaC"}, {Find_Midi_End, B("MThd\0\0\0\x06", 8)},
-      {Find_Amr_End, "#!AMR\n"}, {Find_Asf_End, B("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\0\xAA\0\x62\xCE\x6C", 16)},
-      {Find_Au_End, ".snd"}, {Find_Aac_End, "\xFF\xF1"}, {Find_Wavpack_End, "wvpk"}, {Find_Ape_End, "MAC "},
-      {Find_Flv_End, "FLV\x01"}, {Find_Swf_End, "FWS"}, {Find_Swf_End, "CWS"}, {Find_Mpeg_Ps_End, B("\0\0\x01\xBA", 4)},
-      {Find_Mpeg_Video_End, B("\0\0\x01\xB3", 4)}, {Find_Mpeg_Ts_End, B("\x47\x40\0\x10", 4)},
-      {Find_Realmedia_End, B(".RMF\0\0\0\x12", 8)}, {Find_Y4m_End, "YUV4MPEG2 "}, {Find_Ivf_End, "DKIF"},
-      {Find_Mxf_End, B("\x06\x0E\x2B\x34\x02\x05\x01\x01\x0D\x01\x02\x01\x01\x02", 14)}, {Find_Bink_End, "BIK"},
-  };
-  for (const auto& [finder, start] : kStarts) {
-    SCOPED_TRACE(start.toHex().toStdString());
-    std::uint64_t most = 0;
-    for (std::uint64_t v = 0; v < 200; ++v) {
-      CountingRandomMedium medium;
-      medium.seed = 0x5EED0000 + v, medium.first = start;
-      ItemBytes bytes(medium, 0, 8 * kSectorSize, CountingRandomMedium::kSectors * kSectorSize);
-      EXPECT_FALSE(finder(bytes).found());
-      most = std::max(most, medium.reads);
+// Eight sectors refilled in place for every variation. With `far` set, the
+// medium goes on for 1 GiB of random sectors made as they are read, and the
+// reads are counted: a finder must give up on random bytes within a few
+// blocks, never walk or search on through the medium.
+class RandomSectors final : public SectorSource {
+ public:
+  static constexpr std::uint64_t kFarSectors = std::uint64_t{1} << 21;
+  std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kSectors * kSectorSize);
+  bool far = false;
+  std::uint64_t far_seed = 0, reads = 0;
+  const std::uint8_t* Read_Sector(std::uint64_t sector) override {
+    ++reads;
+    if (sector < kSectors) return bytes.data() + sector * kSectorSize;
+    if (!far || sector >= kFarSectors) return nullptr;
+    SplitMix rng{far_seed ^ (sector << 20)};
+    for (std::size_t i = 0; i < kSectorSize; i += 8) {
+      const std::uint64_t r = rng.Next();
+      for (std::size_t k = 0; k < 8; ++k) far_sector_[i + k] = static_cast<std::uint8_t>(r >> (8 * k));
     }
-    EXPECT_LE(most, kMostSectors);
+    return far_sector_.data();
   }
+  std::uint64_t Sector_Count() override { return far ? kFarSectors : kSectors; }
+
+ private:
+  std::vector<std::uint8_t> far_sector_ = std::vector<std::uint8_t>(kSectorSize);
+};
+
+struct Tally {
+  int found = 0, unknown = 0;
+  std::uint64_t most_reads = 0;  // over the variations on the long medium
+  std::string sample;  // one reason a false accept gave
+};
+
+// All variations of one record; the first kFarVariations on the long medium.
+Tally Run_Record(EndFinder finder, const std::vector<std::uint8_t>& signature, std::size_t at,
+                 std::uint64_t max_size, std::uint64_t seed) {
+  constexpr int kFarVariations = 20;
+  RandomSectors medium;
+  SplitMix rng{seed};
+  Tally t;
+  for (int v = 0; v < kVariations; ++v) {
+    for (std::size_t i = 0; i < medium.bytes.size(); i += 8) {
+      const std::uint64_t r = rng.Next();
+      for (std::size_t k = 0; k < 8; ++k) medium.bytes[i + k] = static_cast<std::uint8_t>(r >> (8 * k));
+    }
+    std::copy(signature.begin(), signature.end(), medium.bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    medium.far = v < kFarVariations;
+    medium.far_seed = rng.Next();
+    medium.reads = 0;
+    const std::uint64_t end = medium.Sector_Count() * kSectorSize;
+    ItemBytes bytes(medium, 0, medium.bytes.size(), medium.far ? end : std::max<std::uint64_t>(max_size, end));
+    const EndFinding f = finder(bytes);
+    if (medium.far) t.most_reads = std::max(t.most_reads, medium.reads);
+    if (f.not_this_format()) continue;
+    (f.found() ? t.found : t.unknown) += 1;
+    if (t.sample.empty()) t.sample = f.found() ? "found " + std::to_string(f.length) + " bytes" : f.why;
+  }
+  return t;
+}
+
+std::filesystem::path Resources() { return TAMBERLIN_SOURCE_RESOURCES; }
+
+TEST(NotThisFormatTest, RandomBytesBehindEveryCatalogueSignatureAreRejected) {
+  const char* files[] = {kPhotoCatalogue, kPhotoThoroughCatalogue, kRawCatalogue,
+                         kRawThoroughCatalogue, kVideoCatalogue, kVideoThoroughCatalogue};
+  std::set<std::string> without_finder;
+  int records = 0;
+  for (const char* file : files) {
+    const CatalogueList list = Load_Catalogue_File(Resources() / file);
+    ASSERT_GT(list.size(), 0u) << "cannot load " << (Resources() / file).string();
+    for (std::size_t r = 0; r < list.size(); ++r) {
+      const std::string& key = list[r].key;
+      const auto& signature = list[r].signature;
+      const std::size_t at =
+          list[r].position == CatalogueRecord::Position::Offset ? static_cast<std::size_t>(list[r].offset - 1) : 0;
+      ASSERT_LE(at + signature.size(), kSectors * kSectorSize) << key;
+      ++records;
+      const EndFinder finder = Finder_For_Type(key);
+      if (finder == nullptr) {
+        without_finder.insert(key);
+        continue;
+      }
+      const Tally t = Run_Record(finder, signature, at, list[r].size_limit,
+                                 std::hash<std::string>{}(std::string(file) + key) + r);
+      EXPECT_TRUE(t.found == 0 && t.unknown == 0) << file << " " << key << " at byte " << at << ": " << t.found << " found, " << t.unknown
+                         << " unknown of " << kVariations << " (" << t.sample << ")";
+      EXPECT_LE(t.most_reads, 8u * 128) << file << " " << key << ": more than eight 64 KiB blocks read";
+    }
+  }
+  std::cout << records << " records, " << kVariations << " variations each\n";
+  std::ostringstream keys;
+  for (const auto& k : without_finder) keys << ' ' << k;
+  EXPECT_TRUE(without_finder.empty()) << "types without a finder:" << keys.str();
 }
 
 }  // namespace

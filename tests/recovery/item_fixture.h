@@ -26,6 +26,17 @@ inline QByteArray Garbage(int n, unsigned seed = 7) {
   return out;
 }
 
+// `vs` as N-byte integers, little-endian (Be: big-endian).
+template <int N, bool Big = false, typename... T>
+QByteArray Le(T... vs) {
+  QByteArray out;
+  for (const std::uint64_t v : {static_cast<std::uint64_t>(vs)...})
+    for (int i = 0; i < N; ++i) out += static_cast<char>(v >> (8 * (Big ? N - 1 - i : i)));
+  return out;
+}
+template <int N, typename... T>
+QByteArray Be(T... vs) { return Le<N, true>(vs...); }
+
 // The medium: `file` at sector 0 followed by `after`, padded with zeros to
 // whole sectors; `range` is the scan's range in bytes (0: the whole medium)
 // and `limit` the type's maximum (0: the range).

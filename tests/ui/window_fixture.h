@@ -14,21 +14,32 @@
 
 namespace tamberlin::ui::testing {
 
+// lsblk -J output: the fields a row needs, and what util-linux really prints
+// around them (a system disk, null labels, nested children).
+inline QByteArray Device(const char* name, const char* type, const char* tran, bool rm, const char* label,
+                         const char* fstype, quint64 size, const char* mount, const QByteArray& children = {}) {
+  auto text = [](const char* s) { return s ? QByteArray("\"") + s + "\"" : QByteArray("null"); };
+  QByteArray out = QByteArray("{\"name\":\"") + name + "\",\"path\":\"/dev/" + name + "\",\"type\":\"" + type +
+                   "\",\"tran\":" + text(tran) + ",\"rm\":" + (rm ? "true" : "false") + ",\"hotplug\":" +
+                   (rm ? "true" : "false") + ",\"label\":" + text(label) + ",\"fstype\":" + text(fstype) +
+                   ",\"size\":" + QByteArray::number(size) + ",\"mountpoints\":[" + text(mount) + "]";
+  if (!children.isEmpty()) out += ",\"children\":[" + children + "]";
+  return out + "}";
+}
+inline QByteArray Lsblk(const QByteArray& devices) { return "{\"blockdevices\":[" + devices + "]}"; }
+
 // lsblk output with one USB stick partition of `bytes` bytes, "sdb1".
 inline QByteArray One_Stick(quint64 bytes) {
-  return QStringLiteral(R"({"blockdevices":[{"name":"sdb","path":"/dev/sdb","size":%1,"tran":"usb","type":"disk",)"
-                        R"("rm":true,"hotplug":true,"children":[{"name":"sdb1","path":"/dev/sdb1","label":"STICK",)"
-                        R"("fstype":"vfat","size":%2,"type":"part","rm":true,"hotplug":true,"mountpoints":["/m"]}]}]})")
-      .arg(bytes + 1048576)
-      .arg(bytes)
-      .toUtf8();
+  return Lsblk(Device("sdb", "disk", "usb", true, nullptr, nullptr, bytes + 1048576, nullptr,
+                      Device("sdb1", "part", nullptr, true, "STICK", "vfat", bytes, "/m")));
 }
 
 class FakeRunner final : public media::CommandRunner {
  public:
-  std::optional<QByteArray> lsblk;
+  QList<std::optional<QByteArray>> lsblk;  // answers in turn; the last one repeats
   std::optional<QByteArray> Run(const QString& program, const QStringList&) override {
-    return program == QLatin1String("lsblk") ? lsblk : std::nullopt;
+    if (program != QLatin1String("lsblk") || lsblk.isEmpty()) return std::nullopt;
+    return lsblk.size() == 1 ? lsblk.front() : lsblk.takeFirst();
   }
 };
 
@@ -112,6 +123,7 @@ class Modal_Watcher {
 
   std::vector<Seen> seen;
   QString answer;
+  std::optional<bool> tick;  // what a box's check box is set to before the answer
   std::function<void(QWidget*)> on_notice;  // runs while a notice is up, before it is answered
 
   int Count(const QString& kind) const {
@@ -130,6 +142,7 @@ class Modal_Watcher {
     QWidget* modal = QApplication::activeModalWidget();
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       seen.push_back({QStringLiteral("box"), box->text(), box->informativeText()});
+      if (box->checkBox() && tick) box->checkBox()->setChecked(*tick);
       const auto buttons = box->buttons();
       const auto it = std::find_if(buttons.begin(), buttons.end(), [&](auto* b) { return b->text() == answer; });
       (it == buttons.end() ? buttons.front() : *it)->click();
@@ -156,7 +169,7 @@ struct Window_Fixture {
   // folder `data_dir`.
   explicit Window_Fixture(quint64 stick_bytes = 4009754624ull, const QString& data_dir = {}) {
     Write_Test_Catalogue(data.path());
-    runner->lsblk = One_Stick(stick_bytes);
+    runner->lsblk = {One_Stick(stick_bytes)};
     ControllerSetup setup;
     setup.data_dir = data_dir.isEmpty() ? data.path() : data_dir;
     setup.preview_dir = previews.path();
