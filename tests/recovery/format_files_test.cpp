@@ -2,18 +2,11 @@
 // gcab, arj, jlha, compress, dpkg-deb, gcc, the command-line compressors, the system's fonts; skipped when
 // missing), on files laid out by hand from the formats' documentation where no encoder is at hand, and on
 // damaged copies of both. Each finder must end a whole file exactly, whatever follows it, never reach past a
-// cut or a limit, and tell broken structure (not this format) from a start with no reachable end. Also
-// Type_From_Content over files built here: the member names of zips, the streams of compound files, EBML doc
-// types, PE flags, ASF streams, DVD packs and PostScript first lines; damaged or foreign bytes keep the type.
-// And every shipped catalogue signature planted in random bytes, which its type's checks must reject, soon.
+// cut or a limit, and tell broken structure (not this format) from a start with no reachable end.
 #include <gtest/gtest.h>
 
-#include <QBuffer>
-#include <QCoreApplication>
-#include <QGuiApplication>
 #include <QDir>
 #include <QFile>
-#include <QImageWriter>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QtEndian>
@@ -21,7 +14,6 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -32,143 +24,10 @@
 #include <vector>
 
 #include "engine/catalogue.h"
-#include "recovery/content_type.h"
+#include "recovery/format_samples.h"
 #include "recovery/item_fixture.h"
 #include "run_tool.h"
 #include "tools/sample_files/sample_files.h"
-
-// Tests that draw or write real files with Qt (pictures, PDFs) need a
-// QGuiApplication. Including this header makes one for the whole run, offscreen
-// unless QT_QPA_PLATFORM says otherwise; it is not made at test discovery,
-// which runs the binary without a display.
-namespace tamberlin::testing {
-
-class GuiEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (QCoreApplication::instance() == nullptr) app_ = std::make_unique<QGuiApplication>(argc_, argv_);
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  int argc_ = 1;
-  char name_[15] = "tamberlin_test";
-  char* argv_[2] = {name_, nullptr};
-  std::unique_ptr<QGuiApplication> app_;
-};
-
-[[maybe_unused]] inline ::testing::Environment* const kGuiEnvironment =
-    ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
-
-}  // namespace tamberlin::testing
-
-// A made file (or why this machine cannot make it), one made by a tool, the
-// sample and hand-edit tables, and the checks every sample and edit gets.
-namespace tamberlin::recovery::testing {
-
-struct Made {
-  Made(QByteArray b = {}, QString why = {}) : bytes(std::move(b)), skip(std::move(why)) {}
-  QByteArray bytes;
-  QString skip;
-  qsizetype first = 0;  // for joined members or streams, the length of the first one
-};
-
-// `program` run once per test run with `args` in a fresh folder that `setup`
-// may fill; the whole of the file `result` it writes there.
-inline Made Run_Tool(const QString& program, const QStringList& args, const QString& result,
-                     const std::function<void(const QDir&)>& setup = {}) {
-  static std::map<QStringList, Made> made;
-  const auto [it, fresh] = made.try_emplace(QStringList{program, result} + args);
-  if (!fresh) return it->second;
-  QTemporaryDir dir;
-  if (setup) setup(QDir(dir.path()));
-  const tamberlin::testing::ToolRun run = tamberlin::testing::Run_Tool(program, args, {}, dir.path());
-  QFile out(dir.filePath(result));
-  if (!run.Ok() || !out.open(QIODevice::ReadOnly) || out.size() == 0)
-    return it->second = {{}, run.Ok() ? program + " wrote no " + result : run.problem};
-  return it->second = out.readAll();
-}
-
-// `image` as Qt's writer for `format` writes it (progressive where it can), or why it cannot.
-inline Made Write(const QImage& image, const char* format, bool progressive = false) {
-  if (!QImageWriter::supportedImageFormats().contains(format)) return {{}, QStringLiteral("no Qt writer for it")};
-  QByteArray out;
-  QBuffer buf(&out);
-  QImageWriter writer(&buf, format);
-  writer.setProgressiveScanWrite(progressive);
-  return writer.write(image) ? Made(out) : Made({}, writer.errorString());
-}
-
-inline void Set32(QByteArray& b, qsizetype at, std::uint32_t v, bool big_endian = false) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (big_endian ? 24 - 8 * i : 8 * i));
-}
-
-struct Sample {
-  const char* name;
-  EndFinder finder;
-  std::function<Made()> make;
-  bool may_end_early = false;  // no stated length, or a trailing tag: a cut may end the file at an earlier frame
-};
-inline void PrintTo(const Sample& s, std::ostream* os) { *os << s.name; }
-inline const auto kByName = [](const auto& p) { return std::string(p.param.name); };
-
-// The whole file ends exactly with garbage or zeros after it, whatever the
-// range; cut short by the limit or by the medium's end, no end is found past
-// the cut. `core`: where the file ends without its optional padding.
-inline void Expect_Exact_End_Never_Past_A_Cut(const Sample& s, const QByteArray& file, std::uint64_t core = 0) {
-  const auto size = static_cast<std::uint64_t>(file.size());
-  if (core == 0) core = size;
-  const qsizetype half = file.size() / 2 / kSectorSize * kSectorSize;
-  struct Case {
-    const char* what;
-    Item item;
-    std::uint64_t cut;  // 0: the whole file is there
-  };
-  std::vector<Case> cases;
-  cases.push_back({"garbage after", Item(file, Garbage(9000)), 0});
-  cases.push_back({"zeros after, range one sector, limit past the end", Item(file, Zeros(9000), 512, size * 4), 0});
-  cases.push_back({"cut one byte short", Item(file, Garbage(9000), core - 1, core - 1), core - 1});
-  cases.push_back({"cut in half", Item(file, Garbage(9000), core / 2, core / 2), core / 2});
-  if (half > 0) cases.push_back({"medium ends halfway", Item(file.left(half), {}, 0, size * 2), std::uint64_t(half)});
-  for (auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    const EndFinding f = c.item.Run(s.finder);
-    if (c.cut == 0) EXPECT_EQ(f.found() ? f.length : 0, size) << f.why;
-    else if (s.may_end_early) EXPECT_LE(f.found() ? f.length : 0, c.cut);
-    else EXPECT_FALSE(f.found()) << "length " << f.length;
-  }
-}
-
-// A hand edit to one sample and the outcome it must give: Found means the
-// whole edited file, unless `length` says otherwise.
-struct Edit {
-  const char* name;
-  const char* sample;
-  std::function<void(QByteArray&)> edit;
-  EndOutcome expect;
-  std::function<std::uint64_t(const QByteArray&)> length = nullptr;
-};
-#define ED(...) [](QByteArray& b) { __VA_ARGS__; }
-constexpr auto kFound = EndOutcome::Found, kUnknown = EndOutcome::Unknown, kNotIt = EndOutcome::NotThisFormat;
-
-inline void Expect_Edits(std::span<const Sample> samples, std::span<const Edit> edits) {
-  for (const Edit& e : edits) {
-    SCOPED_TRACE(e.name);
-    const auto s = std::find_if(samples.begin(), samples.end(),
-                                [&](const Sample& x) { return x.name == std::string_view(e.sample); });
-    ASSERT_NE(s, samples.end());
-    Made made = s->make();
-    if (!made.skip.isEmpty()) continue;  // the sample's own test says why
-    e.edit(made.bytes);
-    const EndFinding f = Item(made.bytes, Garbage(65536, 11)).Run(s->finder);
-    EXPECT_EQ(f.outcome, e.expect) << f.why;
-    const auto whole = static_cast<std::uint64_t>(made.bytes.size());
-    EXPECT_EQ(f.found() ? f.length : 0, e.expect != kFound ? 0 : e.length ? e.length(made.bytes) : whole);
-  }
-}
-
-}  // namespace tamberlin::recovery::testing
 
 namespace tamberlin::recovery {
 namespace {
@@ -886,20 +745,6 @@ QByteArray Rar5() {
           block(vint(2, 2, data.size(), 0, data.size(), 0x20, 0, 0, 9) + "notes.txt") + data + block(vint(5, 0, 0))};
 }
 
-// A PE32+ image: headers with these characteristics, two sections and (when `signed_image`) a certificate
-// table after them.
-QByteArray Pe(bool signed_image, std::uint16_t characteristics = 0x22) {
-  QByteArray opt = Le<2>(0x20B) + Zeros(0xEE);  // alignments, size of headers, directories, certificates
-  opt.replace(32, 8, Le<4>(0x1000, 0x200)).replace(60, 4, Le<4>(0x400)).replace(108, 4, Le<4>(16));
-  if (signed_image) opt.replace(112 + 4 * 8, 8, Le<4>(0xC00, 0x100));
-  QByteArray f = "MZ" + Zeros(0x3A) + Le<4>(0x80) + Zeros(0x40) + "PE" + Le<2>(0, 0x8664, 2) + Le<4>(0, 0, 0) +
-                 Le<2>(0xF0, characteristics) + opt;
-  for (const auto& [name, at, size] : {std::tuple{".text", 0x400, 0x600}, std::tuple{".data", 0xA00, 0x200}})
-    f += QByteArray(name).leftJustified(8, '\0') + Le<4>(0x1000, at * 2, size, at) + Zeros(16);
-  f = f.leftJustified(0x400, '\0');
-  for (int i = 0x400; i < 0xC00; ++i) f += static_cast<char>(i * 7);
-  return {signed_image ? f + Garbage(0x100, 4) : f};
-}
 
 // RPM: lead, signature header with the size of header and payload, header, payload.
 QByteArray Rpm() {
@@ -1215,203 +1060,6 @@ TEST(StreamEndTest, PdfLastEofInRangeElseFirstAfterIt) {
   Expect("no line end", Find_Pdf_End, bare, "X\n", N(bare));
   // Another file between its two halves: the startxref offset misses.
   Expect("fragmented", Find_Pdf_End, pdf.left(1024) + Garbage(8192) + pdf.mid(1024), {}, 0, 0, 1024, N(pdf) + 8192);
-}
-
-QByteArray Office(const char* part) {
-  return Make_Stored_Zip({{"[Content_Types].xml", "<Types/>"}, {"_rels/.rels", "<r/>"}, {part, "<x/>"}});
-}
-
-// A compound file of 512-byte sectors: header, FAT, directory. The root's
-// children are `top`, chained as right siblings; the first holds `nested`.
-QByteArray Compound(const std::vector<QString>& top, const QString& nested = {},
-                    const QByteArray& root_class = QByteArray(16, '\0')) {
-  const auto entry = [](const QString& name, std::uint64_t right, std::uint64_t child, const QByteArray& cls) {
-    QByteArray e;
-    for (const QChar c : name) e += Le<2>(c.unicode());
-    return e.leftJustified(0x40, '\0') + Le<4>(2 * name.size() + 2, 0xFFFFFFFF, right, child) +
-           cls + QByteArray(0x20, '\0');
-  };
-  QByteArray out = QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + QByteArray(22, '\0') + Le<2>(9);
-  // FAT in sector 0, directory in 1
-  out += QByteArray(12, '\0') + Le<4>(1, 1) + QByteArray(24, '\0') + Le<4>(0);
-  out = out.leftJustified(512, '\xFF') + Le<4>(0xFFFFFFFD, 0xFFFFFFFE) + QByteArray(504, '\xFF');
-  out += entry("Root Entry", 0xFFFFFFFF, 1, root_class);
-  for (std::size_t i = 0; i < top.size(); ++i) {
-    const std::uint64_t child = i == 0 && !nested.isEmpty() ? top.size() + 1 : 0xFFFFFFFF;
-    out += entry(top[i], i + 1 < top.size() ? i + 2 : 0xFFFFFFFF, child, QByteArray(16, '\0'));
-  }
-  if (!nested.isEmpty()) out += entry(nested, 0xFFFFFFFF, 0xFFFFFFFF, QByteArray(16, '\0'));
-  return out.leftJustified(1536, '\0');
-}
-
-QByteArray Ebml(const QByteArray& doc_type) {
-  const QByteArray body = QByteArray("\x42\x86\x81\x01\x42\x82", 6) + char(0x80 | doc_type.size()) + doc_type;
-  return QByteArray("\x1A\x45\xDF\xA3", 4) + char(0x80 | body.size()) + body;
-}
-
-// An ASF header object holding one stream properties object per stream type
-// (the last 12 bytes of the media GUIDs, which audio and video share, follow).
-QByteArray Asf(const std::vector<const char*>& stream_types) {
-  QByteArray objects;
-  for (const char* t : stream_types) {
-    objects += QByteArray("\x91\x07\xDC\xB7\xB7\xA9\xCF\x11\x8E\xE6\x00\xC0\x0C\x20\x53\x65", 16) + Le<8>(40) +
-               QByteArray(t, 4) + QByteArray("\x4D\x5B\xCF\x11\xA8\xFD\x00\x80\x5F\x5C\x44\x2B", 12);
-  }
-  return QByteArray("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16) +
-         Le<8>(30 + objects.size()) + Le<4>(stream_types.size()) + "\x01\x02" + objects;
-}
-const char* const kVideo = "\xC0\xEF\x19\xBC";
-const char* const kAudio = "\x40\x9E\x69\xF8";
-
-// The catalogue's type, the bytes found and the type they show.
-TEST(ContentType, NamesTheTypeTheBytesShow) {
-  const QByteArray installer("\x84\x10\x0C\x00\x00\x00\x00\x00\xC0\x00\x00\x00\x00\x00\x00\x46", 16);
-  const std::tuple<const char*, QByteArray, const char*> cases[] = {
-      // zip members
-      {"DOCX", samples::Make_Docx(2), "DOCX"}, {"DOCX", Office("xl/workbook.xml"), "XLSX"},
-      {"DOCX", Office("other/part.xml"), "ZIP"},                  // content types but no office members
-      {"ZIP", Office("xl/workbook.xml").left(150), "XLSX"},       // cut before its directory: local headers tell
-      {"ZIP", Make_Stored_Zip({{"mimetype", "application/vnd.oasis.opendocument.text"}, {"c.xml", "<c/>"}}), "ODT"},
-      {"ZIP", Make_Stored_Zip({{"mimetype", "application/epub+zip"}}), "EPUB"},
-      {"ODT", Make_Stored_Zip({{"mimetype", "application/x-other"}}), "ZIP"},
-      {"ZIP", Make_Stored_Zip({{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\n"}}), "JAR"},
-      {"DOCX", Garbage(2000), "DOCX"},                            // no zip at all keeps the type
-      {"JPG", Make_Stored_Zip({{"word/a", "b"}}), "JPG"},         // an unrelated type is left alone
-      // compound-file streams
-      {"DOC", Compound({"1Table", "WordDocument"}), "DOC"}, {"DOC", Compound({"Workbook"}), "XLS"},
-      {"DOC", Compound({"Current User", "PowerPoint Document"}), "PPT"}, {"DOC", Compound({"VisioDocument"}), "VSD"},
-      {"DOC", Compound({"__substg1.0_0037001F"}), "MSG"}, {"DOC", Compound({"x"}, {}, installer), "MSI"},
-      {"DOC", Compound({"ObjectPool"}, "Workbook"), "DOC"},       // an embedded workbook does not count
-      {"XLS", Compound({"Something"}), "XLS"},                    // unknown streams keep the type
-      {"DOC", Compound({"Workbook"}).replace(0x1E, 1, "\x0A"), "DOC"},  // bad sector size
-      // EBML doc types, PE flags, ASF streams, DVD packs, PostScript first lines
-      {"MKV", Ebml("webm"), "WEBM"}, {"WEBM", Ebml("matroska"), "MKV"},
-      {"EXE", Pe(false, 0x2102), "DLL"}, {"DLL", Pe(false, 0x0102), "EXE"},
-      {"EXE", "MZ" + QByteArray(600, '\0'), "EXE"},               // a DOS program keeps the type
-      {"ASF", Asf({kAudio, kVideo}), "WMV"}, {"WMV", Asf({kAudio}), "WMA"}, {"WMV", Asf({}), "WMV"},
-      {"MPG", QByteArray("\0\0\1\xBA\x44\0\4\0\4\1\1\x89\xC3\xF8\0\0\1\xBF", 18), "VOB"},  // DVD navigation pack
-      {"PS", "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 1 1\n", "EPS"},
-      {"PS", "%!PS-Adobe-3.0\n% EPSF-3.0\n", "PS"},                // EPSF on a later line is plain PostScript
-  };
-  for (const auto& [type, file, expected] : cases) {
-    SCOPED_TRACE(std::string(type) + " showing " + expected);
-    testing::Item item(file, Garbage(1024, 3));
-    EXPECT_EQ(Type_From_Content(item.bytes(), type, static_cast<std::uint64_t>(file.size())), expected);
-  }
-}
-
-// Random bytes that happen to carry a catalogue signature: for every record of
-// the six shipped catalogue files, the record's signature planted at its
-// position inside eight random sectors must fail its type's structure checks,
-// and soon. A finder that says Found or Unknown there would have the recovery
-// write junk; one that reads on through the medium would stall the recovery.
-constexpr int kVariations = 10000;
-constexpr std::size_t kSectors = 8;
-
-// Fast, seeded and the same on every run.
-struct SplitMix {
-  std::uint64_t state;
-  std::uint64_t Next() {
-    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-};
-
-// Eight sectors refilled in place for every variation. With `far` set, the
-// medium goes on for 1 GiB of random sectors made as they are read, and the
-// reads are counted: a finder must give up on random bytes within a few
-// blocks, never walk or search on through the medium.
-class RandomSectors final : public SectorSource {
- public:
-  static constexpr std::uint64_t kFarSectors = std::uint64_t{1} << 21;
-  std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kSectors * kSectorSize);
-  bool far = false;
-  std::uint64_t far_seed = 0, reads = 0;
-  const std::uint8_t* Read_Sector(std::uint64_t sector) override {
-    ++reads;
-    if (sector < kSectors) return bytes.data() + sector * kSectorSize;
-    if (!far || sector >= kFarSectors) return nullptr;
-    SplitMix rng{far_seed ^ (sector << 20)};
-    for (std::size_t i = 0; i < kSectorSize; i += 8) {
-      const std::uint64_t r = rng.Next();
-      for (std::size_t k = 0; k < 8; ++k) far_sector_[i + k] = static_cast<std::uint8_t>(r >> (8 * k));
-    }
-    return far_sector_.data();
-  }
-  std::uint64_t Sector_Count() override { return far ? kFarSectors : kSectors; }
-
- private:
-  std::vector<std::uint8_t> far_sector_ = std::vector<std::uint8_t>(kSectorSize);
-};
-
-struct Tally {
-  int found = 0, unknown = 0;
-  std::uint64_t most_reads = 0;  // over the variations on the long medium
-  std::string sample;  // one reason a false accept gave
-};
-
-// All variations of one record; the first kFarVariations on the long medium.
-Tally Run_Record(EndFinder finder, const std::vector<std::uint8_t>& signature, std::size_t at,
-                 std::uint64_t max_size, std::uint64_t seed) {
-  constexpr int kFarVariations = 20;
-  RandomSectors medium;
-  SplitMix rng{seed};
-  Tally t;
-  for (int v = 0; v < kVariations; ++v) {
-    for (std::size_t i = 0; i < medium.bytes.size(); i += 8) {
-      const std::uint64_t r = rng.Next();
-      for (std::size_t k = 0; k < 8; ++k) medium.bytes[i + k] = static_cast<std::uint8_t>(r >> (8 * k));
-    }
-    std::copy(signature.begin(), signature.end(), medium.bytes.begin() + static_cast<std::ptrdiff_t>(at));
-    medium.far = v < kFarVariations;
-    medium.far_seed = rng.Next();
-    medium.reads = 0;
-    const std::uint64_t end = medium.Sector_Count() * kSectorSize;
-    ItemBytes bytes(medium, 0, medium.bytes.size(), medium.far ? end : std::max<std::uint64_t>(max_size, end));
-    const EndFinding f = finder(bytes);
-    if (medium.far) t.most_reads = std::max(t.most_reads, medium.reads);
-    if (f.not_this_format()) continue;
-    (f.found() ? t.found : t.unknown) += 1;
-    if (t.sample.empty()) t.sample = f.found() ? "found " + std::to_string(f.length) + " bytes" : f.why;
-  }
-  return t;
-}
-
-std::filesystem::path Resources() { return TAMBERLIN_SOURCE_RESOURCES; }
-
-TEST(NotThisFormatTest, RandomBytesBehindEveryCatalogueSignatureAreRejected) {
-  const char* files[] = {kPhotoCatalogue, kPhotoThoroughCatalogue, kRawCatalogue,
-                         kRawThoroughCatalogue, kVideoCatalogue, kVideoThoroughCatalogue};
-  std::set<std::string> without_finder;
-  int records = 0;
-  for (const char* file : files) {
-    const CatalogueList list = Load_Catalogue_File(Resources() / file);
-    ASSERT_GT(list.size(), 0u) << "cannot load " << (Resources() / file).string();
-    for (std::size_t r = 0; r < list.size(); ++r) {
-      const std::string& key = list[r].key;
-      const auto& signature = list[r].signature;
-      const std::size_t at =
-          list[r].position == CatalogueRecord::Position::Offset ? static_cast<std::size_t>(list[r].offset - 1) : 0;
-      ASSERT_LE(at + signature.size(), kSectors * kSectorSize) << key;
-      ++records;
-      const EndFinder finder = Finder_For_Type(key);
-      if (finder == nullptr) {
-        without_finder.insert(key);
-        continue;
-      }
-      const Tally t = Run_Record(finder, signature, at, list[r].size_limit,
-                                 std::hash<std::string>{}(std::string(file) + key) + r);
-      EXPECT_TRUE(t.found == 0 && t.unknown == 0) << file << " " << key << " at byte " << at << ": " << t.found << " found, " << t.unknown
-                         << " unknown of " << kVariations << " (" << t.sample << ")";
-      EXPECT_LE(t.most_reads, 8u * 128) << file << " " << key << ": more than eight 64 KiB blocks read";
-    }
-  }
-  std::cout << records << " records, " << kVariations << " variations each\n";
-  std::ostringstream keys;
-  for (const auto& k : without_finder) keys << ' ' << k;
-  EXPECT_TRUE(without_finder.empty()) << "types without a finder:" << keys.str();
 }
 
 }  // namespace
