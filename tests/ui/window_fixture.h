@@ -10,9 +10,18 @@
 #include <functional>
 #include <memory>
 
+#include "tools/sample_files/sample_files.h"
 #include "ui/MyTableController.h"
 
 namespace tamberlin::ui::testing {
+
+// A JPEG `width` x `height`, left half red and right half blue.
+inline QByteArray Two_Colour_Jpeg(int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  image.fill(Qt::blue);
+  QPainter(&image).fillRect(0, 0, width / 2, height, Qt::red);
+  return samples::Encode(image, "jpeg", 95);
+}
 
 // lsblk -J output: the fields a row needs, and what util-linux really prints
 // around them (a system disk, null labels, nested children).
